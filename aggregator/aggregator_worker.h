@@ -1,0 +1,105 @@
+// The worker of Tallyvane: the aggregation cycle (report dispatch, eighteen statistic tasks,
+// thirteen summary files, log retention) repeated with a 60-second pause between cycles.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "aggregator/worker_thread.h"
+#include "platform/clock.h"
+#include "platform/pacer.h"
+#include "stats/log_context.h"
+
+// What the worker needs from the program that hosts it.
+struct ServiceHooks {
+    std::function<void(const std::string&)> logMessage;  // the service's LogMessage
+    std::function<void()> requestQuit;                  // post the quit request to its loop
+};
+
+class AggregatorWorker : public WorkerThread {
+public:
+    static constexpr std::uint32_t kCyclePauseMs = 60000;
+    static constexpr char kMissingPathMessage[] =
+        "Unable to get the Brisko Web Proxy path from registry. Please reinstall the "
+        "application in order to fix this problem";
+
+    // Reads appPath from the registry; a missing path is reported through the hooks.
+    AggregatorWorker(const platform::Clock& clock, platform::Pacer& pacer,
+                     const ServiceHooks& hooks);
+    ~AggregatorWorker() override;
+
+    void RunCycle();
+
+    void DispatchReports();
+    void PurgeOldLogs(int day, int month, int year);
+
+    void BuildTrafficWeek(int weekday);
+    void BuildTrafficTwoWeeks();
+    void BuildTrafficMonth(int month, int year);
+    void BuildTrafficThreeMonths(int month, int year);
+    void BuildTrafficSixMonths(int month, int year);
+    void BuildTrafficYear(int year);
+    void BuildClientWeek(int weekday);
+    void BuildClientTwoWeeks();
+    void BuildClientMonth(int month, int year);
+    void BuildClientThreeMonths(int month, int year);
+    void BuildClientSixMonths(int month, int year);
+    void BuildClientYear(int year);
+    void CollectFilterWeek(int weekday);
+    void CollectFilterTwoWeeks();
+    void CollectFilterMonth(int month, int year);
+    void CollectFilterThreeMonths(int month, int year);
+    void CollectFilterSixMonths(int month, int year);
+    void CollectFilterYear(int year);
+
+    void WriteDailyFilterReport();
+    void WriteDailyTrafficReport();
+    void WriteWeeklyFilterReport();
+    void WriteWeeklyTrafficReport();
+    void WriteMonthlyTrafficReport();
+    void WriteMonthlyFilterReport();
+
+    // Writes the thirteen summary files (steps 20 to 32 of the cycle, with their pauses).
+    // False when a stop ended it early.
+    bool WriteSummaryFiles();
+
+    const std::string& AppPath() const { return appPath; }
+    bool HasAppPath() const { return !appPath.empty(); }
+    stats::LogContext& Context() { return context_; }
+
+    std::string sendList;
+    std::string clientWeek;
+    std::string clientTwoWeeks;
+    std::string clientMonth;
+    std::string clientThreeMonths;
+    std::string clientSixMonths;
+    std::string clientYear;
+    std::string trafficMonth;
+    std::string trafficThreeMonths;
+    std::string trafficSixMonths;
+    std::string trafficYear;
+    std::string trafficWeek;
+    std::string trafficTwoWeeks;
+    std::string filterWeek;
+    std::string filterTwoWeeks;
+    std::string filterMonth;
+    std::string filterThreeMonths;
+    std::string filterSixMonths;
+    std::string filterYear;
+    std::string appPath;
+
+protected:
+    int Run(int argument) override;
+    void RequestStop() override;
+
+private:
+    // Pauses before a step; false when a stop was requested, which ends the cycle.
+    bool Pause(std::uint32_t ms);
+    void ClearSlots();
+
+    const platform::Clock& clock_;
+    platform::Pacer& pacer_;
+    ServiceHooks hooks_;
+    stats::LogContext context_;
+};

@@ -1,0 +1,84 @@
+// Files, directory search and deletion. Paths are the system's own text; on Windows the
+// share modes are the real ones, elsewhere "no sharing" is an exclusive advisory lock that
+// makes a second such opener fail, as a Windows sharing violation would.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+enum class ShareMode {
+    None,       // no other opener while open (the proxy's logs, the summary files)
+    ReadWrite,  // others may read and write meanwhile (logip.log)
+};
+
+enum class OpenMode {
+    Read,           // existing file, read only
+    WriteTruncate,  // created if absent, truncated if present
+};
+
+class File {
+public:
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Null when the file cannot be opened (absent, locked, no access).
+    static std::unique_ptr<File> Open(const std::string& path, OpenMode mode, ShareMode share);
+
+    // Bytes read, 0 at the end, -1 on error.
+    std::int64_t Read(void* buffer, std::size_t size);
+    // False unless every byte was written.
+    bool Write(const void* data, std::size_t size);
+    // Current length in bytes, -1 on error.
+    std::int64_t Size();
+
+private:
+    explicit File(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_;
+};
+
+// Reads a whole file, opened with the given share mode. Fails when it cannot be opened or
+// read, or holds more than maxBytes.
+bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
+                   std::uint64_t maxBytes = UINT64_MAX);
+
+// Writes a whole file atomically: the bytes go to a temporary beside it which then replaces
+// it. Fails, leaving the old file as it was, when the target is held open without sharing or
+// anything goes wrong on the way.
+bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
+
+bool DeleteFileAt(const std::string& path);
+bool FileExists(const std::string& path);
+bool CreateDirectories(const std::string& path);
+
+struct DirEntry {
+    std::string name;
+    std::uint64_t size = 0;
+    std::int64_t mtimeNs = 0;   // modification time, nanoseconds since the epoch
+    std::uint64_t fileId = 0;   // identity of the file (inode or file index), 0 if unknown
+};
+
+// Regular files of a directory, in case-insensitive name order. False if it can't be read.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out);
+
+// A directory search as FindFirstFileA/FindNextFileA with the pattern in the last component
+// of patternPath: names of the matching regular files, in case-insensitive order.
+std::vector<std::string> FindFiles(const std::string& patternPath);
+
+// Path separator of the platform and the builder of every path the system forms. On Windows
+// this is plain concatenation of the base and the literal, exactly as the literals are
+// written ("\\Logs\\brisko.001"). Elsewhere backslashes in the literal become '/' and a
+// doubled separator at the joint is dropped, so paths are ordinary POSIX paths.
+extern const char kPathSeparator;
+std::string AppendPath(const std::string& base, std::string_view literal);
+
+// Directory part of a path (up to and including its last separator).
+std::string DirectoryOf(const std::string& path);
+
+}  // namespace platform
