@@ -1,0 +1,22 @@
+// Text encoders of the mail sender: quoted-printable bodies, Q encoded-word header texts and
+// the ANSI (Windows-1252) to UTF-8 conversion. Pure functions returning new strings; nothing
+// fails.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Quoted-printable (RFC 2045): escapes, then soft line breaks so that no line exceeds 76
+// characters. CR and LF are kept as they are.
+std::string QPEncode(std::string_view text);
+
+// A header text: converted to UTF-8 first when charset is "UTF-8" (any case), cut into
+// pieces of 70 bytes; each piece holding a byte from 128 up becomes "=?charset?q?...?=",
+// the others stay as they are; the pieces are joined without separator.
+std::string EncodeHeaderText(std::string_view text, std::string_view charset);
+
+// ANSI text (code page 1252) to UTF-8 bytes.
+std::string AnsiToUtf8(std::string_view text);
+
+// True when a equals b ignoring ASCII case.
+bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -1,0 +1,174 @@
+// The mail that the sender transmits: addresses, header fields and a tree of body parts.
+// The message builds its own header; each part renders its header, body and closing
+// delimiter as separate buffers that the SMTP connection sends in order. Rendering reports
+// failure by returning false (an attachment that cannot be read or is too large); nothing
+// here throws for bad input.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mailer/mime/base64_codec.h"
+#include "platform/clock.h"
+
+enum class MessagePriority {
+    NoPriority = 0,
+    LowPriority = 1,
+    NormalPriority = 2,
+    HighPriority = 3
+};
+
+enum class RecipientKind { To = 0, Cc = 1, Bcc = 2 };
+
+class CSMTPAddress {
+  public:
+    CSMTPAddress() = default;
+    explicit CSMTPAddress(std::string addressText, std::string nameText = {})
+        : name(std::move(nameText)), address(std::move(addressText)) {}
+
+    // "Name <mailbox>" or a bare mailbox; see the unit for the exact rule.
+    void Parse(std::string_view text);
+    // The mailbox alone, or "name <mailbox>" with the name Q-encoded when encodeName is set.
+    std::string DisplayForm(bool encodeName, std::string_view charset) const;
+
+    std::string name;
+    std::string address;
+};
+
+class CSMTPBodyPart {
+  public:
+    static constexpr std::uint32_t kDefaultMaxAttachmentSize = 52428800;
+
+    CSMTPBodyPart();
+    CSMTPBodyPart(const CSMTPBodyPart& other);  // deep: children, flags, limit, boundary
+    CSMTPBodyPart& operator=(const CSMTPBodyPart& other);
+    virtual ~CSMTPBodyPart();
+
+    // Makes the part an attachment of the file (opened only when rendered); the title is the
+    // file name with extension. Always true.
+    bool SetFilename(const std::string& path);
+    const std::string& GetFilename() const { return filePath; }
+    const std::string& GetTitle() const { return title; }
+    void SetTitle(const std::string& value) { title = value; }
+    bool IsAttachment() const { return !filePath.empty(); }
+
+    // Stores the text with every line end as CR LF; the content type becomes "text/plain".
+    void SetText(std::string_view value);
+    const std::string& GetText() const { return text; }
+
+    const std::string& GetContentType() const { return contentType; }
+    void SetContentType(const std::string& value) { contentType = value; }
+    const std::string& GetCharset() const { return charset; }
+    void SetCharset(const std::string& value) { charset = value; }
+    const std::string& GetContentBase() const { return contentBase; }
+    void SetContentBase(const std::string& value) { contentBase = value; }
+    const std::string& GetContentID() const { return contentId; }
+    void SetContentID(const std::string& value) { contentId = value; }
+    const std::string& GetContentLocation() const { return contentLocation; }
+    void SetContentLocation(const std::string& value) { contentLocation = value; }
+
+    bool GetQuotedPrintable() const { return quotedPrintable; }
+    void SetQuotedPrintable(bool on) { quotedPrintable = on; }
+    bool GetBase64() const { return base64; }  // wins over quoted-printable
+    void SetBase64(bool on) { base64 = on; }
+
+    // Appends a deep copy of part whose parent is this part; returns its index.
+    int AddChild(const CSMTPBodyPart& part);
+    void RemoveChild(int index);  // an index out of range does nothing
+    int ChildCount() const { return static_cast<int>(children.size()); }
+    CSMTPBodyPart* ChildAt(int index);  // null out of range
+    const CSMTPBodyPart* ChildAt(int index) const;
+    // First child whose content type equals type exactly, or null.
+    CSMTPBodyPart* FindChildByType(std::string_view type);
+    CSMTPBodyPart* GetParent() const { return parent; }
+
+    // Each fills *out with one piece of the wire form; false on failure (*out then empty).
+    bool RenderHeader(std::string* out) const;
+    bool RenderBody(std::string* out);
+    bool RenderFooter(std::string* out) const;
+
+    std::string boundary;  // delimiter of this part's children: a fresh UUID text
+    std::uint32_t maxAttachmentSize = kDefaultMaxAttachmentSize;  // largest file, bytes
+
+  private:
+    void CopyFrom(const CSMTPBodyPart& other);
+    std::string TransferEncodingLine() const;
+    std::string TextForWire() const;  // the text, UTF-8 when the charset says so
+
+    std::string filePath;
+    std::string title;
+    std::string contentType = "text/plain";
+    std::string charset = "iso-8859-1";
+    std::string contentBase;
+    std::string contentId;
+    std::string contentLocation;
+    std::string text;
+    CBase64Codec coder;
+    std::vector<std::unique_ptr<CSMTPBodyPart>> children;
+    CSMTPBodyPart* parent = nullptr;
+    bool quotedPrintable = true;
+    bool base64 = false;
+};
+
+class CSMTPMessage {
+  public:
+    CSMTPMessage();
+    CSMTPMessage(const CSMTPMessage&) = default;
+    CSMTPMessage& operator=(const CSMTPMessage&) = default;
+    virtual ~CSMTPMessage();
+
+    // The header text, ending in CR LF (the empty line that ends the header is the sender's).
+    virtual std::string BuildHeader() const;
+
+    int AddRecipient(const CSMTPAddress& recipient, RecipientKind kind = RecipientKind::To);
+    // Entries separated by "," or ";"; true when at least one address was added.
+    bool AddRecipients(std::string_view list, RecipientKind kind = RecipientKind::To);
+    int RecipientCount(RecipientKind kind = RecipientKind::To) const;
+    const CSMTPAddress* RecipientAt(int index, RecipientKind kind = RecipientKind::To) const;
+
+    void SetCharset(const std::string& charset) { root.SetCharset(charset); }
+    const std::string& GetCharset() const { return root.GetCharset(); }
+    void SetMime(bool on);
+    bool IsMime() const { return mime; }
+    int AddBodyPart(const CSMTPBodyPart& part);
+    // Paths separated by "," or ";"; returns the number of attachments added.
+    int AddAttachments(std::string_view list);
+    void AddTextBody(std::string_view text);
+    const std::string& GetText() const { return root.GetText(); }
+
+    CSMTPBodyPart& Root() { return root; }
+    const CSMTPBodyPart& Root() const { return root; }
+
+    // The clock of the Date line; null means the system clock. Not owned.
+    void SetClock(const platform::Clock* value) { clock = value; }
+
+    CSMTPAddress from;
+    std::string subject;
+    std::string xMailer = "CQuillSMTPConnection v2.49";
+    CSMTPAddress replyTo;
+    MessagePriority priority = MessagePriority::NoPriority;
+    std::vector<std::string> extraHeaders;  // written as they are, each followed by CR LF
+
+  private:
+    std::vector<CSMTPAddress>& ListOf(RecipientKind kind);
+    const std::vector<CSMTPAddress>& ListOf(RecipientKind kind) const;
+
+    CSMTPBodyPart root;
+    std::vector<CSMTPAddress> toList;
+    std::vector<CSMTPAddress> ccList;
+    std::vector<CSMTPAddress> bccList;
+    bool mime = false;
+    const platform::Clock* clock = nullptr;
+};
+
+// SMTP transparency: one more "." before every line that begins with ".".
+std::string DotStuff(std::string_view text);
+
+// "Date: " line pieces, exposed for tests: "%a, %d %b %Y %H:%M:%S " in English names, and
+// the zone "+hhmm" / "-hhmm" of an offset from UTC in minutes.
+std::string FormatMailDate(const std::tm& local);
+std::string FormatZoneOffset(int offsetMinutes);
