@@ -1,0 +1,216 @@
+// Text encoders of the mail sender: quoted-printable (RFC 2045) with soft breaks at 76
+// characters, Q encoded words (RFC 2047) for header texts, and Windows-1252 to UTF-8.
+// Nothing here fails; every input gives an output.
+#include "mailer/mime/encoders.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+constexpr char kHex[] = "0123456789ABCDEF";
+constexpr std::size_t kMaxLine = 76;      // characters per quoted-printable line
+constexpr std::size_t kHeaderPiece = 70;  // bytes per encoded-word piece
+
+void AppendEscape(std::string& out, unsigned char c) {
+    out += '=';
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+}
+
+bool QPLiteral(unsigned char c) {
+    return (c >= 33 && c <= 60) || (c >= 62 && c <= 126) || c == '\t' || c == '\n' || c == '\r' ||
+           c == ' ';
+}
+
+// Where an over-long line (kMaxLine + 1 characters) is broken: after the last whitespace or
+// the last complete escape that leaves room for the "=" of the soft break; failing both,
+// after character 75, moved back so that no escape is split.
+std::size_t BreakPoint(const std::string& line) {
+    const std::size_t limit = kMaxLine - 1;
+    std::size_t best = 0;
+    for (std::size_t i = 0; i < limit && i < line.size(); ++i) {
+        if (line[i] == ' ' || line[i] == '\t') {
+            best = i + 1;
+        } else if (line[i] == '=' && i + 3 <= limit) {
+            best = i + 3;
+        }
+    }
+    if (best > 0) {
+        return best;
+    }
+    std::size_t cut = limit;
+    if (line[cut - 1] == '=') {
+        cut -= 1;
+    } else if (line[cut - 2] == '=') {
+        cut -= 2;
+    }
+    return cut;
+}
+
+// Encoded-word bytes: 8-bit bytes, the word's own syntax characters and controls (a CR or
+// LF left bare would end the header line).
+bool NeedsQEscape(unsigned char c) {
+    return c >= 128 || c == '=' || c == '?' || c == '_' || c < 32 || c == 127;
+}
+
+bool PieceNeedsEncoding(std::string_view piece) {
+    for (unsigned char c : piece) {
+        if (c >= 128 || c == '\r' || c == '\n') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Windows-1252 bytes 0x80 to 0x9F; the five unassigned ones map to the C1 control of the
+// same value, as the system conversion does.
+constexpr std::uint16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// UTF-16 to UTF-8: pairs become one 4-byte sequence, a lone surrogate its own 3 bytes.
+std::string Utf16ToUtf8(const std::u16string& units) {
+    std::string out;
+    out.reserve(units.size() * 3);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const std::uint32_t u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            const std::uint32_t low = units[++i];
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// Length of the first piece of a UTF-8 text: at most kHeaderPiece bytes, moved back so that
+// no character is split between two encoded words.
+std::size_t Utf8PieceLength(std::string_view text) {
+    std::size_t n = kHeaderPiece;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return n > 0 ? n : kHeaderPiece;
+}
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') {
+            x = static_cast<unsigned char>(x + 32);
+        }
+        if (y >= 'A' && y <= 'Z') {
+            y = static_cast<unsigned char>(y + 32);
+        }
+        if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string QPEncode(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size() + text.size() / 8);
+    for (unsigned char c : text) {
+        if (QPLiteral(c)) {
+            escaped += static_cast<char>(c);
+        } else {
+            AppendEscape(escaped, c);
+        }
+    }
+
+    std::string out;
+    out.reserve(escaped.size() + escaped.size() / 50 + 3);
+    std::string line;
+    for (char c : escaped) {
+        if (c == '\r' || c == '\n') {
+            out += line;
+            out += c;
+            line.clear();
+            continue;
+        }
+        line += c;
+        if (line.size() > kMaxLine) {
+            const std::size_t cut = BreakPoint(line);
+            out.append(line, 0, cut);
+            out += "=\r\n";
+            line.erase(0, cut);
+        }
+    }
+    out += line;
+    return out;
+}
+
+std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
+    const bool utf8 = EqualsNoCase(charset, "UTF-8");
+    std::string converted;
+    if (utf8) {
+        converted = AnsiToUtf8(text);
+        text = converted;
+    }
+    std::string out;
+    while (!text.empty()) {
+        std::size_t length = text.size();
+        if (length > kHeaderPiece) {
+            length = utf8 ? Utf8PieceLength(text) : kHeaderPiece;
+        }
+        const std::string_view piece = text.substr(0, length);
+        text.remove_prefix(length);
+        if (!PieceNeedsEncoding(piece)) {
+            out += piece;
+            continue;
+        }
+        out += "=?";
+        out += charset;
+        out += "?q?";
+        for (unsigned char c : piece) {
+            if (c == ' ') {
+                out += '_';
+            } else if (NeedsQEscape(c)) {
+                AppendEscape(out, c);
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+        out += "?=";
+    }
+    return out;
+}
+
+std::string AnsiToUtf8(std::string_view text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (unsigned char c : text) {
+        units += static_cast<char16_t>(c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : c);
+    }
+    return Utf16ToUtf8(units);
+}

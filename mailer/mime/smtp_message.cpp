@@ -1,0 +1,489 @@
+// The mail message of the sender: header building (addresses, subject, MIME lines, the Date
+// line with the local zone) and the rendering of body parts into wire pieces. Rendering a
+// part reports false when an attachment cannot be opened, measured or read completely, or is
+// larger than maxAttachmentSize; the SMTP connection turns that into its failure codes.
+#include "mailer/mime/smtp_message.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "mailer/mime/encoders.h"
+#include "platform/files.h"
+#include "platform/timezone.h"
+#include "platform/uuid.h"
+
+namespace {
+
+constexpr std::size_t kBase64Line = 76;
+constexpr char kPreamble[] = "This is a multi-part message in MIME format";
+
+bool IsTrimmed(unsigned char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsTrimmed(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && IsTrimmed(static_cast<unsigned char>(text.back()))) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Entries of a list closed by "," or ";" or the end, each trimmed.
+template <typename Visit>
+void ForEachEntry(std::string_view list, Visit visit) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= list.size(); ++i) {
+        if (i == list.size() || list[i] == ',' || list[i] == ';') {
+            visit(Trim(list.substr(start, i - start)));
+            start = i + 1;
+        }
+    }
+}
+
+bool HasControl(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < 32 || c == 127) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Base64 text cut into lines of 76 characters, each ending in CR LF.
+std::string CutLines(const char* text, std::size_t length) {
+    std::string out;
+    out.reserve(length + (length / kBase64Line + 1) * 2);
+    for (std::size_t pos = 0; pos < length; pos += kBase64Line) {
+        const std::size_t n = length - pos < kBase64Line ? length - pos : kBase64Line;
+        out.append(text + pos, n);
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string* bytes) {
+    auto file = platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+    if (!file) {
+        return false;
+    }
+    const std::int64_t size = file->Size();
+    if (size < 0 || static_cast<std::uint64_t>(size) > limit) {
+        return false;
+    }
+    bytes->resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < bytes->size()) {
+        const std::int64_t n = file->Read(bytes->data() + got, bytes->size() - got);
+        if (n <= 0) {
+            return false;  // error, or the file shrank while being read
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- CSMTPAddress ----
+
+void CSMTPAddress::Parse(std::string_view text) {
+    text = Trim(text);
+    const std::size_t open = text.find('<');
+    const std::size_t close = text.find('>');
+    if (open != std::string_view::npos && close != std::string_view::npos && close >= open + 2) {
+        address = std::string(text.substr(open + 1, close - open - 1));
+        name = std::string(Trim(text.substr(0, open)));
+    } else {
+        address = std::string(text);
+        name.clear();
+    }
+}
+
+std::string CSMTPAddress::DisplayForm(bool encodeName, std::string_view charset) const {
+    if (name.empty()) {
+        return address;
+    }
+    return (encodeName ? EncodeHeaderText(name, charset) : name) + " <" + address + ">";
+}
+
+// ---- CSMTPBodyPart ----
+
+CSMTPBodyPart::CSMTPBodyPart() : boundary(platform::NewUuidText()) {}
+
+CSMTPBodyPart::CSMTPBodyPart(const CSMTPBodyPart& other) {
+    CopyFrom(other);
+}
+
+CSMTPBodyPart& CSMTPBodyPart::operator=(const CSMTPBodyPart& other) {
+    if (this != &other) {
+        CopyFrom(other);
+    }
+    return *this;
+}
+
+CSMTPBodyPart::~CSMTPBodyPart() = default;
+
+void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
+    // Children first into a fresh list: other may be one of our own descendants.
+    std::vector<std::unique_ptr<CSMTPBodyPart>> copies;
+    copies.reserve(other.children.size());
+    for (const auto& child : other.children) {
+        copies.push_back(std::make_unique<CSMTPBodyPart>(*child));
+        copies.back()->parent = this;
+    }
+    boundary = other.boundary;
+    maxAttachmentSize = other.maxAttachmentSize;
+    filePath = other.filePath;
+    title = other.title;
+    contentType = other.contentType;
+    charset = other.charset;
+    contentBase = other.contentBase;
+    contentId = other.contentId;
+    contentLocation = other.contentLocation;
+    text = other.text;
+    coder = other.coder;
+    quotedPrintable = other.quotedPrintable;
+    base64 = other.base64;
+    children = std::move(copies);
+}
+
+bool CSMTPBodyPart::SetFilename(const std::string& path) {
+    filePath = path;
+    // File name and extension: everything after the drive and the last directory separator.
+    const std::size_t cut = path.find_last_of("\\/:");
+    title = cut == std::string::npos ? path : path.substr(cut + 1);
+    contentType = "application/octet-stream";
+    return true;
+}
+
+void CSMTPBodyPart::SetText(std::string_view value) {
+    text.clear();
+    text.reserve(value.size() + value.size() / 32);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\r') {
+            if (i + 1 < value.size() && value[i + 1] == '\n') {
+                ++i;
+            }
+            text += "\r\n";
+        } else if (c == '\n') {
+            text += "\r\n";
+        } else {
+            text += c;
+        }
+    }
+    contentType = "text/plain";
+}
+
+int CSMTPBodyPart::AddChild(const CSMTPBodyPart& part) {
+    auto copy = std::make_unique<CSMTPBodyPart>(part);
+    copy->parent = this;
+    children.push_back(std::move(copy));
+    return static_cast<int>(children.size()) - 1;
+}
+
+void CSMTPBodyPart::RemoveChild(int index) {
+    if (index >= 0 && index < ChildCount()) {
+        children.erase(children.begin() + index);
+    }
+}
+
+CSMTPBodyPart* CSMTPBodyPart::ChildAt(int index) {
+    return index >= 0 && index < ChildCount() ? children[static_cast<std::size_t>(index)].get()
+                                              : nullptr;
+}
+
+const CSMTPBodyPart* CSMTPBodyPart::ChildAt(int index) const {
+    return index >= 0 && index < ChildCount() ? children[static_cast<std::size_t>(index)].get()
+                                              : nullptr;
+}
+
+CSMTPBodyPart* CSMTPBodyPart::FindChildByType(std::string_view type) {
+    for (const auto& child : children) {
+        if (child->contentType == type) {
+            return child.get();
+        }
+    }
+    return nullptr;
+}
+
+std::string CSMTPBodyPart::TransferEncodingLine() const {
+    if (base64) {
+        return "Content-Transfer-Encoding: base64\r\n";
+    }
+    if (quotedPrintable) {
+        return "Content-Transfer-Encoding: quoted-printable\r\n";
+    }
+    return {};
+}
+
+bool CSMTPBodyPart::RenderHeader(std::string* out) const {
+    // A part outside a tree has no delimiter of its own to stand after; its own boundary
+    // keeps the output well-formed.
+    const std::string& delimiter = parent != nullptr ? parent->boundary : boundary;
+    std::string h;
+    if (IsAttachment()) {
+        h = "\r\n\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
+            "; name=\"" + title + "\"";
+        if (!children.empty()) {
+            h += "; Boundary=\"" + boundary + "\"";
+        }
+        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+             "filename=\"" +
+             title + "\"\r\n";
+    } else if (!children.empty()) {
+        h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
+            "; Boundary=\"" + boundary + "\"\r\n" + TransferEncodingLine();
+    } else {
+        h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
+            "\r\n" + TransferEncodingLine();
+    }
+    if (!contentBase.empty()) {
+        h += "Content-Base: " + contentBase + "\r\n";
+    }
+    if (!contentId.empty()) {
+        h += "Content-ID: " + contentId + "\r\n";
+    }
+    if (!contentLocation.empty()) {
+        h += "Content-Location: " + contentLocation + "\r\n";
+    }
+    h += "\r\n";
+    *out = std::move(h);
+    return true;
+}
+
+std::string CSMTPBodyPart::TextForWire() const {
+    return EqualsNoCase(charset, "UTF-8") ? AnsiToUtf8(text) : text;
+}
+
+bool CSMTPBodyPart::RenderBody(std::string* out) {
+    out->clear();
+    if (IsAttachment()) {
+        std::string bytes;
+        if (!ReadAttachment(filePath, maxAttachmentSize, &bytes)) {
+            return false;
+        }
+        if (bytes.empty()) {
+            return true;
+        }
+        coder.EncodeBytes(bytes);
+        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
+        return true;
+    }
+    if (base64) {
+        coder.EncodeBytes(TextForWire());
+        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
+    } else if (quotedPrintable) {
+        *out = DotStuff(QPEncode(TextForWire()));
+    } else {
+        *out = DotStuff(TextForWire());
+    }
+    return true;
+}
+
+bool CSMTPBodyPart::RenderFooter(std::string* out) const {
+    *out = "\r\n--" + boundary + "--";
+    return true;
+}
+
+// ---- CSMTPMessage ----
+
+CSMTPMessage::CSMTPMessage() = default;
+CSMTPMessage::~CSMTPMessage() = default;
+
+std::vector<CSMTPAddress>& CSMTPMessage::ListOf(RecipientKind kind) {
+    return kind == RecipientKind::Cc ? ccList : kind == RecipientKind::Bcc ? bccList : toList;
+}
+
+const std::vector<CSMTPAddress>& CSMTPMessage::ListOf(RecipientKind kind) const {
+    return kind == RecipientKind::Cc ? ccList : kind == RecipientKind::Bcc ? bccList : toList;
+}
+
+int CSMTPMessage::AddRecipient(const CSMTPAddress& recipient, RecipientKind kind) {
+    auto& list = ListOf(kind);
+    list.push_back(recipient);
+    return static_cast<int>(list.size()) - 1;
+}
+
+bool CSMTPMessage::AddRecipients(std::string_view list, RecipientKind kind) {
+    bool added = false;
+    ForEachEntry(list, [&](std::string_view entry) {
+        CSMTPAddress recipient;
+        recipient.Parse(entry);
+        // A mailbox holding a control character would smuggle lines into the header or
+        // commands into the SMTP dialogue; it can never be a valid mailbox anyway.
+        if (!recipient.address.empty() && !HasControl(recipient.address) &&
+            !HasControl(recipient.name)) {
+            AddRecipient(recipient, kind);
+            added = true;
+        }
+    });
+    return added;
+}
+
+int CSMTPMessage::RecipientCount(RecipientKind kind) const {
+    return static_cast<int>(ListOf(kind).size());
+}
+
+const CSMTPAddress* CSMTPMessage::RecipientAt(int index, RecipientKind kind) const {
+    const auto& list = ListOf(kind);
+    return index >= 0 && index < static_cast<int>(list.size())
+               ? &list[static_cast<std::size_t>(index)]
+               : nullptr;
+}
+
+void CSMTPMessage::SetMime(bool on) {
+    if (mime == on) {
+        return;
+    }
+    mime = on;
+    while (root.ChildCount() > 0) {
+        root.RemoveChild(root.ChildCount() - 1);
+    }
+    if (on) {
+        const std::string kept = root.GetText();
+        root.SetText(kPreamble);
+        root.SetContentType("multipart/mixed");
+        if (!kept.empty()) {
+            AddTextBody(kept);
+        }
+    }
+}
+
+int CSMTPMessage::AddBodyPart(const CSMTPBodyPart& part) {
+    SetMime(true);
+    return root.AddChild(part);
+}
+
+int CSMTPMessage::AddAttachments(std::string_view list) {
+    int added = 0;
+    ForEachEntry(list, [&](std::string_view entry) {
+        if (entry.empty()) {
+            return;
+        }
+        CSMTPBodyPart part;
+        part.SetFilename(std::string(entry));
+        AddBodyPart(part);
+        ++added;
+    });
+    return added;
+}
+
+void CSMTPMessage::AddTextBody(std::string_view text) {
+    if (!mime) {
+        root.SetText(text);
+        return;
+    }
+    if (CSMTPBodyPart* existing = root.FindChildByType("text/plain")) {
+        existing->SetText(text);
+        return;
+    }
+    CSMTPBodyPart part;
+    part.SetCharset(root.GetCharset());
+    part.SetText(text);
+    root.AddChild(part);
+}
+
+std::string CSMTPMessage::BuildHeader() const {
+    const std::string& charset = root.GetCharset();
+    std::string h = "From: " + from.DisplayForm(true, charset) + "\r\nTo: ";
+    for (std::size_t i = 0; i < toList.size(); ++i) {
+        h += (i > 0 ? "," : "") + toList[i].DisplayForm(true, charset);
+    }
+    h += "\r\n";
+    if (!ccList.empty()) {
+        h += "Cc: ";
+        for (std::size_t i = 0; i < ccList.size(); ++i) {
+            h += (i > 0 ? "," : "") + ccList[i].DisplayForm(true, charset);
+        }
+        h += "\r\n";
+    }
+    h += "Subject: " + EncodeHeaderText(subject, charset);
+    if (!xMailer.empty()) {
+        h += "\r\nX-Mailer: " + xMailer;
+    }
+    h += "\r\n";
+    if (mime) {
+        if (root.GetBase64()) {
+            h += "Content-Transfer-Encoding: base64\r\n";
+        } else if (root.GetQuotedPrintable()) {
+            h += "Content-Transfer-Encoding: quoted-printable\r\n";
+        }
+        h += "MIME-Version: 1.0\r\nContent-Type: " + root.GetContentType();
+        if (root.ChildCount() > 0) {
+            h += "; boundary=\"" + root.boundary + "\"";
+        }
+        h += "\r\n";
+    } else {
+        h += "Content-Type: " + root.GetContentType() + ";\r\n\tcharset=" + charset + "\r\n";
+    }
+    if (!replyTo.address.empty()) {
+        h += "Reply-To: " + replyTo.DisplayForm(true, charset) + "\r\n";
+    }
+
+    const platform::SystemClock systemClock;
+    const std::time_t now = (clock != nullptr ? clock : &systemClock)->Now();
+    std::tm local{};
+    platform::LocalTime(now, &local);
+    h += "Date: " + FormatMailDate(local) + FormatZoneOffset(platform::UtcOffsetMinutes(now)) +
+         "\r\n";
+
+    switch (priority) {
+        case MessagePriority::LowPriority:
+            h += "X-Priority: 5\r\n";
+            break;
+        case MessagePriority::NormalPriority:
+            h += "X-Priority: 3\r\n";
+            break;
+        case MessagePriority::HighPriority:
+            h += "X-Priority: 1\r\n";
+            break;
+        case MessagePriority::NoPriority:
+            break;
+    }
+    for (const auto& line : extraHeaders) {
+        h += line + "\r\n";
+    }
+    return h;
+}
+
+// ---- free helpers ----
+
+std::string DotStuff(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    bool lineStart = true;
+    for (char c : text) {
+        if (lineStart && c == '.') {
+            out += '.';
+        }
+        out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+std::string FormatMailDate(const std::tm& local) {
+    // English names whatever the process locale: mail dates are not localised (RFC 5322).
+    static const char* const kDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const int wday = local.tm_wday >= 0 && local.tm_wday < 7 ? local.tm_wday : 0;
+    const int mon = local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0;
+    char text[128];
+    std::snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d ", kDays[wday],
+                  local.tm_mday, kMonths[mon], local.tm_year + 1900, local.tm_hour, local.tm_min,
+                  local.tm_sec);
+    return text;
+}
+
+std::string FormatZoneOffset(int offsetMinutes) {
+    const char sign = offsetMinutes >= 0 ? '+' : '-';
+    const long magnitude = offsetMinutes >= 0 ? offsetMinutes : -static_cast<long>(offsetMinutes);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%c%02ld%02ld", sign, (magnitude / 60) % 100, magnitude % 60);
+    return text;
+}
