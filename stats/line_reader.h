@@ -1,0 +1,44 @@
+// Reads the lines of a log file through a fixed-size chunk buffer, so a file of any size is
+// read in bounded memory. A line longer than the cap is reported as too long and skipped
+// whole, so a hostile log cannot make a reader hold an unbounded line. A read error is
+// reported as such and ends the reading.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace stats {
+
+// The longest line any reader of the log store accepts.
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
+class LineReader {
+  public:
+    enum class Mode {
+        Text,  // the line end is removed, and a CR standing before the LF with it
+        Raw,   // the line keeps its bytes as on disk, its LF (and any CR) included
+    };
+    enum class Result { Line, TooLong, End, Error };
+
+    LineReader(platform::File& file, Mode mode, std::size_t maxLine = kMaxLineBytes);
+
+    // The next line into *line. The last line of a file is returned even without a LF.
+    Result Next(std::string* line);
+
+  private:
+    bool Refill();  // false at the end of the file or on an error (see error_)
+
+    platform::File& file_;
+    Mode mode_;
+    std::size_t maxLine_;
+    std::vector<char> buffer_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    bool eof_ = false;
+    bool error_ = false;
+};
+
+}  // namespace stats

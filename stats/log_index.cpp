@@ -1,0 +1,130 @@
+// Pattern search over one listing of the log directory; see log_index.h. Every candidate a
+// lookup yields is still confirmed with the platform's wildcard matcher, so the index only
+// narrows the search and never changes what matches.
+#include "stats/log_index.h"
+
+#include <algorithm>
+
+#include "platform/wildcard.h"
+
+namespace stats {
+
+namespace {
+
+char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool IsWildcard(char c) {
+    return c == '*' || c == '?';
+}
+
+bool StartsWithNoCase(std::string_view name, std::string_view prefix) {
+    return name.size() >= prefix.size() &&
+           platform::EqualNoCase(name.substr(0, prefix.size()), prefix);
+}
+
+bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
+    return name.size() >= suffix.size() &&
+           platform::EqualNoCase(name.substr(name.size() - suffix.size()), suffix);
+}
+
+// Orders names read from their last character backwards, case-insensitively.
+bool LessBackwards(std::string_view a, std::string_view b) {
+    std::size_t i = a.size(), j = b.size();
+    while (i > 0 && j > 0) {
+        const char x = Fold(a[--i]), y = Fold(b[--j]);
+        if (x != y)
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    }
+    return i == 0 && j > 0;
+}
+
+}  // namespace
+
+void LogIndex::Clear() {
+    entries_.clear();
+    bySuffix_.clear();
+    suffixReady_ = false;
+    loaded_ = false;
+}
+
+void LogIndex::Load(const std::string& dir) {
+    Clear();
+    dir_ = dir;
+    if (!platform::ListDirectory(dir, &entries_))
+        entries_.clear();
+    loaded_ = true;
+}
+
+void LogIndex::EnsureSuffixOrder() const {
+    if (suffixReady_)
+        return;
+    bySuffix_.resize(entries_.size());
+    for (std::uint32_t i = 0; i < bySuffix_.size(); ++i)
+        bySuffix_[i] = i;
+    std::sort(bySuffix_.begin(), bySuffix_.end(), [this](std::uint32_t a, std::uint32_t b) {
+        return LessBackwards(entries_[a].name, entries_[b].name);
+    });
+    suffixReady_ = true;
+}
+
+void LogIndex::FindByPrefix(std::string_view prefix, std::string_view pattern,
+                            std::vector<std::uint32_t>* hits) const {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), prefix,
+                               [](const platform::DirEntry& e, std::string_view p) {
+                                   return platform::LessNoCase(e.name, p);
+                               });
+    for (; it != entries_.end() && StartsWithNoCase(it->name, prefix); ++it) {
+        if (platform::WildcardMatch(pattern, it->name)) {
+            hits->push_back(static_cast<std::uint32_t>(it - entries_.begin()));
+        }
+    }
+}
+
+void LogIndex::FindBySuffix(std::string_view suffix, std::string_view pattern,
+                            std::vector<std::uint32_t>* hits) const {
+    EnsureSuffixOrder();
+    auto it = std::lower_bound(
+        bySuffix_.begin(), bySuffix_.end(), suffix,
+        [this](std::uint32_t i, std::string_view s) { return LessBackwards(entries_[i].name, s); });
+    for (; it != bySuffix_.end() && EndsWithNoCase(entries_[*it].name, suffix); ++it) {
+        if (platform::WildcardMatch(pattern, entries_[*it].name))
+            hits->push_back(*it);
+    }
+    std::sort(hits->begin(), hits->end());
+}
+
+std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) const {
+    std::vector<std::uint32_t> hits;
+    if (!pattern.empty()) {
+        std::size_t first = 0;
+        while (first < pattern.size() && !IsWildcard(pattern[first]))
+            ++first;
+        // "x.*" also matches "x" without a dot, so the "." is not part of the prefix.
+        if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*") {
+            first = std::min(first, pattern.size() - 2);
+        }
+        std::size_t last = pattern.size();
+        while (last > 0 && !IsWildcard(pattern[last - 1]))
+            --last;
+        if (first > 0 || last == 0) {
+            // A literal start (the whole pattern when it has no wildcard).
+            FindByPrefix(pattern.substr(0, first), pattern, &hits);
+        } else if (last < pattern.size()) {
+            FindBySuffix(pattern.substr(last), pattern, &hits);
+        } else {
+            for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+                if (platform::WildcardMatch(pattern, entries_[i].name))
+                    hits.push_back(i);
+            }
+        }
+    }
+    std::vector<const platform::DirEntry*> found;
+    found.reserve(hits.size());
+    for (std::uint32_t i : hits)
+        found.push_back(&entries_[i]);
+    return found;
+}
+
+}  // namespace stats

@@ -1,0 +1,46 @@
+// One sorted listing of the log directory, searched by file-name pattern the way a directory
+// search would (Windows wildcards, case-insensitive, results in case-insensitive name order)
+// but without rereading the directory for every pattern: exact names are looked up directly,
+// patterns with a literal start by that prefix, patterns that start with a wildcard and end
+// in a literal by that suffix. A directory that cannot be listed behaves as an empty one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace stats {
+
+class LogIndex {
+  public:
+    // Lists dir now (replacing any earlier listing).
+    void Load(const std::string& dir);
+    void Clear();
+    bool Loaded() const { return loaded_; }
+    const std::string& Directory() const { return dir_; }
+
+    // The entries whose names match pattern, in listing order.
+    std::vector<const platform::DirEntry*> Find(std::string_view pattern) const;
+
+    const std::vector<platform::DirEntry>& Entries() const { return entries_; }
+
+  private:
+    void FindByPrefix(std::string_view prefix, std::string_view pattern,
+                      std::vector<std::uint32_t>* hits) const;
+    void FindBySuffix(std::string_view suffix, std::string_view pattern,
+                      std::vector<std::uint32_t>* hits) const;
+    void EnsureSuffixOrder() const;
+
+    std::string dir_;
+    bool loaded_ = false;
+    std::vector<platform::DirEntry> entries_;
+    // Indices of entries_ ordered by their names read backwards (case-insensitive); built on
+    // the first suffix search.
+    mutable std::vector<std::uint32_t> bySuffix_;
+    mutable bool suffixReady_ = false;
+};
+
+}  // namespace stats

@@ -1,0 +1,47 @@
+// File-name pieces of the log store; see log_names.h. Nothing here fails.
+#include "stats/log_names.h"
+
+namespace stats {
+
+std::string DatePart(int value) {
+    return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+}
+
+std::string YearPart(int year) {
+    return std::to_string(year);
+}
+
+std::string DayStamp(int day, int month, int year) {
+    return DatePart(day) + "_" + DatePart(month) + "_" + YearPart(year);
+}
+
+std::string ClientKeyOf(std::string_view entry) {
+    const std::size_t bar = entry.find('|');
+    std::string_view key = bar == std::string_view::npos ? entry : entry.substr(bar + 1);
+    const std::size_t lf = key.find('\n');
+    if (lf != std::string_view::npos)
+        key = key.substr(0, lf);
+    return std::string(key);
+}
+
+bool IsSafeClientKey(std::string_view key) {
+    if (key == "..")
+        return false;
+    return key.find_first_of("/\\:") == std::string_view::npos;
+}
+
+}  // namespace stats
+
+namespace stats {
+
+std::string SlotList(const std::vector<std::int64_t>& totals) {
+    std::string list;
+    for (std::int64_t total : totals) {
+        list += '|';
+        list += std::to_string(total);
+    }
+    list += '|';
+    return list;
+}
+
+}  // namespace stats

@@ -1,0 +1,178 @@
+// Parsing and reading of the proxy's logs, and the paced directory scan; see log_store.h.
+// What the readers tolerate, in one place: a line that is not valid base64 is decoded up to
+// its last complete group; a record without "*" has size 0; a record without a usable hour
+// is dropped; a line over kMaxLineBytes is skipped; an unreadable file is the caller's
+// policy's business.
+#include "stats/log_store.h"
+
+#include <limits>
+#include <memory>
+
+#include "stats/base64.h"
+#include "stats/line_reader.h"
+
+namespace stats {
+
+namespace {
+
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::uint32_t kScanPauseMs = 1000;
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::unique_ptr<platform::File> OpenLog(const std::string& path) {
+    return platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+}
+
+}  // namespace
+
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? kMax : kMin;
+    return sum;
+}
+
+std::int64_t SumOf(const HourTotals& hours) {
+    std::int64_t sum = 0;
+    for (std::int64_t h : hours)
+        sum = SaturatingAdd(sum, h);
+    return sum;
+}
+
+std::int64_t ParseLeadingInt(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
+    std::int64_t value = 0;  // accumulated as a negative number, which reaches kMin
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (value < (kMin + digit) / 10) {
+            value = kMin;
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+                ++i;
+            break;
+        }
+        value = value * 10 - digit;
+    }
+    if (negative)
+        return value;
+    return value == kMin ? kMax : -value;
+}
+
+bool AccumulateByHour(std::string_view record, HourTotals& hourTotals) {
+    const std::size_t time = record.find("Time:");
+    if (time == std::string_view::npos)
+        return false;
+    const std::int64_t hour = ParseLeadingInt(record.substr(time + 5, 2));
+    if (hour < 0 || hour > 23)
+        return false;
+    const std::size_t star = record.find('*');
+    const std::int64_t size =
+        star == std::string_view::npos ? 0 : ParseLeadingInt(record.substr(0, star));
+    hourTotals[static_cast<std::size_t>(hour)] =
+        SaturatingAdd(hourTotals[static_cast<std::size_t>(hour)], size);
+    return true;
+}
+
+bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
+    auto file = OpenLog(path);
+    if (!file)
+        return false;
+    HourTotals fileTotals{};
+    LineReader reader(*file, LineReader::Mode::Text);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                AccumulateByHour(Base64DecodeText(line), fileTotals);
+                break;
+            case LineReader::Result::TooLong:
+                break;
+            case LineReader::Result::Error:
+                return false;
+            case LineReader::Result::End:
+                for (std::size_t h = 0; h < hourTotals.size(); ++h) {
+                    hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
+                }
+                return true;
+        }
+    }
+}
+
+bool CopyFilterLines(const std::string& path, std::string& text) {
+    auto file = OpenLog(path);
+    if (!file)
+        return false;
+    LineReader reader(*file, LineReader::Mode::Text);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                text += line;
+                text += '\n';
+                break;
+            case LineReader::Result::TooLong:
+                break;
+            case LineReader::Result::Error:
+                return false;
+            case LineReader::Result::End:
+                return true;
+        }
+    }
+}
+
+bool CopyFilterBytes(const std::string& path, std::string& text) {
+    auto file = OpenLog(path);
+    if (!file)
+        return false;
+    LineReader reader(*file, LineReader::Mode::Raw);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                text += line;
+                if (line.back() != '\n')
+                    text += '\n';
+                break;
+            case LineReader::Result::TooLong:
+                break;
+            case LineReader::Result::Error:
+                return false;
+            case LineReader::Result::End:
+                return true;
+        }
+    }
+}
+
+ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
+                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    const LogIndex& logs = ctx.Logs();
+    const std::vector<const platform::DirEntry*> found = logs.Find(pattern);
+    if (pacing && !ctx.Pause(kScanPauseMs))
+        return ScanResult::Stopped;
+    std::string path;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        path = logs.Directory();
+        path += found[i]->name;
+        if (!reader(LogFile{path, *found[i]})) {
+            if (policy == ErrorPolicy::Abandon ||
+                (policy == ErrorPolicy::AbandonOnFirst && i == 0)) {
+                return ScanResult::Abandoned;
+            }
+        }
+        if (i == 0 && pacing && !ctx.Pause(kScanPauseMs))
+            return ScanResult::Stopped;
+    }
+    if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs))
+        return ScanResult::Stopped;
+    return ScanResult::Completed;
+}
+
+}  // namespace stats

@@ -1,0 +1,74 @@
+// The proxy's log store as the statistics and reports read it: the traffic-record parser,
+// the traffic-log reader, the two filter-log readers and the paced directory scan. Readers
+// report an unreadable file by returning false; the scan turns that into the caller's error
+// policy. Totals are 64-bit and saturate instead of wrapping.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+#include "stats/log_context.h"
+
+namespace stats {
+
+// Traffic per hour of day, index 0 to 23.
+using HourTotals = std::array<std::int64_t, 24>;
+
+// a + b, held at the int64 limits instead of wrapping.
+std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b);
+std::int64_t SumOf(const HourTotals& hours);
+
+// The C library's atoi rules (white space, sign, digits up to the first non-digit; none
+// gives 0) on a counted text, held at the int64 limits.
+std::int64_t ParseLeadingInt(std::string_view text);
+
+// Adds the record's size (the number before the first "*") to the counter of its hour (the
+// two characters after the first "Time:"). A record without "Time:" or whose hour is not
+// 0 to 23 is dropped: false, nothing touched.
+bool AccumulateByHour(std::string_view record, HourTotals& hourTotals);
+
+// Reads every record of one client traffic log (opened without sharing) and adds the file's
+// hour totals to hourTotals. False when the file cannot be opened or read; hourTotals is
+// then left as it was, so an unreadable log is left out whole. Lines longer than
+// kMaxLineBytes are skipped.
+bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals);
+
+// Filter-log readers: append the log's lines to text.
+// Text mode: each line without its line end, then "\n".
+bool CopyFilterLines(const std::string& path, std::string& text);
+// Binary: each line with its line end as on disk (CR LF stays CR LF); a last line without a
+// LF gets one, so the next log's first line never joins it.
+bool CopyFilterBytes(const std::string& path, std::string& text);
+
+enum class ErrorPolicy {
+    Skip,            // leave an unreadable file out and go on
+    Abandon,         // end the task at the first unreadable file
+    AbandonOnFirst,  // end the task when the first file of the search is unreadable,
+                     // skip unreadable later ones
+};
+
+enum class ScanResult {
+    Completed,
+    Abandoned,  // the error policy ended the task
+    Stopped,    // a pause was cut short by a stop request
+};
+
+// One file a scan hands to its reader.
+struct LogFile {
+    const std::string& path;  // log directory + name
+    const platform::DirEntry& entry;
+};
+using LogFileReader = std::function<bool(const LogFile&)>;
+
+// Finds the files of the log directory matching pattern (a file-name pattern with "*" and
+// "?") and hands each to reader, in directory order. With pacing: a 1000 ms pause after the
+// search starts (also when nothing is found) and one after the first file. A non-zero
+// pauseBeforeCloseMs is paused once after the last file (also when nothing is found).
+ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
+                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs = 0);
+
+}  // namespace stats
