@@ -11,14 +11,21 @@
 #include "platform/pacer.h"
 #include "stats/log_context.h"
 
+// One step of the cycle as it begins, with the arguments it is given (for observers).
+struct CycleStep {
+    const char* name;
+    int args[3];
+    int argCount;
+};
+
 // What the worker needs from the program that hosts it.
 struct ServiceHooks {
     std::function<void(const std::string&)> logMessage;  // the service's LogMessage
-    std::function<void()> requestQuit;                  // post the quit request to its loop
+    std::function<void()> requestQuit;                   // post the quit request to its loop
 };
 
 class AggregatorWorker : public WorkerThread {
-public:
+  public:
     static constexpr std::uint32_t kCyclePauseMs = 60000;
     static constexpr char kMissingPathMessage[] =
         "Unable to get the Brisko Web Proxy path from registry. Please reinstall the "
@@ -64,6 +71,11 @@ public:
     // False when a stop ended it early.
     bool WriteSummaryFiles();
 
+    // Called as each step begins ("BuildTrafficWeek" with its arguments, "brisko.001", ...).
+    void SetStepObserver(std::function<void(const CycleStep&)> observer) {
+        stepObserver_ = std::move(observer);
+    }
+
     const std::string& AppPath() const { return appPath; }
     bool HasAppPath() const { return !appPath.empty(); }
     stats::LogContext& Context() { return context_; }
@@ -89,17 +101,19 @@ public:
     std::string filterYear;
     std::string appPath;
 
-protected:
+  protected:
     int Run(int argument) override;
     void RequestStop() override;
 
-private:
+  private:
     // Pauses before a step; false when a stop was requested, which ends the cycle.
     bool Pause(std::uint32_t ms);
     void ClearSlots();
+    void Observe(const CycleStep& step);
 
     const platform::Clock& clock_;
     platform::Pacer& pacer_;
     ServiceHooks hooks_;
     stats::LogContext context_;
+    std::function<void(const CycleStep&)> stepObserver_;
 };

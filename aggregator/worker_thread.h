@@ -7,7 +7,7 @@
 #include "platform/thread.h"
 
 class WorkerThread {
-public:
+  public:
     static constexpr std::uint32_t kStillActive = 259;
     static constexpr std::uint32_t kStopWaitMs = 5000;
 
@@ -22,8 +22,11 @@ public:
     std::uint32_t Stop(bool force);
     bool Running() const { return thread_.Started(); }
 
-protected:
-    virtual int Run(int argument) { (void)argument; return static_cast<int>(exitCode_); }
+  protected:
+    virtual int Run(int argument) {
+        (void)argument;
+        return static_cast<int>(exitCode_);
+    }
     virtual void BeforeRun() {}
     virtual void AfterRun() {}
     // Asks Run to return soon; the base has nothing to ask.
@@ -31,7 +34,7 @@ protected:
     // Must be called by a derived destructor, while its overrides still exist.
     void StopBeforeDestruction();
 
-private:
+  private:
     platform::NativeThread thread_;
     int startArgument_ = 0;
     std::uint32_t exitCode_ = 0;

@@ -14,7 +14,7 @@ namespace testing_support {
 
 // A fresh directory removed again when the object goes.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -22,27 +22,27 @@ public:
     const std::string& Path() const { return path_; }  // ends without a separator
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Points the registry at a private file for the lifetime of the object (BRISKO_REGISTRY on
 // POSIX). Tests that use the registry derive their fixture from this.
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     RegistryTest();
     ~RegistryTest() override;
     ScratchDir scratch_;
     std::string registryFile_;
 
-private:
+  private:
     std::string previous_;
     bool hadPrevious_ = false;
 };
 
 // Records each pause; never sleeps. RequestStop makes every later pause fail.
 class RecordingPacer final : public platform::Pacer {
-public:
+  public:
     bool Pause(std::uint32_t ms) override;
     bool StopRequested() const override { return stopped_; }
     void RequestStop() override { stopped_ = true; }
@@ -50,7 +50,7 @@ public:
     // When set, RequestStop happens by itself at the pause with this index.
     int stopAtPause = -1;
 
-private:
+  private:
     bool stopped_ = false;
 };
 

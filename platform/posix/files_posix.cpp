@@ -1,0 +1,279 @@
+// POSIX files: "no sharing" is an exclusive non-blocking flock, so a second such opener fails
+// as a Windows sharing violation would; atomic replacement goes through a temporary file and
+// rename(2), refused while another opener holds the target locked.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/files.h"
+#include "platform/wildcard.h"
+
+namespace platform {
+
+const char kPathSeparator = '/';
+
+namespace {
+
+int ToFd(std::intptr_t h) { return static_cast<int>(h); }
+
+bool LockExclusive(int fd) {
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteAllFd(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+File::~File() {
+    if (handle_ >= 0) {
+        ::close(ToFd(handle_));
+    }
+}
+
+std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
+    int flags = O_CLOEXEC | (mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT));
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    if (share == ShareMode::None && !LockExclusive(fd)) {
+        ::close(fd);
+        return nullptr;
+    }
+    // Truncate only once the lock is held, so a refused open never destroys the content.
+    if (mode == OpenMode::WriteTruncate && ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::unique_ptr<File>(new File(fd));
+}
+
+std::int64_t File::Read(void* buffer, std::size_t size) {
+    for (;;) {
+        ssize_t n = ::read(ToFd(handle_), buffer, size);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        return n;
+    }
+}
+
+bool File::Write(const void* data, std::size_t size) {
+    return WriteAllFd(ToFd(handle_), static_cast<const char*>(data), size);
+}
+
+std::int64_t File::Size() {
+    struct stat st{};
+    if (fstat(ToFd(handle_), &st) != 0) {
+        return -1;
+    }
+    return st.st_size;
+}
+
+bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
+                   std::uint64_t maxBytes) {
+    auto file = File::Open(path, OpenMode::Read, share);
+    if (!file) {
+        return false;
+    }
+    std::int64_t size = file->Size();
+    if (size < 0 || static_cast<std::uint64_t>(size) > maxBytes) {
+        return false;
+    }
+    out->clear();
+    out->reserve(static_cast<std::size_t>(size));
+    char buffer[65536];
+    for (;;) {
+        std::int64_t n = file->Read(buffer, sizeof buffer);
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (out->size() + static_cast<std::uint64_t>(n) > maxBytes) {
+            return false;
+        }
+        out->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+    static std::atomic<unsigned> counter{0};
+    std::string temp = path + ".tmp" + std::to_string(getpid()) + "_" +
+                       std::to_string(counter.fetch_add(1));
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = WriteAllFd(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // A target that someone holds open without sharing keeps its content.
+    int target = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (target >= 0 && !LockExclusive(target)) {
+        ::close(target);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (target >= 0) {
+        ::close(target);
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+    }
+    return ok;
+}
+
+bool DeleteFileAt(const std::string& path) {
+    struct stat st{};
+    if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        return false;
+    }
+    // Windows refuses to delete a file another process holds open without sharing.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && !LockExclusive(fd)) {
+        ::close(fd);
+        return false;
+    }
+    bool ok = ::unlink(path.c_str()) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return ok;
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+bool CreateDirectories(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    std::string partial;
+    for (std::size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') {
+            if (!partial.empty() && partial != "/") {
+                if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) {
+                    return false;
+                }
+            }
+        }
+        if (i < path.size()) {
+            partial.push_back(path[i]);
+        }
+    }
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
+    out->clear();
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) {
+        return false;
+    }
+    int dfd = dirfd(d);
+    while (struct dirent* e = ::readdir(d)) {
+        struct stat st{};
+        if (fstatat(dfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        DirEntry entry;
+        entry.name = e->d_name;
+        entry.size = static_cast<std::uint64_t>(st.st_size);
+        entry.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                        st.st_mtim.tv_nsec;
+        entry.fileId = static_cast<std::uint64_t>(st.st_ino) ^
+                       (static_cast<std::uint64_t>(st.st_dev) << 48);
+        out->push_back(std::move(entry));
+    }
+    ::closedir(d);
+    std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
+        if (LessNoCase(a.name, b.name)) {
+            return true;
+        }
+        return !LessNoCase(b.name, a.name) && a.name < b.name;
+    });
+    return true;
+}
+
+std::vector<std::string> FindFiles(const std::string& patternPath) {
+    std::size_t cut = patternPath.find_last_of('/');
+    std::string dir = cut == std::string::npos ? "." : patternPath.substr(0, cut + 1);
+    std::string pattern = cut == std::string::npos ? patternPath : patternPath.substr(cut + 1);
+    std::vector<std::string> names;
+    std::vector<DirEntry> entries;
+    if (pattern.empty() || !ListDirectory(dir, &entries)) {
+        return names;
+    }
+    for (auto& e : entries) {
+        if (WildcardMatch(pattern, e.name)) {
+            names.push_back(std::move(e.name));
+        }
+    }
+    return names;
+}
+
+std::string AppendPath(const std::string& base, std::string_view literal) {
+    std::string tail(literal);
+    std::replace(tail.begin(), tail.end(), '\\', '/');
+    std::string out = base;
+    if (!out.empty() && out.back() == '/' && !tail.empty() && tail.front() == '/') {
+        out.pop_back();
+    }
+    out += tail;
+    // Collapse doubled separators the joint or the literal may hold ("Logs//x").
+    std::string clean;
+    clean.reserve(out.size());
+    for (char c : out) {
+        if (c == '/' && !clean.empty() && clean.back() == '/') {
+            continue;
+        }
+        clean.push_back(c);
+    }
+    return clean;
+}
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,75 @@
+// POSIX threads with a bounded join. Termination is a cancellation request followed by a
+// detach: the thread is left to die at its next cancellation point.
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/thread.h"
+
+namespace platform {
+namespace {
+
+void* ThreadMain(void* arg) {
+    auto* body = static_cast<std::function<void()>*>(arg);
+    (*body)();
+    return nullptr;
+}
+
+}  // namespace
+
+NativeThread::~NativeThread() {
+    if (handle_ != 0 && !Join(0)) {
+        Terminate();
+    }
+}
+
+bool NativeThread::Start(std::function<void()> body) {
+    if (handle_ != 0) {
+        return false;
+    }
+    body_ = std::move(body);
+    pthread_t t{};
+    if (pthread_create(&t, nullptr, &ThreadMain, &body_) != 0) {
+        return false;
+    }
+    handle_ = static_cast<std::uintptr_t>(t);
+    id_ = static_cast<std::uint32_t>(static_cast<std::uintptr_t>(t));
+    return true;
+}
+
+bool NativeThread::Join(std::uint32_t timeoutMs) {
+    if (handle_ == 0) {
+        return true;
+    }
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += timeoutMs / 1000;
+    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    int rc = pthread_timedjoin_np(static_cast<pthread_t>(handle_), nullptr, &deadline);
+    if (rc != 0) {
+        return false;
+    }
+    handle_ = 0;
+    return true;
+}
+
+void NativeThread::Terminate() {
+    if (handle_ == 0) {
+        return;
+    }
+    pthread_t t = static_cast<pthread_t>(handle_);
+    pthread_cancel(t);
+    pthread_detach(t);
+    handle_ = 0;
+}
+
+void NativeThread::Entry(NativeThread* self) { self->body_(); }
+
+}  // namespace platform
