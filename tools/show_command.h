@@ -1,0 +1,7 @@
+// `tallyctl show`.
+#pragma once
+
+#include <string>
+#include <vector>
+
+int RunShowCommand(const std::vector<std::string>& args);
