@@ -1,0 +1,59 @@
+// A thin TCP socket interface for the mail sender (and the tests' loopback servers): IPv4
+// name resolution, connect, send, receive, a readable/writable wait with a time-out, close,
+// the last error and the local host name. Every call reports failure through its result and
+// leaves the Windows Sockets error number (WSAE... values, also on POSIX, mapped from errno)
+// for SocketLastError; nothing throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Windows Sockets error numbers the callers look at.
+constexpr int kWsaTimedOut = 10060;      // WSAETIMEDOUT
+constexpr int kWsaHostNotFound = 11001;  // WSAHOST_NOT_FOUND
+constexpr int kWsaInvalidArgument = 10022;
+
+// Starts the socket library once per process (WSAStartup on Windows; elsewhere it makes a
+// write to a closed connection an error instead of a signal). False when that fails.
+bool SocketStartup();
+void SocketCleanup();
+
+// An IPv4 stream socket; kInvalidSocket on failure.
+SocketHandle SocketCreateTcp();
+// A dotted IPv4 address is taken as it is; any other text is looked up (first IPv4 address).
+// The address is in network byte order.
+bool SocketResolve(const std::string& host, std::uint32_t* address);
+bool SocketBind(SocketHandle socket, std::uint32_t address, std::uint16_t port);
+// Connects, waiting at most timeoutMs for the connection to be made.
+bool SocketConnect(SocketHandle socket, std::uint32_t address, std::uint16_t port,
+                   std::uint32_t timeoutMs);
+// Longest time a single send may block; 0 means no bound.
+bool SocketSetSendTimeout(SocketHandle socket, std::uint32_t timeoutMs);
+// One send call: bytes sent (possibly fewer than length), -1 on error.
+long SocketSend(SocketHandle socket, const void* data, std::size_t length);
+// One receive call: bytes received, 0 when the peer closed, -1 on error.
+long SocketReceive(SocketHandle socket, void* buffer, std::size_t size);
+// 1 when readable (or writable) within timeoutMs, 0 on time-out, -1 on error.
+int SocketWaitReadable(SocketHandle socket, std::uint32_t timeoutMs);
+int SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs);
+bool SocketClose(SocketHandle socket);
+// The Windows Sockets error number of the last failed call on this thread.
+int SocketLastError();
+
+// Listening side, used by loopback servers: listen on 127.0.0.1 at port (0: any free port).
+SocketHandle SocketListenLoopback(std::uint16_t port);
+// The port a socket is bound to, 0 on error.
+std::uint16_t SocketLocalPort(SocketHandle socket);
+// Accepts one connection within timeoutMs; kInvalidSocket on time-out or error.
+SocketHandle SocketAccept(SocketHandle listener, std::uint32_t timeoutMs);
+
+// The local host name (gethostname into a 260-byte buffer); empty on failure.
+std::string LocalHostName();
+
+}  // namespace platform
