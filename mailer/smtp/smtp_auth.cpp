@@ -1,0 +1,151 @@
+// SMTP authentication of CQuillSMTPConnection: LOGIN, PLAIN (the clear-text prompt dialogue,
+// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and the transport
+// hooks of the NTLM exchange. Each step that gets the wrong reply throws its own code
+// (0x8004020D to 0x8004021A) with the server's last reply.
+#include <cstring>
+#include <string>
+
+#include "mailer/mime/base64_codec.h"
+#include "mailer/mime/encoders.h"
+#include "mailer/mime/md5.h"
+#include "mailer/smtp/smtp_connection.h"
+#include "mailer/smtp/smtp_exception.h"
+
+namespace {
+
+std::string Base64Of(std::string_view bytes) {
+    CBase64Codec codec;
+    codec.EncodeBytes(bytes);
+    return codec.EncodedString();
+}
+
+std::string DecodeBase64(std::string_view text) {
+    CBase64Codec codec;
+    codec.DecodeText(text);
+    return codec.DecodedString();
+}
+
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n", 0, 3) != std::string::npos;
+}
+
+// Up to the first zero byte, as the text would be seen by C string functions.
+std::string UpToZero(const std::string& bytes) {
+    return bytes.substr(0, std::strlen(bytes.c_str()));
+}
+
+}  // namespace
+
+std::string CQuillSMTPConnection::PromptText() const {
+    return lastResponse.size() > 4 ? lastResponse.substr(4) : std::string();
+}
+
+void CQuillSMTPConnection::AuthenticateLogin(const std::string& user, const std::string& password) {
+    SendCommand("AUTH LOGIN\r\n");
+    if (!ExpectReply(334)) {
+        Fail(kSmtpLoginStart);
+    }
+    if (!EqualsNoCase(UpToZero(DecodeBase64(PromptText())), "username:")) {
+        Fail(kSmtpLoginUserPrompt);
+    }
+    SendCommand(Base64Of(user) + "\r\n");
+    if (!ExpectReply(334)) {
+        Fail(kSmtpLoginUser);
+    }
+    if (!EqualsNoCase(UpToZero(DecodeBase64(PromptText())), "password:")) {
+        Fail(kSmtpLoginPassPrompt);
+    }
+    SendCommand(Base64Of(password) + "\r\n");
+    if (!ExpectReply(235)) {
+        Fail(kSmtpLoginPass);
+    }
+}
+
+void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std::string& password) {
+    SendCommand("AUTH PLAIN\r\n");
+    if (!ExpectReply(334)) {
+        Fail(kSmtpPlainStart);
+    }
+    std::string prompt = PromptText();
+    if (prompt.empty()) {
+        // RFC 4616: one base64 message of authorisation id (empty), user name and password.
+        std::string message;
+        message += '\0';
+        message += user;
+        message += '\0';
+        message += password;
+        SendCommand(Base64Of(message) + "\r\n");
+        if (!ExpectReply(235)) {
+            Fail(kSmtpPlainPass);
+        }
+        return;
+    }
+    if (!EqualsNoCase(prompt, "username:")) {
+        Fail(kSmtpPlainUserPrompt);
+    }
+    // Sent as they are, so a line break inside would end the line early.
+    if (HasLineBreak(user)) {
+        throw SmtpProtocolFailure(kSmtpPlainUser, "user name holds a line break");
+    }
+    SendCommand(user + "\r\n");
+    if (!ExpectReply(334)) {
+        Fail(kSmtpPlainUser);
+    }
+    if (!EqualsNoCase(PromptText(), "password:")) {
+        Fail(kSmtpPlainPassPrompt);
+    }
+    if (HasLineBreak(password)) {
+        throw SmtpProtocolFailure(kSmtpPlainPass, "password holds a line break");
+    }
+    SendCommand(password + "\r\n");
+    if (!ExpectReply(235)) {
+        Fail(kSmtpPlainPass);
+    }
+}
+
+void CQuillSMTPConnection::AuthenticateCramMD5(const std::string& user,
+                                               const std::string& password) {
+    SendCommand("AUTH CRAM-MD5\r\n");
+    if (!ExpectReply(334)) {
+        Fail(kSmtpCramStart);
+    }
+    std::string challenge = UpToZero(DecodeBase64(PromptText()));
+    Digest16 digest = HmacMd5(UpToZero(password), challenge);
+    SendCommand(Base64Of(user + " " + DigestHex(digest)) + "\r\n");
+    if (!ExpectReply(235)) {
+        Fail(kSmtpCramAnswer);
+    }
+}
+
+platform::SecurityStatus CQuillSMTPConnection::SendInitialToken(const unsigned char* token,
+                                                                std::size_t length) {
+    std::string bytes(reinterpret_cast<const char*>(token), length);
+    SendCommand("AUTH NTLM " + Base64Of(bytes) + "\r\n");
+    return platform::kSecOk;
+}
+
+platform::SecurityStatus CQuillSMTPConnection::ReadChallenge(unsigned char* buffer,
+                                                             std::size_t capacity,
+                                                             std::size_t* length) {
+    if (!ExpectReply(334)) {
+        Fail(kSmtpNtlm);
+    }
+    std::string decoded = DecodeBase64(PromptText());
+    if (decoded.size() >= capacity) {
+        *length = 0;
+        return platform::kSecInsufficientMemory;
+    }
+    std::memcpy(buffer, decoded.data(), decoded.size());
+    *length = decoded.size();
+    return platform::kSecOk;
+}
+
+platform::SecurityStatus CQuillSMTPConnection::SendResponseToken(const unsigned char* token,
+                                                                 std::size_t length) {
+    std::string bytes(reinterpret_cast<const char*>(token), length);
+    SendCommand(Base64Of(bytes) + "\r\n");
+    if (!ExpectReply(235)) {
+        Fail(kSmtpNtlm);
+    }
+    return platform::kSecOk;
+}

@@ -1,0 +1,277 @@
+// CQuillSMTPConnection: connection set-up, reply reading, message transmission and QUIT.
+// Failures are CSMTPExceptions: the step's protocol code with the last reply, or the socket
+// error. A failure inside Connect closes the connection (with QUIT) before it leaves.
+#include "mailer/smtp/smtp_connection.h"
+
+#include <cstring>
+#include <utility>
+
+#include "mailer/smtp/smtp_exception.h"
+#include "platform/socket.h"
+
+namespace {
+
+// A command argument holding a line break would smuggle a second command onto the wire.
+bool HasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n", 0, 3) != std::string::npos;
+}
+
+}  // namespace
+
+CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
+    : heloHost(heloName == "auto" ? platform::LocalHostName() : heloName),
+      ntlmFactory(MakeNtlmProvider) {}
+
+CQuillSMTPConnection::~CQuillSMTPConnection() {
+    if (connected) {
+        try {
+            Disconnect(true);
+        } catch (const CSMTPException&) {
+            // Nothing can be done about a failed QUIT at this point.
+        }
+    }
+}
+
+void CQuillSMTPConnection::Fail(std::uint32_t code) const {
+    throw SmtpProtocolFailure(code, lastResponse);
+}
+
+void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
+                                   const std::string& user, const std::string& password,
+                                   std::uint32_t port, const std::string& bindAddress) {
+    socket.SetTimeout(replyTimeout);
+    socket.Create();
+    socket.Connect(host, port, bindAddress);
+    connected = true;
+    try {
+        if (!ExpectReply(220)) {
+            Fail(kSmtpGreeting);
+        }
+        Greet(method);
+        RunAuthentication(method, user, password);
+    } catch (const CSMTPException& failure) {
+        try {
+            Disconnect(true);
+        } catch (const CSMTPException&) {
+            // The original failure is the one worth reporting.
+        }
+        throw CSMTPException(failure.Code(), failure.Response());
+    }
+}
+
+void CQuillSMTPConnection::Greet(AuthMethod method) {
+    if (HasLineBreak(heloHost)) {
+        throw SmtpProtocolFailure(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth,
+                                  "host name holds a line break");
+    }
+    if (method == AuthNone) {
+        SendCommand("HELO " + heloHost + "\r\n");
+        if (!ExpectReply(250)) {
+            Fail(kSmtpHeloNoAuth);
+        }
+        return;
+    }
+    // AUTH is an EHLO extension: servers may refuse it after HELO, so try EHLO first.
+    SendCommand("EHLO " + heloHost + "\r\n");
+    if (ExpectReply(250)) {
+        return;
+    }
+    SendCommand("HELO " + heloHost + "\r\n");
+    if (!ExpectReply(250)) {
+        Fail(kSmtpHeloAuth);
+    }
+}
+
+void CQuillSMTPConnection::RunAuthentication(AuthMethod method, const std::string& user,
+                                             const std::string& password) {
+    switch (method) {
+        case AuthNone:
+            return;
+        case AuthLogin:
+            AuthenticateLogin(user, password);
+            return;
+        case AuthPlain:
+            AuthenticatePlain(user, password);
+            return;
+        case AuthCramMD5:
+            AuthenticateCramMD5(user, password);
+            return;
+        case AuthNtlm: {
+            std::unique_ptr<NtlmProvider> provider = ntlmFactory(user, password);
+            platform::SecurityStatus status = Authenticate(*provider);
+            if (status < 0) {
+                throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
+            }
+            return;
+        }
+    }
+    // An out-of-range method value is taken as LOGIN, the sender's own default.
+    AuthenticateLogin(user, password);
+}
+
+bool CQuillSMTPConnection::ExpectReply(int code) {
+    char first[kFirstReplyBuffer];
+    std::unique_ptr<char[]> grown;
+    bool result = ReadReply(first, sizeof first, code, grown, kReplyGrowStep);
+    grown.reset();
+    return result;
+}
+
+bool CQuillSMTPConnection::ReadReply(char* buffer, std::size_t size, int code,
+                                     std::unique_ptr<char[]>& grown, std::size_t growStep) {
+    char* text = buffer;
+    std::size_t capacity = size;
+    std::size_t received = 0;
+    if (capacity == 0) {
+        lastResponse.clear();
+        return false;
+    }
+    text[0] = '\0';
+    for (;;) {
+        if (!socket.IsReadable(replyTimeout)) {
+            lastResponse.assign(text, received);
+            return false;
+        }
+        std::size_t request = capacity > received + 1 ? capacity - received - 1 : 0;
+        long count = socket.Receive(text + received, request);
+        if (count <= 0) {
+            lastResponse.assign(text, received);
+            return false;
+        }
+        received += static_cast<std::size_t>(count);
+        text[received] = '\0';
+        if (received > kMaxReplyBytes) {
+            // A reply this long is no SMTP reply; stop instead of growing without bound.
+            lastResponse.assign(text, received);
+            return false;
+        }
+        if (static_cast<std::size_t>(count) == request) {
+            std::size_t newCapacity = capacity + growStep;
+            std::unique_ptr<char[]> larger(new char[newCapacity]);
+            std::memcpy(larger.get(), text, received + 1);
+            grown = std::move(larger);
+            text = grown.get();
+            capacity = newCapacity;
+        }
+        if (received > 5 && text[received - 2] == '\r' && text[received - 1] == '\n') {
+            std::size_t lineStart = 0;
+            for (std::size_t i = received - 6 + 1; i-- > 0;) {
+                if (text[i] == '\r' && text[i + 1] == '\n') {
+                    lineStart = i + 2;
+                    break;
+                }
+            }
+            if (text[lineStart + 3] == ' ') {
+                received -= 2;
+                text[received] = '\0';
+                int value = 0;
+                for (std::size_t i = lineStart; i < lineStart + 3; ++i) {
+                    if (text[i] < '0' || text[i] > '9') {
+                        break;
+                    }
+                    value = value * 10 + (text[i] - '0');
+                }
+                lastReplyCode = value;
+                lastResponse.assign(text, received);
+                return lastReplyCode == code;
+            }
+        }
+    }
+}
+
+void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
+    const std::string& from = message.from.address;
+    if (HasLineBreak(from)) {
+        throw SmtpProtocolFailure(kSmtpMailFrom, "sender address holds a line break");
+    }
+    SendCommand("MAIL FROM:<" + from + ">\r\n");
+    if (!ExpectReply(250)) {
+        Fail(kSmtpMailFrom);
+    }
+    for (RecipientKind kind : {RecipientKind::To, RecipientKind::Cc, RecipientKind::Bcc}) {
+        for (int i = 0; i < message.RecipientCount(kind); ++i) {
+            const std::string& address = message.RecipientAt(i, kind)->address;
+            if (HasLineBreak(address)) {
+                throw SmtpProtocolFailure(kSmtpRcptTo, "recipient address holds a line break");
+            }
+            SendCommand("RCPT TO:<" + address + ">\r\n");
+            if (!ExpectReply(250)) {
+                Fail(kSmtpRcptTo);
+            }
+        }
+    }
+    SendCommand("DATA\r\n");
+    if (!ExpectReply(354)) {
+        Fail(kSmtpData);
+    }
+    SendCommand(message.BuildHeader());
+    SendCommand("\r\n");
+    CSMTPBodyPart& root = message.Root();
+    if (message.IsMime() || root.ChildCount() > 0) {
+        SendBodyPart(root, true);
+    } else {
+        SendCommand(DotStuff(message.GetText()));
+    }
+    SendCommand("\r\n.\r\n");
+    if (!ExpectReply(250)) {
+        Fail(kSmtpEndOfData);
+    }
+}
+
+void CQuillSMTPConnection::SendBodyPart(CSMTPBodyPart& part, bool skipHeader) {
+    std::string piece;
+    if (!skipHeader) {
+        if (!part.RenderHeader(&piece)) {
+            throw CSMTPException(SmtpInterfaceError(kSmtpPartHeader));
+        }
+        SendCommand(piece);
+    }
+    if (!part.RenderBody(&piece)) {
+        throw CSMTPException(SmtpInterfaceError(kSmtpPartBody));
+    }
+    SendCommand(piece);
+    piece.clear();
+    piece.shrink_to_fit();  // an attachment's body can be large; don't keep it while children go
+    for (int i = 0; i < part.ChildCount(); ++i) {
+        SendBodyPart(*part.ChildAt(i), false);
+    }
+    if (part.ChildCount() > 0) {
+        if (!part.RenderFooter(&piece)) {
+            throw CSMTPException(SmtpInterfaceError(kSmtpPartFooter));
+        }
+        SendCommand(piece);
+    }
+}
+
+void CQuillSMTPConnection::Disconnect(bool graceful) {
+    bool failed = false;
+    std::uint32_t code = 0;
+    std::string text;
+    if (connected) {
+        if (graceful) {
+            try {
+                SendCommand("QUIT\r\n");
+            } catch (const CSMTPException& e) {
+                failed = true;
+                code = e.Code();
+            }
+        }
+        try {
+            if (!ExpectReply(221)) {
+                failed = true;
+                code = SmtpInterfaceError(kSmtpQuit);
+                text = lastResponse;
+            }
+        } catch (const CSMTPException&) {
+            // The connection is gone: nothing more to say on it.
+            connected = false;
+            socket.Close();
+            throw;
+        }
+        connected = false;
+    }
+    socket.Close();
+    if (failed) {
+        throw CSMTPException(code, text);
+    }
+}

@@ -1,0 +1,94 @@
+// CQuillSMTPConnection: the blocking SMTP client of the mail sender. It connects, reads the
+// greeting, says HELO (EHLO first when it is to authenticate), authenticates with LOGIN,
+// PLAIN, CRAM-MD5 or NTLM, sends one CSMTPMessage and says QUIT. Every protocol or transport
+// failure is thrown as a CSMTPException: protocol failures carry the code of the step
+// (0x80040200 and up) and the server's last reply, socket failures the Windows Sockets error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "mailer/mime/smtp_message.h"
+#include "mailer/smtp/ntlm_authenticator.h"
+#include "mailer/smtp/smtp_socket.h"
+
+enum AuthMethod {
+    AuthNone = 0,
+    AuthCramMD5 = 1,
+    AuthLogin = 2,
+    AuthPlain = 3,
+    AuthNtlm = 4,
+};
+
+class CQuillSMTPConnection : public CNTLMAuthenticator {
+  public:
+    // Largest reply accepted; a longer one ends the read as a failure.
+    static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
+    static constexpr std::size_t kFirstReplyBuffer = 256;
+    static constexpr std::size_t kReplyGrowStep = 4096;
+
+    // heloName "auto" stands for the local host name.
+    explicit CQuillSMTPConnection(const std::string& heloName = "auto");
+    // Sends QUIT when still connected; its failures are swallowed.
+    ~CQuillSMTPConnection() override;
+
+    void Connect(const std::string& host, AuthMethod method, const std::string& user,
+                 const std::string& password, std::uint32_t port,
+                 const std::string& bindAddress = {});
+    void Disconnect(bool graceful = true);
+    void SendMessage(CSMTPMessage& message);
+    bool IsConnected() const { return connected; }
+
+    // Reads one reply and tells whether its code is the one expected.
+    virtual bool ExpectReply(int code);
+
+    // NTLM transport hooks.
+    platform::SecurityStatus SendInitialToken(const unsigned char* token,
+                                              std::size_t length) override;
+    platform::SecurityStatus ReadChallenge(unsigned char* buffer, std::size_t capacity,
+                                           std::size_t* length) override;
+    platform::SecurityStatus SendResponseToken(const unsigned char* token,
+                                               std::size_t length) override;
+
+    void AuthenticateLogin(const std::string& user, const std::string& password);
+    void AuthenticatePlain(const std::string& user, const std::string& password);
+    void AuthenticateCramMD5(const std::string& user, const std::string& password);
+
+    const std::string& LastResponse() const { return lastResponse; }
+    int LastReplyCode() const { return lastReplyCode; }
+    const std::string& HeloHost() const { return heloHost; }
+    void SetHeloHost(const std::string& value) { heloHost = value; }
+    std::uint32_t ReplyTimeout() const { return replyTimeout; }
+    void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
+
+    // The NTLM provider used by Connect (tests give one with a fixed clock and challenge).
+    using NtlmFactory =
+        std::function<std::unique_ptr<NtlmProvider>(const std::string&, const std::string&)>;
+    void SetNtlmFactory(NtlmFactory factory) { ntlmFactory = std::move(factory); }
+
+  protected:
+    // Reads one reply into buffer (size bytes), moving to a heap buffer grown by growStep
+    // when it does not fit.
+    virtual bool ReadReply(char* buffer, std::size_t size, int code, std::unique_ptr<char[]>& grown,
+                           std::size_t growStep);
+
+  private:
+    void SendCommand(const std::string& text) { socket.Send(text); }
+    void SendBodyPart(CSMTPBodyPart& part, bool skipHeader);
+    void Greet(AuthMethod method);
+    void RunAuthentication(AuthMethod method, const std::string& user, const std::string& password);
+    // The text after "334 " of the last reply.
+    std::string PromptText() const;
+    [[noreturn]] void Fail(std::uint32_t code) const;
+
+    CSMTPSocket socket;
+    bool connected = false;
+    std::string lastResponse;
+    std::string heloHost;
+    std::uint32_t replyTimeout = 60000;
+    int lastReplyCode = 0;
+    NtlmFactory ntlmFactory;
+};
