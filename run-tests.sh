@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds the test preset (AddressSanitizer and UndefinedBehaviorSanitizer) and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+cmake --preset linux-test >/dev/null
+cmake --build --preset linux-test -j "$(nproc)"
+ctest --preset linux-test -j "$(nproc)"
