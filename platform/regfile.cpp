@@ -303,6 +303,7 @@ class Parser {
             return Fail("hex type not followed by :");
         }
         rest.remove_prefix(1);
+        const std::size_t first = index_;
         std::string list(rest);
         while (!list.empty() && list.back() == '\\') {
             list.pop_back();
@@ -314,6 +315,7 @@ class Parser {
         }
         std::string message;
         if (!ParseHexList(list, &value->data, &message)) {
+            index_ = first;  // name the line the value starts on
             return Fail(message);
         }
         return true;
