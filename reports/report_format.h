@@ -1,0 +1,58 @@
+// The XML report documents: the six report kinds with their headers, file names and send-list
+// entries, the record templates, the size format and the one procedure that writes a report
+// file. WriteReportFile reports a failed write only by its result (false) and by leaving
+// sendList unchanged; nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "stats/log_context.h"
+
+namespace reports {
+
+enum class ReportKind {
+    DailyTraffic,
+    WeeklyTraffic,
+    MonthlyTraffic,
+    DailyFilter,
+    WeeklyFilter,
+    MonthlyFilter,
+};
+
+// Host of the stylesheet URLs the documents name.
+inline constexpr char kStylesheetHost[] = "http://reports.example.com";
+
+// Removes every "<", ">", "&", "'" and '"'; everything else passes unchanged.
+std::string StripXmlSpecials(std::string_view text);
+
+// Makes a field safe for the document whatever the logs hold: the five specials removed, the
+// control characters XML forbids removed, and 8-bit text (Windows-1252) converted to UTF-8,
+// which the declaration names. Pure ASCII without specials or controls comes out unchanged.
+std::string ToXmlText(std::string_view text);
+
+// Whole kilobytes of byteTotal as megabytes with two decimals, halves away from zero
+// (1572864 -> "1.50", 131072 -> "0.13").
+std::string FormatMegabytes(std::int64_t byteTotal);
+
+std::string FormatTrafficRecord(std::string_view client, std::string_view userName,
+                                std::int64_t byteTotal);
+std::string FormatFilterRecord(std::string_view date, std::string_view client,
+                               std::string_view userName, std::string_view time,
+                               std::string_view url, std::string_view filter);
+
+// The file of a kind below the application directory ("Logs\day_12_07_2026.xml");
+// day, month and year matter for the daily kinds only.
+std::string ReportFileLiteral(ReportKind kind, int day, int month, int year);
+
+// The whole document of a kind around the given records (line ends as "\n").
+std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
+                                std::string_view body);
+
+// Writes the report file (replacing an older one atomically, in text mode) and on success
+// appends its full path and "," to sendList. False, with sendList untouched, on failure.
+bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int month, int year,
+                     std::string_view body, std::string& sendList);
+
+}  // namespace reports

@@ -1,0 +1,60 @@
+// Reading of the traffic reports' inputs.
+#include "reports/traffic_input.h"
+
+#include "platform/files.h"
+#include "reports/input_lines.h"
+#include "stats/log_names.h"
+#include "stats/log_store.h"
+
+namespace reports {
+
+ClientTotal ParseClientTotalLine(std::string_view line) {
+    ClientTotal total;
+    std::size_t bar = line.find('|');
+    if (bar == std::string_view::npos) {
+        return total;
+    }
+    if (bar > 0) {
+        total.client.assign(line.substr(0, bar - 1));
+    }
+    for (;;) {
+        line.remove_prefix(bar + 1);
+        bar = line.find('|');
+        if (bar == std::string_view::npos) {
+            break;
+        }
+        total.bytes =
+            stats::SaturatingAdd(total.bytes, stats::ParseLeadingInt(line.substr(0, bar)));
+    }
+    return total;
+}
+
+bool ReadClientList(const stats::LogContext& ctx, std::vector<std::string>* clients) {
+    std::vector<std::string> lines;
+    // The proxy keeps the list open while it runs, so it is read with sharing.
+    if (!ReadDecodedLines(ctx.LogDirectory() + "logip.log", platform::ShareMode::ReadWrite,
+                          &lines)) {
+        return false;
+    }
+    clients->clear();
+    for (const std::string& line : lines) {
+        clients->push_back(stats::ClientKeyOf(line));
+    }
+    return true;
+}
+
+std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate& day,
+                              const std::string& client) {
+    // A key that could name a file outside the log directory is searched nowhere.
+    if (!stats::IsSafeClientKey(client)) {
+        return 0;
+    }
+    stats::HourTotals hours{};
+    stats::ScanLogFiles(ctx, stats::DayStamp(day.day, day.month, day.year) + "_" + client, false,
+                        stats::ErrorPolicy::Skip, [&hours](const stats::LogFile& file) {
+                            return stats::ReadTrafficFile(file.path, hours);
+                        });
+    return stats::SumOf(hours);
+}
+
+}  // namespace reports

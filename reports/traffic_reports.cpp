@@ -1,0 +1,92 @@
+// The daily, weekly and monthly website traffic reports: one record per client with its user
+// name and its traffic in megabytes, from today's traffic logs or from the client totals of
+// the previous cycle. A report whose input cannot be read, or that has no client, is not
+// made; nothing is reported.
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "reports/input_lines.h"
+#include "reports/report_format.h"
+#include "reports/report_gate.h"
+#include "reports/traffic_input.h"
+#include "reports/user_names.h"
+#include "reports/writers.h"
+
+namespace reports {
+
+namespace {
+
+void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, const char* input,
+                             ReportKind kind, std::string& sendList) {
+    try {
+        if (!ReportEnabled(gate)) {
+            return;
+        }
+        std::vector<std::string> lines;
+        if (!ReadDecodedLines(platform::AppendPath(ctx.appPath, input), platform::ShareMode::None,
+                              &lines)) {
+            return;
+        }
+        std::string body;
+        for (const std::string& line : lines) {
+            const ClientTotal total = ParseClientTotalLine(line);
+            body +=
+                FormatTrafficRecord(total.client, LookupUserName(ctx, total.client), total.bytes);
+        }
+        if (!body.empty()) {
+            const platform::LocalDate today = platform::BreakDown(ctx.clock->Now());
+            WriteReportFile(ctx, kind, today.day, today.month, today.year, body, sendList);
+        }
+    } catch (const std::exception&) {
+        // A report that fails midway is simply not made; dispatch goes on with the next.
+    }
+}
+
+}  // namespace
+
+void WriteDailyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
+    std::string body;
+    platform::LocalDate today;
+    try {
+        if (!ReportEnabled("RegDaily")) {
+            return;
+        }
+        ctx.BeginTask();
+        today = platform::BreakDown(ctx.clock->Now());
+        std::vector<std::string> clients;
+        if (!ReadClientList(ctx, &clients)) {
+            return;
+        }
+        for (const std::string& client : clients) {
+            const std::int64_t bytes = DailyClientBytes(ctx, today, client);
+            body += FormatTrafficRecord(client, LookupUserName(ctx, client), bytes);
+        }
+    } catch (const std::exception&) {
+        // The records made before the failure still go into the report.
+    }
+    try {
+        if (!body.empty()) {
+            WriteReportFile(ctx, ReportKind::DailyTraffic, today.day, today.month, today.year, body,
+                            sendList);
+        }
+    } catch (const std::exception&) {
+        // Not written; dispatch goes on with the next report.
+    }
+}
+
+void WriteWeeklyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
+    WriteClientTotalsReport(ctx, "RegWeekly", "\\Logs\\brisko.011", ReportKind::WeeklyTraffic,
+                            sendList);
+}
+
+void WriteMonthlyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
+    WriteClientTotalsReport(ctx, "RegMonthly", "\\Logs\\brisko.013", ReportKind::MonthlyTraffic,
+                            sendList);
+}
+
+}  // namespace reports

@@ -1,0 +1,30 @@
+// User-name lookup of the traffic reports. Never fails: an unreadable or empty list, or a
+// client it does not name, gives "Unknown".
+#include "reports/user_names.h"
+
+#include <vector>
+
+#include "platform/files.h"
+#include "reports/input_lines.h"
+
+namespace reports {
+
+std::string LookupUserName(const stats::LogContext& ctx, std::string_view client) {
+    std::vector<std::string> lines;
+    if (!ReadDecodedLines(platform::AppendPath(ctx.appPath, "\\brisko.users"),
+                          platform::ShareMode::None, &lines)) {
+        return kUnknownUser;
+    }
+    for (const std::string& line : lines) {
+        const std::size_t bar = line.find('|');
+        const std::string_view rest = bar == std::string::npos
+                                          ? std::string_view(line)
+                                          : std::string_view(line).substr(bar + 1);
+        if (rest == client) {
+            return bar == std::string::npos ? std::string() : line.substr(0, bar);
+        }
+    }
+    return kUnknownUser;
+}
+
+}  // namespace reports
