@@ -1,0 +1,433 @@
+// Tests of the MIME message: addresses, body parts, the header and the exact wire bytes of
+// plain and multipart mails, attachment encoding and the attachment size limit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "mailer/mime/smtp_message.h"
+#include "platform/clock.h"
+#include "platform/uuid.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+using testing_support::ScratchDir;
+using testing_support::WriteAll;
+
+const char kSubject[] = "Email Reports from Brisko Web Proxy";
+
+// The Date line's value replaced by a marker, so exact bytes can be compared.
+std::string MaskDate(const std::string& header) {
+    return std::regex_replace(header, std::regex("Date: [^\r]*\r\n"), "Date: <date>\r\n");
+}
+
+// What the connection sends after DATA for a MIME message: the header, the empty line, then
+// the root part's body, its children (header and body), and its closing delimiter.
+std::string MimeWire(CSMTPMessage& message) {
+    std::string wire = MaskDate(message.BuildHeader()) + "\r\n";
+    std::string piece;
+    CSMTPBodyPart& root = message.Root();
+    EXPECT_TRUE(root.RenderBody(&piece));
+    wire += piece;
+    for (int i = 0; i < root.ChildCount(); ++i) {
+        EXPECT_TRUE(root.ChildAt(i)->RenderHeader(&piece));
+        wire += piece;
+        EXPECT_TRUE(root.ChildAt(i)->RenderBody(&piece));
+        wire += piece;
+    }
+    EXPECT_TRUE(root.RenderFooter(&piece));
+    return wire + piece;
+}
+
+TEST(SMTPAddress, ParsesNameAndMailbox) {
+    const struct {
+        const char *in, *name, *address;
+    } cases[] = {
+        {"  Jane Doe <jd> ", "Jane Doe", "jd"},
+        {"<>", "", "<>"},
+        {"xy", "", "xy"},
+        {" a@b.c ", "", "a@b.c"},
+        {"<a@b>", "", "a@b"},
+        {"x> <y", "", "x> <y"},
+        {"Jo < j@x >", "Jo", " j@x "},  // the mailbox is taken as written between the brackets
+    };
+    for (const auto& c : cases) {
+        CSMTPAddress a;
+        a.Parse(c.in);
+        EXPECT_EQ(a.name, c.name) << c.in;
+        EXPECT_EQ(a.address, c.address) << c.in;
+    }
+}
+
+TEST(SMTPAddress, DisplayForm) {
+    EXPECT_EQ(CSMTPAddress("a@b").DisplayForm(true, "iso-8859-1"), "a@b");
+    EXPECT_EQ(CSMTPAddress("a@b", "Jane").DisplayForm(true, "iso-8859-1"), "Jane <a@b>");
+    EXPECT_EQ(CSMTPAddress("a@b", "Ren\xE9").DisplayForm(true, "iso-8859-1"),
+              "=?iso-8859-1?q?Ren=E9?= <a@b>");
+    EXPECT_EQ(CSMTPAddress("a@b", "Ren\xE9").DisplayForm(false, "iso-8859-1"), "Ren\xE9 <a@b>");
+}
+
+TEST(SMTPBodyPart, SetTextMakesEveryLineEndCrLf) {
+    const struct {
+        std::string in, stored;
+    } cases[] = {
+        {"a\rb\nc", "a\r\nb\r\nc"},
+        {"a\r\nb", "a\r\nb"},
+        {"\n\r", "\r\n\r\n"},
+        {"\r\r\n\n", "\r\n\r\n\r\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        CSMTPBodyPart part;
+        part.SetContentType("text/html");
+        part.SetText(c.in);
+        EXPECT_EQ(part.GetText(), c.stored);
+        EXPECT_EQ(part.GetContentType(), "text/plain");
+    }
+}
+
+TEST(SMTPBodyPart, SetFilenameTakesNameAndExtension) {
+    const struct {
+        const char *path, *title;
+    } cases[] = {
+        {"C:\\Reports\\Logs\\week.xml", "week.xml"},
+        {"/var/lib/reports/12-05-2026filter.xml", "12-05-2026filter.xml"},
+        {"C:month.xml", "month.xml"},
+        {"plain.xml", "plain.xml"},
+    };
+    for (const auto& c : cases) {
+        CSMTPBodyPart part;
+        EXPECT_TRUE(part.SetFilename(c.path));
+        EXPECT_EQ(part.GetTitle(), c.title);
+        EXPECT_EQ(part.GetFilename(), c.path);
+        EXPECT_EQ(part.GetContentType(), "application/octet-stream");
+    }
+}
+
+TEST(SMTPBodyPart, BoundariesAreFreshUuidsAndCopiesAreDeep) {
+    const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    std::set<std::string> seen;
+    for (int i = 0; i < 50; ++i) {
+        CSMTPBodyPart part;
+        ASSERT_TRUE(std::regex_match(part.boundary, uuid)) << part.boundary;
+        seen.insert(part.boundary);
+    }
+    EXPECT_EQ(seen.size(), 50u);
+    EXPECT_EQ(platform::NewUuidText().size(), 36u);
+
+    CSMTPBodyPart outer;
+    CSMTPBodyPart inner;
+    inner.SetText("x");
+    inner.SetBase64(true);
+    inner.maxAttachmentSize = 10;
+    inner.AddChild(CSMTPBodyPart());
+    outer.AddChild(inner);
+    CSMTPBodyPart copy(outer);
+    EXPECT_EQ(copy.boundary, outer.boundary);
+    ASSERT_EQ(copy.ChildCount(), 1);
+    CSMTPBodyPart* c = copy.ChildAt(0);
+    EXPECT_NE(c, outer.ChildAt(0));
+    EXPECT_EQ(c->GetParent(), &copy);
+    EXPECT_EQ(c->ChildAt(0)->GetParent(), c);
+    EXPECT_EQ(c->boundary, inner.boundary);
+    EXPECT_TRUE(c->GetBase64());
+    EXPECT_EQ(c->maxAttachmentSize, 10u);
+    EXPECT_EQ(c->GetText(), "x");
+    outer = *outer.ChildAt(0);  // assigning from a descendant is safe
+    EXPECT_EQ(outer.boundary, inner.boundary);
+    EXPECT_EQ(outer.ChildAt(0)->GetParent(), &outer);
+}
+
+TEST(DotStuff, DoublesLeadingDots) {
+    const struct {
+        const char *in, *out;
+    } cases[] = {
+        {".x", "..x"},
+        {"a\r\n.b\r\n..", "a\r\n..b\r\n..."},
+        {"a.b\r\n", "a.b\r\n"},
+        {"\r\n.\r\n", "\r\n..\r\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DotStuff(c.in), c.out);
+    }
+}
+
+TEST(MailDate, EnglishNamesAndZone) {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mon = 11;
+    t.tm_mday = 8;
+    t.tm_wday = 2;
+    t.tm_hour = 7;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    EXPECT_EQ(FormatMailDate(t), "Tue, 08 Dec 2026 07:05:09 ");
+    const struct {
+        int minutes;
+        const char* zone;
+    } cases[] = {{60, "+0100"}, {-300, "-0500"}, {330, "+0530"}, {0, "+0000"}, {-210, "-0330"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatZoneOffset(c.minutes), c.zone);
+    }
+}
+
+CSMTPMessage ReportMessage() {
+    CSMTPMessage message;
+    message.SetCharset("iso-8859-1");
+    message.AddRecipients("admin@example.com");
+    message.subject = kSubject;
+    message.AddTextBody("The REPORT is attached.\r\n.hidden");
+    message.from = CSMTPAddress("postvane@example.invalid");
+    return message;
+}
+
+TEST(SMTPMessage, PlainMessageHeaderExactly) {
+    CSMTPMessage message = ReportMessage();
+    const platform::FixedClock clock(1765177509);
+    message.SetClock(&clock);
+    const std::string header = message.BuildHeader();
+    EXPECT_EQ(MaskDate(header),
+              "From: postvane@example.invalid\r\n"
+              "To: admin@example.com\r\n"
+              "Subject: Email Reports from Brisko Web Proxy\r\n"
+              "X-Mailer: CQuillSMTPConnection v2.49\r\n"
+              "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
+              "Date: <date>\r\n");
+    // The Date line is of the clock's moment.
+    std::tm local{};
+    ASSERT_TRUE(platform::LocalTime(clock.Now(), &local));
+    EXPECT_NE(header.find("Date: " + FormatMailDate(local)), std::string::npos) << header;
+    EXPECT_TRUE(std::regex_search(header, std::regex("Date: [^\r]* [+-][0-9]{4}\r\n$")));
+    EXPECT_FALSE(message.IsMime());
+    EXPECT_EQ(message.GetText(), "The REPORT is attached.\r\n.hidden");  // stored unstuffed
+}
+
+TEST(SMTPMessage, MimeMessageWithOneAttachmentExactly) {
+    ScratchDir dir;
+    WriteAll(dir / "week.xml", "hello");
+    CSMTPMessage message = ReportMessage();
+    EXPECT_EQ(message.AddAttachments(dir / "week.xml"), 1);
+
+    CSMTPBodyPart& root = message.Root();
+    ASSERT_EQ(root.ChildCount(), 2);
+    const CSMTPBodyPart* text = root.ChildAt(0);
+    EXPECT_EQ(text->GetContentType(), "text/plain");
+    EXPECT_EQ(text->GetCharset(), "iso-8859-1");
+    EXPECT_TRUE(text->GetQuotedPrintable());
+    EXPECT_EQ(root.ChildAt(1)->GetTitle(), "week.xml");
+
+    const std::string& b = root.boundary;
+    EXPECT_EQ(MimeWire(message),
+              "From: postvane@example.invalid\r\n"
+              "To: admin@example.com\r\n"
+              "Subject: Email Reports from Brisko Web Proxy\r\n"
+              "X-Mailer: CQuillSMTPConnection v2.49\r\n"
+              "Content-Transfer-Encoding: quoted-printable\r\n"
+              "MIME-Version: 1.0\r\n"
+              "Content-Type: multipart/mixed; boundary=\"" +
+                  b +
+                  "\"\r\n"
+                  "Date: <date>\r\n"
+                  "\r\n"
+                  "This is a multi-part message in MIME format"
+                  "\r\n--" +
+                  b +
+                  "\r\n"
+                  "Content-Type: text/plain; charset=iso-8859-1\r\n"
+                  "Content-Transfer-Encoding: quoted-printable\r\n"
+                  "\r\n"
+                  "The REPORT is attached.\r\n..hidden"
+                  "\r\n\r\n--" +
+                  b +
+                  "\r\n"
+                  "Content-Type: application/octet-stream; charset=iso-8859-1; "
+                  "name=\"week.xml\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Disposition: attachment; filename=\"week.xml\"\r\n"
+                  "\r\n"
+                  "aGVsbG8=\r\n"
+                  "\r\n--" +
+                  b + "--");
+}
+
+TEST(SMTPMessage, RecipientsInTheHeader) {
+    const struct {
+        const char *to, *cc, *toLine, *ccLine;
+    } cases[] = {
+        {"", "", "\r\nTo: \r\n", nullptr},
+        {"a, Jane <b>", "", "\r\nTo: a,Jane <b>\r\n", nullptr},
+        {"a;;b", "c", "\r\nTo: a,b\r\n", "\r\nCc: c\r\n"},
+    };
+    for (const auto& c : cases) {
+        CSMTPMessage message;
+        message.AddRecipients(c.to);
+        message.AddRecipients(c.cc, RecipientKind::Cc);
+        message.AddRecipients("hidden@x", RecipientKind::Bcc);
+        const std::string header = message.BuildHeader();
+        EXPECT_NE(header.find(c.toLine), std::string::npos) << header;
+        EXPECT_EQ(header.find("Cc: ") != std::string::npos, c.ccLine != nullptr) << header;
+        if (c.ccLine != nullptr) {
+            EXPECT_NE(header.find(c.ccLine), std::string::npos) << header;
+        }
+        EXPECT_EQ(header.find("hidden@x"), std::string::npos);
+        EXPECT_EQ(message.RecipientCount(RecipientKind::Bcc), 1);
+    }
+}
+
+TEST(SMTPMessage, AddRecipientsKeepsOnlyUsableAddresses) {
+    CSMTPMessage message;
+    EXPECT_FALSE(message.AddRecipients(" , ;"));
+    EXPECT_FALSE(message.AddRecipients("evil@x\r\nRCPT TO:<y>"));
+    EXPECT_TRUE(message.AddRecipients("a@x; Bob <b@x>,"));
+    ASSERT_EQ(message.RecipientCount(), 2);
+    EXPECT_EQ(message.RecipientAt(1)->name, "Bob");
+    EXPECT_EQ(message.RecipientAt(1)->address, "b@x");
+    EXPECT_EQ(message.RecipientAt(2), nullptr);
+}
+
+TEST(SMTPMessage, OptionalHeaderLinesInOrder) {
+    CSMTPMessage message;
+    message.from = CSMTPAddress("f@x", "Fred");
+    message.xMailer.clear();
+    message.replyTo = CSMTPAddress("r@x");
+    message.priority = MessagePriority::HighPriority;
+    message.extraHeaders = {"X-One: 1", "X-Two: 2"};
+    EXPECT_EQ(MaskDate(message.BuildHeader()),
+              "From: Fred <f@x>\r\nTo: \r\nSubject: \r\n"
+              "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
+              "Reply-To: r@x\r\nDate: <date>\r\nX-Priority: 1\r\nX-One: 1\r\nX-Two: 2\r\n");
+}
+
+TEST(SMTPMessage, MimeModeTransitions) {
+    CSMTPMessage message;
+    message.AddTextBody("first");
+    message.SetMime(true);
+    message.SetMime(true);  // no change the second time
+    ASSERT_EQ(message.Root().ChildCount(), 1);
+    EXPECT_EQ(message.GetText(), "This is a multi-part message in MIME format");
+    EXPECT_EQ(message.Root().GetContentType(), "multipart/mixed");
+    message.AddTextBody("second");  // replaces the text part's text
+    ASSERT_EQ(message.Root().ChildCount(), 1);
+    EXPECT_EQ(message.Root().ChildAt(0)->GetText(), "second");
+    EXPECT_EQ(message.AddAttachments(" a.xml,,b.xml; "), 2);
+    ASSERT_EQ(message.Root().ChildCount(), 3);
+    EXPECT_EQ(message.Root().ChildAt(2)->GetFilename(), "b.xml");
+    EXPECT_EQ(message.Root().ChildAt(1)->GetParent(), &message.Root());
+
+    CSMTPMessage empty;
+    empty.SetMime(true);  // no text: no text part
+    EXPECT_EQ(empty.Root().ChildCount(), 0);
+    EXPECT_NE(empty.BuildHeader().find("MIME-Version: 1.0\r\nContent-Type: multipart/mixed\r\n"),
+              std::string::npos);
+}
+
+TEST(SMTPBodyPart, AttachmentLinesOf76) {
+    ScratchDir dir;
+    const struct {
+        std::size_t size;
+        std::size_t lines;
+        std::size_t lastLine;
+    } cases[] = {{57, 1, 76}, {58, 2, 4}, {1, 1, 4}, {114, 2, 76}};
+    for (const auto& c : cases) {
+        const std::string path = dir / ("f" + std::to_string(c.size));
+        WriteAll(path, std::string(c.size, '\x5a'));
+        CSMTPBodyPart part;
+        part.SetFilename(path);
+        std::string body;
+        ASSERT_TRUE(part.RenderBody(&body));
+        const std::regex line("[A-Za-z0-9+/=]*\r\n");
+        std::size_t count = 0;
+        std::size_t last = 0;
+        for (std::sregex_iterator it(body.begin(), body.end(), line), end; it != end; ++it) {
+            ++count;
+            last = it->length() - 2;
+            EXPECT_LE(last, 76u);
+        }
+        EXPECT_EQ(count, c.lines) << c.size;
+        EXPECT_EQ(last, c.lastLine) << c.size;
+        EXPECT_EQ(body.size(), ((c.size + 2) / 3 * 4) + 2 * c.lines);
+    }
+}
+
+TEST(SMTPBodyPart, AttachmentFailures) {
+    ScratchDir dir;
+    CSMTPBodyPart missing;
+    missing.SetFilename(dir / "gone.xml");  // accepted now, fails when rendered
+    std::string body = "stale";
+    EXPECT_FALSE(missing.RenderBody(&body));
+    EXPECT_TRUE(body.empty());
+
+    WriteAll(dir / "empty.xml", "");
+    CSMTPBodyPart empty;
+    empty.SetFilename(dir / "empty.xml");
+    EXPECT_TRUE(empty.RenderBody(&body));
+    EXPECT_TRUE(body.empty());
+}
+
+TEST(SMTPBodyPart, SizeLimitAt52428800) {
+    ScratchDir dir;
+    const std::string path = dir / "big.bin";
+    WriteAll(path, "");
+    for (const std::uintmax_t size : {52428800ull, 52428801ull}) {
+        std::filesystem::resize_file(path, size);  // sparse: no disk blocks needed
+        CSMTPBodyPart part;
+        part.SetFilename(path);
+        std::string body;
+        const bool rendered = part.RenderBody(&body);
+        EXPECT_EQ(rendered, size <= CSMTPBodyPart::kDefaultMaxAttachmentSize) << size;
+        if (rendered) {
+            // 52428800 zero bytes (3n + 2): full lines of "A", the last group with one pad.
+            const std::size_t chars = (size + 2) / 3 * 4;
+            EXPECT_EQ(body.size(), chars + 2 * ((chars + 75) / 76));
+            EXPECT_EQ(body.compare(0, 78, std::string(76, 'A') + "\r\n"), 0);
+            EXPECT_EQ(body.substr(body.size() - 6), "AAA=\r\n");
+        }
+    }
+}
+
+TEST(SMTPBodyPart, TextBodiesByEncoding) {
+    CSMTPBodyPart part;
+    part.SetCharset("UTF-8");
+    part.SetText("\xE9.\n.x");
+    std::string body;
+    ASSERT_TRUE(part.RenderBody(&body));
+    EXPECT_EQ(body, "=C3=A9.\r\n..x");  // converted, quoted-printable, dot-stuffed
+    part.SetBase64(true);
+    ASSERT_TRUE(part.RenderBody(&body));
+    EXPECT_EQ(body, "w6kuDQoueA==\r\n");
+    part.SetBase64(false);
+    part.SetQuotedPrintable(false);
+    part.SetCharset("iso-8859-1");
+    ASSERT_TRUE(part.RenderBody(&body));
+    EXPECT_EQ(body, "\xE9.\r\n..x");
+}
+
+TEST(SMTPBodyPart, HeadersOfNestedAndTaggedParts) {
+    CSMTPBodyPart outer;
+    CSMTPBodyPart group;
+    group.SetContentType("multipart/alternative");
+    group.SetBase64(true);
+    group.SetContentID("<id1>");
+    group.SetContentBase("http://b/");
+    group.SetContentLocation("loc");
+    group.AddChild(CSMTPBodyPart());
+    outer.AddChild(group);
+    const CSMTPBodyPart* g = outer.ChildAt(0);
+    std::string header;
+    ASSERT_TRUE(g->RenderHeader(&header));
+    EXPECT_EQ(header, "\r\n--" + outer.boundary +
+                          "\r\nContent-Type: multipart/alternative; charset=iso-8859-1; "
+                          "Boundary=\"" +
+                          g->boundary +
+                          "\"\r\nContent-Transfer-Encoding: base64\r\n"
+                          "Content-Base: http://b/\r\nContent-ID: <id1>\r\n"
+                          "Content-Location: loc\r\n\r\n");
+    ASSERT_TRUE(g->RenderFooter(&header));
+    EXPECT_EQ(header, "\r\n--" + g->boundary + "--");
+}
+
+}  // namespace
