@@ -1,0 +1,132 @@
+// Traffic totals per client: one line per client-list entry, the period restarted for each
+// entry, no pauses, unsafe keys kept inside the log directory.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stats/base64.h"
+#include "stats/line_reader.h"
+#include "stats/tasks.h"
+#include "tests/stats/store_fixture.h"
+
+namespace {
+
+using stats_test::HeldOpen;
+using Lines = std::vector<std::string>;
+
+class ClientTest : public stats_test::StoreTest {};
+
+TEST_F(ClientTest, WeekGivesOneLinePerEntryOverTheFullPeriod) {
+    Clients({"x|10.0.0.5", "y|10.0.0.6\nextra text", "10.0.0.7", "x|10.0.0.5"});
+    Traffic("08_03_2026_10.0.0.5", {100, 200});
+    Traffic("08_03_2026_10.0.0.6", {50});  // the second entry's Sunday counts too
+    Traffic("10_03_2026_10.0.0.5", {1000});
+    Traffic("11_03_2026_10.0.0.6", {7});
+    Traffic("07_03_2026_10.0.0.7", {9});
+    At(2026, 3, 11);
+    std::string slot;
+    stats::BuildClientWeek(ctx_, 4, slot);
+    EXPECT_EQ(slot.substr(0, slot.find('\n') + 1),
+              stats::Base64Encode("10.0.0.5 |300|0|1000|0|0|0|0|") + "\n");
+    EXPECT_EQ(Decoded(slot), (Lines{"10.0.0.5 |300|0|1000|0|0|0|0|", "10.0.0.6 |50|0|0|7|0|0|0|",
+                                    "10.0.0.7 |0|0|0|0|0|0|0|", "10.0.0.5 |300|0|1000|0|0|0|0|"}));
+    EXPECT_TRUE(pacer_.pauses.empty());
+}
+
+TEST_F(ClientTest, MonthTaskFindsTheClientsDayLogs) {
+    Clients({"x|10.0.0.9"});
+    Traffic("03_03_2026_10.0.0.9", {100, 250});
+    Traffic("03_03_2026_10.0.0.99", {1});  // another client whose key starts alike
+    At(2026, 4, 2);
+    std::string slot;
+    stats::BuildClientMonth(ctx_, 4, 2026, slot);
+    std::string expected = "10.0.0.9 |0|0|350";
+    for (int i = 3; i < 31; ++i)
+        expected += "|0";
+    EXPECT_EQ(Decoded(slot), Lines{expected + "|"});
+}
+
+TEST_F(ClientTest, MonthUnitTasksSearchEveryDayOfEachMonth) {
+    Clients({"x|a", "x|b.lan"});
+    Traffic("01_01_2026_a", {1});
+    Traffic("31_01_2026_a", {2});
+    Traffic("28_02_2026_b.lan", {4});
+    Traffic("15_12_2025_a", {8});
+    Traffic("15_12_2026_a", {16});
+    Traffic("15_02_2026_xa", {32});  // not client a
+    At(2026, 2, 28);
+    std::string three, six, year;
+    stats::BuildClientThreeMonths(ctx_, 2, 2026, three);
+    stats::BuildClientSixMonths(ctx_, 2, 2026, six);
+    stats::BuildClientYear(ctx_, 2026, year);
+    EXPECT_EQ(Decoded(three), (Lines{"a |8|3|0|", "b.lan |0|0|4|"}));
+    EXPECT_EQ(Decoded(six), (Lines{"a |0|0|0|8|3|0|", "b.lan |0|0|0|0|0|4|"}));
+    EXPECT_EQ(Decoded(year),
+              (Lines{"a |3|0|0|0|0|0|0|0|0|0|0|16|", "b.lan |0|4|0|0|0|0|0|0|0|0|0|0|"}));
+}
+
+TEST_F(ClientTest, TwoWeeksSkipsALockedLogButKeepsTheLine) {
+    Clients({"x|a"});
+    Traffic("26_02_2026_a", {1});
+    Traffic("11_03_2026_a", {2});
+    Traffic("10_03_2026_a", {4});
+    At(2026, 3, 11);
+    HeldOpen held(LogPath("10_03_2026_a"));
+    std::string slot;
+    stats::BuildClientTwoWeeks(ctx_, slot);
+    EXPECT_EQ(Decoded(slot), Lines{"a |1|0|0|0|0|0|0|0|0|0|0|0|0|2|"});
+}
+
+TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
+    Clients({"x|..", "x|../Logs/08_03_2026_a", "x|sub\\a", "x|c:a", "x|", "x|*"});
+    Traffic("08_03_2026_a", {5});
+    Traffic("08_03_2026_..", {7});  // a file the key ".." would name
+    At(2026, 3, 8);
+    std::string slot;
+    stats::BuildClientWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), (Lines{".. |0|0|0|0|0|0|0|", "../Logs/08_03_2026_a |0|0|0|0|0|0|0|",
+                                    "sub\\a |0|0|0|0|0|0|0|", "c:a |0|0|0|0|0|0|0|",
+                                    " |0|0|0|0|0|0|0|", "* |12|0|0|0|0|0|0|"}));
+}
+
+TEST_F(ClientTest, ClientListEdgeCases) {
+    At(2026, 3, 8);
+    std::string slot = "kept";
+    stats::BuildClientWeek(ctx_, 1, slot);  // no logip.log
+    EXPECT_EQ(slot, "kept");
+
+    Raw("logip.log", "");
+    stats::BuildClientWeek(ctx_, 1, slot);
+    EXPECT_EQ(slot, "kept");
+
+    // A line over the cap is skipped; the entries around it are not.
+    Raw("logip.log", stats::Base64Encode("x|a") + "\r\n" +
+                         std::string(stats::kMaxLineBytes + 10, 'Q') + "\r\n" +
+                         stats::Base64Encode("x|b"));
+    slot.clear();
+    stats::BuildClientWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), (Lines{"a |0|0|0|0|0|0|0|", "b |0|0|0|0|0|0|0|"}));
+}
+
+TEST_F(ClientTest, ClientListIsReadWhileTheProxyHoldsItShared) {
+    Clients({"x|a"});
+    auto proxy = platform::File::Open(LogPath("logip.log"), platform::OpenMode::Read,
+                                      platform::ShareMode::ReadWrite);
+    ASSERT_NE(proxy, nullptr);
+    At(2026, 3, 8);
+    std::string slot;
+    stats::BuildClientWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), Lines{"a |0|0|0|0|0|0|0|"});
+}
+
+TEST_F(ClientTest, StopRequestStoresNothing) {
+    Clients({"x|a", "x|b"});
+    At(2026, 3, 8);
+    pacer_.RequestStop();
+    std::string slot;
+    stats::BuildClientYear(ctx_, 2026, slot);
+    EXPECT_EQ(slot, "");
+}
+
+}  // namespace
