@@ -57,3 +57,12 @@ SocketHandle SocketAccept(SocketHandle listener, std::uint32_t timeoutMs);
 std::string LocalHostName();
 
 }  // namespace platform
+
+namespace platform {
+
+// The one message the mail sender ever shows when its socket library cannot start: a
+// message box with an OK button on Windows (caption: the program's name), standard error
+// elsewhere.
+void ShowSocketStartupMessage(const std::string& caption, const std::string& text);
+
+}  // namespace platform

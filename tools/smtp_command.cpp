@@ -1,9 +1,152 @@
-// Placeholder until `tallyctl smtp` is built.
+// `tallyctl smtp set --server HOST --port N --auth METHOD --user U --password P --to LIST
+// [--from ADDR]` and `tallyctl smtp show`. Only the options given are written. Errors (an
+// unknown option, a method that is not one of the five texts, a port out of range, a text
+// that the shift would cut short) go to standard error with exit status 2.
 #include "tools/smtp_command.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 
-int RunSmtpCommand(const std::vector<std::string>&) {
-    std::fprintf(stderr, "tallyctl: 'smtp' is not available in this build\n");
+#include "common/registry_value.h"
+#include "mailer/smtp/smtp_settings.h"
+
+namespace {
+
+struct Option {
+    const char* flag;
+    const char* name;  // registry value name
+    bool shifted;
+};
+
+const Option kOptions[] = {
+    {"--server", kSettingServer, true}, {"--auth", kSettingAuth, true},
+    {"--user", kSettingUser, true},     {"--password", kSettingPassword, true},
+    {"--to", kSettingRecipients, true}, {"--from", kSettingFrom, false},
+    {"--port", kSettingPort, false},
+};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: tallyctl smtp set [--server HOST] [--port N] [--auth None|\"AUTH "
+                 "LOGIN\"|\"AUTH PLAIN\"|\"CRAM MD5\"|NTLM]\n"
+                 "                         [--user U] [--password P] [--to LIST] [--from ADDR]\n"
+                 "       tallyctl smtp show\n");
     return 2;
+}
+
+const Option* FindOption(const std::string& flag) {
+    for (const Option& o : kOptions) {
+        if (flag == o.flag) {
+            return &o;
+        }
+    }
+    return nullptr;
+}
+
+bool ParsePort(const std::string& text, std::uint32_t* port) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos) {
+        return false;
+    }
+    unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    *port = static_cast<std::uint32_t>(value);
+    return true;
+}
+
+int RunSet(const std::vector<std::string>& args) {
+    std::map<const Option*, std::string> values;
+    for (std::size_t i = 1; i < args.size(); i += 2) {
+        const Option* option = FindOption(args[i]);
+        if (!option || i + 1 >= args.size()) {
+            std::fprintf(stderr, "tallyctl smtp: %s '%s'\n",
+                         option ? "missing value after" : "unknown option", args[i].c_str());
+            return Usage();
+        }
+        values[option] = args[i + 1];
+    }
+    if (values.empty()) {
+        return Usage();
+    }
+    // Check everything before writing anything.
+    for (const auto& [option, value] : values) {
+        std::string flag = option->flag;
+        if (flag == "--port") {
+            std::uint32_t port = 0;
+            if (!ParsePort(value, &port)) {
+                std::fprintf(stderr, "tallyctl smtp: --port wants 1 to 65535, not '%s'\n",
+                             value.c_str());
+                return 2;
+            }
+        } else if (flag == "--auth" && !IsAuthSettingText(value)) {
+            std::fprintf(stderr,
+                         "tallyctl smtp: --auth wants None, \"AUTH LOGIN\", \"AUTH PLAIN\", "
+                         "\"CRAM MD5\" or NTLM, not '%s'\n",
+                         value.c_str());
+            return 2;
+        }
+        std::string stored = option->shifted ? ShiftSetting(value) : value;
+        if (stored.find('\0') != std::string::npos) {
+            std::fprintf(stderr, "tallyctl smtp: %s holds a byte that cannot be stored\n",
+                         option->flag);
+            return 2;
+        }
+    }
+    for (const auto& [option, value] : values) {
+        if (std::string(option->flag) == "--port") {
+            std::uint32_t port = 0;
+            ParsePort(value, &port);
+            RegistryDword setting(SettingPath(option->name), 0);
+            setting.Set(port);
+        } else {
+            RegistryString setting(SettingPath(option->name), std::string());
+            setting.Set(option->shifted ? ShiftSetting(value) : value);
+        }
+    }
+    return 0;
+}
+
+int RunShow() {
+    std::string server = ReadShiftedSetting(kSettingServer);
+    std::uint32_t port = ReadDwordSetting(kSettingPort);
+    std::string auth = ReadShiftedSetting(kSettingAuth);
+    std::string user = ReadShiftedSetting(kSettingUser);
+    std::string password = ReadShiftedSetting(kSettingPassword);
+    std::string to = ReadShiftedSetting(kSettingRecipients);
+    std::string from = ReadPlainSetting(kSettingFrom);
+    std::string files = ReadPlainSetting(kSettingAttachments);
+
+    std::string method = AuthSettingText(AuthMethodFromSetting(auth));
+    if (auth != method) {
+        method += auth.empty() ? " (not set)" : " ('" + auth + "' is not a method name)";
+    }
+    std::printf("server:   %s\n", server.c_str());
+    std::printf("port:     %u\n", static_cast<unsigned>(port));
+    std::printf("auth:     %s\n", method.c_str());
+    std::printf("user:     %s\n", user.c_str());
+    std::printf("password: %s\n", password.empty() ? "(not set)" : "********");
+    std::printf("to:       %s\n", to.c_str());
+    std::printf("from:     %s\n",
+                from.empty()
+                    ? (std::string(kPlaceholderFrom) + " (placeholder, SMTPFrom not set)").c_str()
+                    : from.c_str());
+    std::printf("files:    %s\n", files.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int RunSmtpCommand(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        return Usage();
+    }
+    if (args[0] == "set") {
+        return RunSet(args);
+    }
+    if (args[0] == "show" && args.size() == 1) {
+        return RunShow();
+    }
+    return Usage();
 }

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/socket.h"
@@ -322,6 +323,14 @@ std::string LocalHostName() {
         return {};
     }
     return name;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void ShowSocketStartupMessage(const std::string& caption, const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
 }  // namespace platform

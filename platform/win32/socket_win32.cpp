@@ -1,6 +1,7 @@
 // Windows backend of the socket interface: Windows Sockets 2 used as version 1.1 would be
 // (socket, connect, send, recv, select, closesocket, gethostbyname, inet_addr). Errors are
 // the WSAGetLastError numbers themselves.
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -208,6 +209,14 @@ std::string LocalHostName() {
         return {};
     }
     return name;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+void ShowSocketStartupMessage(const std::string& caption, const std::string& text) {
+    ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
 }  // namespace platform

@@ -1,0 +1,149 @@
+// CSenderApp: Postvane's start sequence. Settings come from the registry (shifted values
+// unshifted), the mail carries the report files as attachments, the SMTP connection sends it.
+// Every failure ends the run with an exit status naming the phase and one line (failure
+// code and the server's last reply) on standard error and in the system log.
+#include "mailer/sender_app.h"
+
+#include <exception>
+#include <iostream>
+
+#include "mailer/smtp/smtp_exception.h"
+#include "mailer/smtp/smtp_settings.h"
+#include "platform/messages.h"
+#include "platform/socket.h"
+
+const char kSenderBodyText[] =
+    "The REPORT is attached to this mail! \r\n \r\n Please note that the attachement is in zip "
+    "format. To extract the reports please save the attachement on your computer, then use an "
+    "unpacking tool for zip files. After unpacking open the report files by double clicking on "
+    "them. The reports are in xml format. ";
+
+namespace {
+
+constexpr char kProgramName[] = "Postvane";
+
+void ReportToLogs(const std::string& line) {
+    std::cerr << line << std::endl;
+    platform::WriteEventMessage(kProgramName, line);
+}
+
+bool IsGreetingCode(std::uint32_t code) {
+    return code == SmtpInterfaceError(kSmtpGreeting) || code == SmtpInterfaceError(kSmtpHeloAuth) ||
+           code == SmtpInterfaceError(kSmtpHeloNoAuth);
+}
+
+// Socket library started for the run and stopped again however it ends.
+class SocketLibrary {
+  public:
+    SocketLibrary() : started(platform::SocketStartup()) {}
+    ~SocketLibrary() {
+        if (started) {
+            platform::SocketCleanup();
+        }
+    }
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+    bool Started() const { return started; }
+
+  private:
+    bool started;
+};
+
+}  // namespace
+
+CSenderApp::CSenderApp() : report(ReportToLogs), ntlmFactory(MakeNtlmProvider) {}
+
+void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
+                              const std::string& attachments, const std::string& from) {
+    message.SetCharset(kSenderCharset);
+    message.AddRecipients(recipients, RecipientKind::To);
+    message.subject = kSenderSubject;
+    message.AddTextBody(kSenderBodyText);
+    if (!attachments.empty()) {
+        message.AddAttachments(attachments);
+    }
+    message.from = CSMTPAddress(from.empty() ? std::string(kPlaceholderFrom) : from);
+}
+
+void CSenderApp::Fail(Phase phase, std::uint32_t code, const std::string& reply) {
+    const char* what = "sending the report mail";
+    switch (phase) {
+        case Phase::Build:
+            exitStatus = kSenderBuild;
+            what = "building the report mail";
+            break;
+        case Phase::Connect:
+            if (IsGreetingCode(code)) {
+                exitStatus = kSenderGreeting;
+                what = "greeting the mail server";
+            } else if ((code >> 16 & 0x1FFF) == 7) {
+                exitStatus = kSenderConnect;
+                what = "connecting to the mail server";
+            } else {
+                // LOGIN/PLAIN/CRAM-MD5/NTLM codes and the NTLM package's own statuses.
+                exitStatus = kSenderAuthentication;
+                what = "authenticating with the mail server";
+            }
+            break;
+        case Phase::Transfer:
+            exitStatus = kSenderTransfer;
+            break;
+    }
+    failureLine = std::string(kProgramName) + ": " + what +
+                  " failed: " + CSMTPException(code, reply).Describe();
+    if (report) {
+        report(failureLine);
+    }
+}
+
+void CSenderApp::Run() {
+    Phase phase = Phase::Build;
+    try {
+        std::string recipients = ReadShiftedSetting(kSettingRecipients);
+        std::string attachments = ReadPlainSetting(kSettingAttachments);
+        CQuillSMTPConnection connection(heloHost);
+        connection.SetReplyTimeout(replyTimeout);
+        if (ntlmFactory) {
+            connection.SetNtlmFactory(ntlmFactory);
+        }
+        CSMTPMessage message;
+        BuildMessage(message, recipients, attachments, ReadPlainSetting(kSettingFrom));
+        std::string server = ReadShiftedSetting(kSettingServer);
+        AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(kSettingAuth));
+        std::string user = ReadShiftedSetting(kSettingUser);
+        std::string password = ReadShiftedSetting(kSettingPassword);
+        std::uint32_t port = ReadDwordSetting(kSettingPort);
+        phase = Phase::Connect;
+        connection.Connect(server, method, user, password, port, std::string());
+        phase = Phase::Transfer;
+        connection.SendMessage(message);
+        // Leaving the scope says QUIT.
+    } catch (const CSMTPException& failure) {
+        Fail(phase, failure.Code(), failure.Response());
+    } catch (const std::exception& failure) {
+        exitStatus = kSenderUnexpected;
+        failureLine = std::string(kProgramName) + ": unexpected failure: " + failure.what();
+        if (report) {
+            report(failureLine);
+        }
+    } catch (...) {
+        exitStatus = kSenderUnexpected;
+        failureLine = std::string(kProgramName) + ": unexpected failure";
+        if (report) {
+            report(failureLine);
+        }
+    }
+}
+
+bool CSenderApp::InitInstance() {
+    exitStatus = kSenderSent;
+    failureLine.clear();
+    SocketLibrary sockets;
+    if (!sockets.Started()) {
+        exitStatus = kSenderSocketStartup;
+        platform::ShowSocketStartupMessage(kProgramName, "Windows sockets initialization failed.");
+        return false;
+    }
+    Run();
+    return false;
+}
