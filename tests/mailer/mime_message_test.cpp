@@ -406,28 +406,4 @@ TEST(SMTPBodyPart, TextBodiesByEncoding) {
     EXPECT_EQ(body, "\xE9.\r\n..x");
 }
 
-TEST(SMTPBodyPart, HeadersOfNestedAndTaggedParts) {
-    CSMTPBodyPart outer;
-    CSMTPBodyPart group;
-    group.SetContentType("multipart/alternative");
-    group.SetBase64(true);
-    group.SetContentID("<id1>");
-    group.SetContentBase("http://b/");
-    group.SetContentLocation("loc");
-    group.AddChild(CSMTPBodyPart());
-    outer.AddChild(group);
-    const CSMTPBodyPart* g = outer.ChildAt(0);
-    std::string header;
-    ASSERT_TRUE(g->RenderHeader(&header));
-    EXPECT_EQ(header, "\r\n--" + outer.boundary +
-                          "\r\nContent-Type: multipart/alternative; charset=iso-8859-1; "
-                          "Boundary=\"" +
-                          g->boundary +
-                          "\"\r\nContent-Transfer-Encoding: base64\r\n"
-                          "Content-Base: http://b/\r\nContent-ID: <id1>\r\n"
-                          "Content-Location: loc\r\n\r\n");
-    ASSERT_TRUE(g->RenderFooter(&header));
-    EXPECT_EQ(header, "\r\n--" + g->boundary + "--");
-}
-
 }  // namespace
