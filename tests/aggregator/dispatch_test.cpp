@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "stats/base64.h"
+#include "tests/reports/xml_check.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -196,6 +197,12 @@ TEST_F(DispatchTest, FridayThe31stWritesSixReportsInOrderAndStartsTheSenderOnce)
     ASSERT_TRUE(GetRegString("ToSendFile", &stored));
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(CreatedXml(), 1u);
+    for (const char* name : {"filterday_31_07_2026.xml", "day_07_31_2026.xml", "filterweek.xml",
+                             "week.xml", "month.xml", "filtermonth.xml"}) {
+        EXPECT_EQ(xml_check::WellFormednessError(testing_support::ReadAll(app_ + "Logs/" + name)),
+                  "")
+            << name;
+    }
 
     // A later cycle of the same hour starts nothing.
     DispatchAt(platform::LocalTimeOf(2026, 7, 31, 14, 3, 5));
