@@ -14,6 +14,7 @@
 #include "stats/log_names.h"
 #include "stats/log_store.h"
 #include "stats/periods.h"
+#include "stats/read_counters.h"
 #include "stats/tasks.h"
 
 namespace stats {
@@ -53,6 +54,7 @@ void RunClientTask(LogContext& ctx, const ClientTask& task, std::string& slot) {
                                      platform::ShareMode::ReadWrite);
     if (!list)
         return;
+    LogReads().filesOpened.fetch_add(1, std::memory_order_relaxed);
     LineReader reader(*list, LineReader::Mode::Text);
     std::string lines;
     std::string entry;

@@ -3,19 +3,22 @@
 
 #include <cstring>
 
+#include "stats/read_counters.h"
+
 namespace stats {
 
-namespace {
-constexpr std::size_t kChunkBytes = 64 * 1024;
+LogReadCounters& LogReads() {
+    static LogReadCounters counters;
+    return counters;
 }
 
 LineReader::LineReader(platform::File& file, Mode mode, std::size_t maxLine)
-    : file_(file), mode_(mode), maxLine_(maxLine), buffer_(kChunkBytes) {}
+    : file_(file), mode_(mode), maxLine_(maxLine), buffer_(new char[kChunkBytes]) {}
 
 bool LineReader::Refill() {
     if (eof_ || error_)
         return false;
-    const std::int64_t n = file_.Read(buffer_.data(), buffer_.size());
+    const std::int64_t n = file_.Read(buffer_.get(), kChunkBytes);
     if (n < 0) {
         error_ = true;
         return false;
@@ -24,6 +27,7 @@ bool LineReader::Refill() {
         eof_ = true;
         return false;
     }
+    LogReads().bytesRead.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
     pos_ = 0;
     len_ = static_cast<std::size_t>(n);
     return true;
@@ -48,7 +52,7 @@ LineReader::Result LineReader::Next(std::string* line) {
             return Result::Line;
         }
         sawAnyByte = true;
-        const char* start = buffer_.data() + pos_;
+        const char* start = buffer_.get() + pos_;
         const std::size_t avail = len_ - pos_;
         const void* lf = std::memchr(start, '\n', avail);
         const std::size_t take =

@@ -5,8 +5,8 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
 
@@ -14,6 +14,8 @@ namespace stats {
 
 // The longest line any reader of the log store accepts.
 constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+// The size of one read from the file.
+constexpr std::size_t kChunkBytes = 64 * 1024;
 
 class LineReader {
   public:
@@ -34,7 +36,7 @@ class LineReader {
     platform::File& file_;
     Mode mode_;
     std::size_t maxLine_;
-    std::vector<char> buffer_;
+    std::unique_ptr<char[]> buffer_;  // kChunkBytes, not zeroed: it is always read into first
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
     bool eof_ = false;

@@ -10,6 +10,7 @@
 
 #include "stats/base64.h"
 #include "stats/line_reader.h"
+#include "stats/read_counters.h"
 
 namespace stats {
 
@@ -24,7 +25,10 @@ bool IsCSpace(char c) {
 }
 
 std::unique_ptr<platform::File> OpenLog(const std::string& path) {
-    return platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+    auto file = platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+    if (file)
+        LogReads().filesOpened.fetch_add(1, std::memory_order_relaxed);
+    return file;
 }
 
 }  // namespace
