@@ -125,17 +125,39 @@ TEST_F(ReportFileTest, WeeklyTrafficIsByteExact) {
     EXPECT_EQ(sendList, "earlier," + platform::AppendPath(ctx_.appPath, "Logs\\week.xml") + ",");
 }
 
-TEST_F(ReportFileTest, DailyFilterIsByteExactWithDeclarationOnItsOwnLine) {
+TEST_F(ReportFileTest, EveryKindIsByteExact) {
+    const std::string traffic = reports::FormatTrafficRecord("10.0.0.5", "bob", 3670016);
+    const std::string filter = reports::FormatFilterRecord("d", "c", "u", "t", "/x", "f");
+    const std::string trafficCrLf =
+        "<data>\r\n<ip>10.0.0.5</ip>\r\n<name>bob</name>\r\n<size>3.50</size>\r\n</data>\r\n";
+    const std::string filterCrLf =
+        "<data>\r\n<date>d</date>\r\n<ip>c</ip>\r\n<name>u</name>\r\n<time>t</time>\r\n"
+        "<url>/x</url>\r\n<filter>f</filter>\r\n</data>\r\n";
+    const struct {
+        ReportKind kind;
+        const char* file;
+        const char* title;
+    } kinds[] = {
+        {ReportKind::DailyTraffic, "day_03_09_2027.xml", "Daily Website Traffic - 03/09/2027"},
+        {ReportKind::WeeklyTraffic, "week.xml", "Weekly Website Traffic"},
+        {ReportKind::MonthlyTraffic, "month.xml", "Monthly Website Traffic"},
+        {ReportKind::DailyFilter, "filterday_09_03_2027.xml", "Daily Filter Activity - 09/03/2027"},
+        {ReportKind::WeeklyFilter, "filterweek.xml", "Weekly Filter Activity"},
+        {ReportKind::MonthlyFilter, "filtermonth.xml", "Monthly Filter Activity"},
+    };
     std::string sendList;
-    ASSERT_TRUE(reports::WriteReportFile(
-        ctx_, ReportKind::DailyFilter, 7, 12, 2026,
-        reports::FormatFilterRecord("d", "c", "u", "t", "/x", "Games Online"), sendList));
-    EXPECT_EQ(ReadAll(scratch_ / "Logs/filterday_07_12_2026.xml"),
-              kFilterHead +
-                  "<log>\r\n<type><lg>Daily Filter Activity - 07/12/2026</lg></type>\r\n"
-                  "<data>\r\n<date>d</date>\r\n<ip>c</ip>\r\n<name>u</name>\r\n<time>t</time>\r\n"
-                  "<url>/x</url>\r\n<filter>Games Online</filter>\r\n</data>\r\n</log>");
-    EXPECT_EQ(sendList, platform::AppendPath(ctx_.appPath, "Logs\\filterday_07_12_2026.xml") + ",");
+    std::string entries;
+    for (const auto& k : kinds) {
+        const bool isFilter = k.kind >= ReportKind::DailyFilter;
+        ASSERT_TRUE(reports::WriteReportFile(ctx_, k.kind, 9, 3, 2027, isFilter ? filter : traffic,
+                                             sendList));
+        EXPECT_EQ(ReadAll(scratch_ / ("Logs/" + std::string(k.file))),
+                  (isFilter ? kFilterHead : kTrafficHead) + "<log>\r\n<type><lg>" + k.title +
+                      "</lg></type>\r\n" + (isFilter ? filterCrLf : trafficCrLf) + "</log>")
+            << k.file;
+        entries += platform::AppendPath(ctx_.appPath, "Logs\\" + std::string(k.file)) + ",";
+    }
+    EXPECT_EQ(sendList, entries);
 }
 
 TEST_F(ReportFileTest, ReplacesAnOlderFileCompletely) {
