@@ -293,7 +293,7 @@ int RunSimulateCommand(const std::vector<std::string>& args) {
         return Usage();
     }
     std::string appPath = o.app;
-    if (appPath.back() != platform::kPathSeparator) {
+    if (appPath.back() != '/' && appPath.back() != '\\') {
         appPath += platform::kPathSeparator;
     }
     const std::string logs = platform::AppendPath(appPath, "Logs\\");
