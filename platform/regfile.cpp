@@ -460,6 +460,25 @@ bool IsStorableKeyName(std::string_view name) {
     return !name.empty() && IsStorableValueName(name) && name.find('\\') == std::string_view::npos;
 }
 
+std::string NormaliseSubKey(std::string_view subKey) {
+    std::string out;
+    std::size_t start = 0;
+    while (start <= subKey.size()) {
+        std::size_t end = subKey.find('\\', start);
+        if (end == std::string_view::npos) {
+            end = subKey.size();
+        }
+        if (end > start) {
+            if (!out.empty()) {
+                out.push_back('\\');
+            }
+            out.append(subKey.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
 bool SplitKeyPath(std::string_view path, bool lenient, std::vector<std::string>* parts) {
     parts->clear();
     std::size_t start = 0;

@@ -56,6 +56,11 @@ std::string CanonicalRoot(std::string_view name);
 // the root is unknown or a component is unacceptable.
 bool SplitKeyPath(std::string_view path, bool lenient, std::vector<std::string>* parts);
 
+// A key path below a root with empty components (leading, doubled or trailing backslashes)
+// removed (\SOFTWARE\\BriskoFilter\ gives SOFTWARE\BriskoFilter). Both registry backends
+// take subkeys this way, so they accept the same paths.
+std::string NormaliseSubKey(std::string_view subKey);
+
 // Whether a name can be stored in the text format (no NUL, CR or LF; key names also no '\').
 bool IsStorableValueName(std::string_view name);
 bool IsStorableKeyName(std::string_view name);

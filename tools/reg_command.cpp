@@ -157,20 +157,9 @@ bool ParseKey(const std::string& text, KeyArg* key) {
     if (key->root == nullptr) {
         return false;
     }
-    key->subKey.clear();
-    if (cut != std::string::npos) {
-        std::size_t start = cut + 1;
-        while (start <= text.size()) {
-            std::size_t end = text.find('\\', start);
-            if (end == std::string::npos) {
-                end = text.size();
-            }
-            if (end > start) {
-                key->subKey += (key->subKey.empty() ? "" : "\\") + text.substr(start, end - start);
-            }
-            start = end + 1;
-        }
-    }
+    key->subKey = cut == std::string::npos
+                      ? std::string()
+                      : platform::regfile::NormaliseSubKey(std::string_view(text).substr(cut + 1));
     key->display =
         platform::RegRootName(key->root) + (key->subKey.empty() ? "" : "\\") + key->subKey;
     return true;

@@ -1,0 +1,251 @@
+// Windows files: CreateFileA with the real share modes, so a file held open without sharing
+// cannot be opened, replaced or deleted meanwhile; replacement writes a temporary beside the
+// target and moves it over (MoveFileExA), which fails, leaving the target intact, while the
+// target is held open. Listings go through FindFirstFileA and the portable wildcard
+// matcher, so the same names match on every platform. Failures come back as false / null.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "platform/files.h"
+#include "platform/wildcard.h"
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+
+namespace {
+
+HANDLE AsHandle(std::intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+DWORD ShareFlags(ShareMode share) {
+    return share == ShareMode::None ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+bool WriteAllHandle(HANDLE h, const char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(h, data, chunk, &written, nullptr) || written == 0) {
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// FILETIME counts 100 ns steps since 1601-01-01; the epoch is 11644473600 s later.
+std::int64_t UnixNanoseconds(const FILETIME& ft) {
+    const std::uint64_t ticks =
+        (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    constexpr std::int64_t kEpochTicks = 116444736000000000LL;
+    return (static_cast<std::int64_t>(ticks) - kEpochTicks) * 100;
+}
+
+}  // namespace
+
+File::~File() {
+    if (AsHandle(handle_) != INVALID_HANDLE_VALUE && handle_ != 0) {
+        ::CloseHandle(AsHandle(handle_));
+    }
+}
+
+std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
+    const bool read = mode == OpenMode::Read;
+    HANDLE h =
+        ::CreateFileA(path.c_str(), read ? GENERIC_READ : GENERIC_WRITE, ShareFlags(share), nullptr,
+                      read ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    if (::GetFileType(h) != FILE_TYPE_DISK) {
+        ::CloseHandle(h);
+        return nullptr;
+    }
+    return std::unique_ptr<File>(new File(reinterpret_cast<std::intptr_t>(h)));
+}
+
+std::int64_t File::Read(void* buffer, std::size_t size) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(AsHandle(handle_), buffer, chunk, &got, nullptr)) {
+        return -1;
+    }
+    return got;
+}
+
+bool File::Write(const void* data, std::size_t size) {
+    return WriteAllHandle(AsHandle(handle_), static_cast<const char*>(data), size);
+}
+
+std::int64_t File::Size() {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(AsHandle(handle_), &size)) {
+        return -1;
+    }
+    return size.QuadPart;
+}
+
+bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
+                   std::uint64_t maxBytes) {
+    auto file = File::Open(path, OpenMode::Read, share);
+    if (!file) {
+        return false;
+    }
+    const std::int64_t size = file->Size();
+    if (size < 0 || static_cast<std::uint64_t>(size) > maxBytes) {
+        return false;
+    }
+    out->clear();
+    out->reserve(static_cast<std::size_t>(size));
+    char buffer[65536];
+    for (;;) {
+        const std::int64_t n = file->Read(buffer, sizeof buffer);
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (out->size() + static_cast<std::uint64_t>(n) > maxBytes) {
+            return false;
+        }
+        out->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+    static std::atomic<unsigned> counter{0};
+    const std::string temp = path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" +
+                             std::to_string(counter.fetch_add(1));
+    HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool ok = WriteAllHandle(h, bytes.data(), bytes.size()) && ::FlushFileBuffers(h);
+    ok = ::CloseHandle(h) && ok;
+    // MoveFileEx fails while someone holds the target open without delete sharing; the
+    // target then keeps its content.
+    if (!ok || !::MoveFileExA(temp.c_str(), path.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileA(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool DeleteFileAt(const std::string& path) {
+    return ::DeleteFileA(path.c_str()) != 0;
+}
+
+bool FileExists(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CreateDirectories(const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    // Skip what cannot be created: a drive ("C:\") or a share ("\\server\share\").
+    std::size_t start = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        start = 2;
+    } else if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+        int separators = 0;
+        start = 2;
+        while (start < path.size() && separators < 2) {
+            if (IsSeparator(path[start]) && ++separators == 2) {
+                break;
+            }
+            ++start;
+        }
+    }
+    for (std::size_t i = start; i <= path.size(); ++i) {
+        if (i == path.size() || IsSeparator(path[i])) {
+            const std::string partial = path.substr(0, i);
+            if (i > start && !partial.empty() && !IsSeparator(partial.back()) &&
+                !::CreateDirectoryA(partial.c_str(), nullptr) &&
+                ::GetLastError() != ERROR_ALREADY_EXISTS) {
+                return false;
+            }
+        }
+    }
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
+    out->clear();
+    std::string pattern = dir;
+    if (!pattern.empty() && !IsSeparator(pattern.back()) && pattern.back() != ':') {
+        pattern.push_back('\\');
+    }
+    pattern.push_back('*');
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        // Only a drive's root can be empty of even "." and ".."; anything else is a directory
+        // that is missing or cannot be read.
+        return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        DirEntry entry;
+        entry.name = data.cFileName;
+        entry.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        entry.mtimeNs = UnixNanoseconds(data.ftLastWriteTime);
+        entry.fileId = 0;  // would need every file opened
+        out->push_back(std::move(entry));
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
+        if (LessNoCase(a.name, b.name)) {
+            return true;
+        }
+        return !LessNoCase(b.name, a.name) && a.name < b.name;
+    });
+    return true;
+}
+
+std::vector<std::string> FindFiles(const std::string& patternPath) {
+    const std::size_t cut = patternPath.find_last_of("\\/");
+    const std::string dir =
+        cut == std::string::npos ? std::string() : patternPath.substr(0, cut + 1);
+    const std::string pattern =
+        cut == std::string::npos ? patternPath : patternPath.substr(cut + 1);
+    std::vector<std::string> names;
+    std::vector<DirEntry> entries;
+    if (pattern.empty() || !ListDirectory(dir, &entries)) {
+        return names;
+    }
+    for (auto& e : entries) {
+        if (WildcardMatch(pattern, e.name)) {
+            names.push_back(std::move(e.name));
+        }
+    }
+    return names;
+}
+
+// Plain concatenation, exactly as the literals are written; Windows accepts the doubled
+// separator some literals give.
+std::string AppendPath(const std::string& base, std::string_view literal) {
+    return base + std::string(literal);
+}
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// Windows threads with a bounded join (WaitForSingleObject) and, as the last resort,
+// TerminateThread. Start fails when CreateThread does.
+#include <windows.h>
+
+#include "platform/thread.h"
+
+namespace platform {
+namespace {
+
+DWORD WINAPI ThreadMain(LPVOID arg) {
+    auto* body = static_cast<std::function<void()>*>(arg);
+    (*body)();
+    return 0;
+}
+
+HANDLE AsHandle(std::uintptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+
+}  // namespace
+
+NativeThread::~NativeThread() {
+    if (handle_ != 0 && !Join(0)) {
+        Terminate();
+    }
+}
+
+bool NativeThread::Start(std::function<void()> body) {
+    if (handle_ != 0) {
+        return false;
+    }
+    body_ = std::move(body);
+    DWORD id = 0;
+    HANDLE h = ::CreateThread(nullptr, 0, &ThreadMain, &body_, 0, &id);
+    if (h == nullptr) {
+        return false;
+    }
+    handle_ = reinterpret_cast<std::uintptr_t>(h);
+    id_ = static_cast<std::uint32_t>(id);
+    return true;
+}
+
+bool NativeThread::Join(std::uint32_t timeoutMs) {
+    if (handle_ == 0) {
+        return true;
+    }
+    if (::WaitForSingleObject(AsHandle(handle_), timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = 0;
+    return true;
+}
+
+void NativeThread::Terminate() {
+    if (handle_ == 0) {
+        return;
+    }
+    ::TerminateThread(AsHandle(handle_), 1);
+    // Wait for the kill to take effect before the handle goes.
+    ::WaitForSingleObject(AsHandle(handle_), 1000);
+    ::CloseHandle(AsHandle(handle_));
+    handle_ = 0;
+}
+
+void NativeThread::Entry(NativeThread* self) {
+    self->body_();
+}
+
+}  // namespace platform
