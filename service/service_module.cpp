@@ -1,0 +1,305 @@
+// The service shell. Registration writes the AppID and type-library keys through the registry
+// layer (the same keys on every platform) and installs the service through the platform's
+// manager; running hands the main thread to the dispatcher or, when that is refused, runs the
+// service routine as an ordinary process. Failures of registration steps are message boxes;
+// everything else goes through LogMessage.
+#include "service/service_module.h"
+
+#include <cctype>
+
+#include "aggregator/aggregator_worker.h"
+#include "platform/files.h"
+#include "platform/messages.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+ServiceModule* ServiceModule::instance_ = nullptr;
+
+namespace {
+
+constexpr unsigned kServiceNameResource = 100;
+constexpr std::uint32_t kControlStop = 1;
+constexpr std::uint32_t kControlPause = 2;
+constexpr std::uint32_t kControlContinue = 3;
+constexpr std::uint32_t kControlInterrogate = 4;
+constexpr std::uint32_t kControlShutdown = 5;
+constexpr std::size_t kMessageBufferChars = 256;
+constexpr std::uint32_t kLocalServiceBuffer = 260;
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void StaticServiceMain() {
+    ServiceModule::Instance()->ServiceMain();
+}
+void StaticHandler(std::uint32_t control) {
+    ServiceModule::Instance()->Handler(control);
+}
+
+long SetString(platform::RegKey key, const std::string& name, const std::string& value) {
+    return platform::RegSetValue(key, name, platform::kRegSz,
+                                 reinterpret_cast<const unsigned char*>(value.c_str()),
+                                 static_cast<std::uint32_t>(value.size() + 1));
+}
+
+// Creates root\subKey and sets one string value in it ("" is the default value).
+long CreateWithValue(const std::string& subKey, const std::string& name, const std::string& value) {
+    platform::RegKey key = nullptr;
+    long rc = platform::RegCreateKey(platform::RegClassesRoot(), subKey, &key);
+    if (rc != platform::kErrorSuccess)
+        return rc;
+    rc = SetString(key, name, value);
+    platform::RegCloseKey(key);
+    return rc;
+}
+
+std::string AppIdKey() {
+    return std::string("AppID\\") + ServiceModule::kAppId;
+}
+std::string TypeLibKey() {
+    return std::string("TypeLib\\") + ServiceModule::kTypeLibId;
+}
+
+}  // namespace
+
+CommandKeyword ScanCommandLine(std::string_view commandLine) {
+    for (std::size_t i = 0; i < commandLine.size(); ++i) {
+        if (commandLine[i] != '-' && commandLine[i] != '/')
+            continue;
+        std::string_view rest = commandLine.substr(i + 1);
+        if (EqualsNoCase(rest, "UnregServer"))
+            return CommandKeyword::UnregServer;
+        if (EqualsNoCase(rest, "RegServer"))
+            return CommandKeyword::RegServer;
+        if (EqualsNoCase(rest, "Service"))
+            return CommandKeyword::Service;
+    }
+    return CommandKeyword::None;
+}
+
+ServiceModule::ServiceModule(ServicePlatform os) : os_(std::move(os)) {
+    if (!os_.eventLog) {
+        os_.eventLog = [this](const std::string& text) {
+            platform::WriteEventMessage(serviceName_, text);
+        };
+    }
+    if (!os_.console)
+        os_.console = platform::WriteConsoleMessage;
+    if (!os_.programPath)
+        os_.programPath = platform::CurrentProgramPath;
+    serviceName_ = platform::LoadResourceString(kServiceNameResource, "Tallyvane");
+    instance_ = this;
+}
+
+ServiceModule::~ServiceModule() {
+    if (instance_ == this)
+        instance_ = nullptr;
+}
+
+int ServiceModule::Main(std::string_view commandLine, AggregatorWorker& worker) {
+    worker_ = &worker;
+    switch (ScanCommandLine(commandLine)) {
+        case CommandKeyword::UnregServer:
+            return static_cast<int>(UnregisterServer());
+        case CommandKeyword::RegServer:
+            return static_cast<int>(RegisterServer(false));
+        case CommandKeyword::Service:
+            return static_cast<int>(RegisterServer(true));
+        case CommandKeyword::None:
+            break;
+    }
+
+    platform::RegKey appIds = nullptr, appId = nullptr;
+    long rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", platform::RegAccess::Read,
+                                   &appIds);
+    if (rc != platform::kErrorSuccess)
+        return static_cast<int>(rc);
+    rc = platform::RegOpenKey(appIds, kAppId, platform::RegAccess::Read, &appId);
+    platform::RegCloseKey(appIds);
+    if (rc != platform::kErrorSuccess)
+        return static_cast<int>(rc);
+    unsigned char buffer[kLocalServiceBuffer];
+    std::uint32_t size = sizeof buffer;
+    serviceMode_ = platform::RegQueryValue(appId, "LocalService", nullptr, buffer, &size) ==
+                   platform::kErrorSuccess;
+    platform::RegCloseKey(appId);
+
+    if (serviceMode_) {
+        if (!os_.startDispatcher(serviceName_, &StaticServiceMain)) {
+            serviceMode_ = false;
+            RunService();
+        }
+    } else {
+        RunService();
+    }
+    return static_cast<int>(status_.win32ExitCode);
+}
+
+long ServiceModule::RegisterServer(bool asService) {
+    long rc = platform::ComInitialize();
+    if (rc < 0)
+        return rc;
+    Uninstall();
+
+    // The registration script's keys.
+    CreateWithValue(AppIdKey(), "", serviceName_);
+    CreateWithValue("AppID\\" + serviceName_ + ".EXE", "AppID", kAppId);
+
+    platform::RegKey appIds = nullptr, appId = nullptr;
+    rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", platform::RegAccess::Write,
+                              &appIds);
+    if (rc != platform::kErrorSuccess)
+        return rc;
+    rc = platform::RegOpenKey(appIds, kAppId, platform::RegAccess::Write, &appId);
+    platform::RegCloseKey(appIds);
+    if (rc != platform::kErrorSuccess)
+        return rc;
+    platform::RegDeleteValue(appId, "LocalService");
+    if (asService) {
+        SetString(appId, "LocalService", serviceName_);
+        SetString(appId, "ServiceParameters", "-Service");
+        platform::RegCloseKey(appId);
+        Install();
+    } else {
+        platform::RegCloseKey(appId);
+    }
+
+    // The type library holds no types; its registration is these keys.
+    std::string program = os_.programPath();
+    std::string version = TypeLibKey() + "\\1.0";
+    rc = CreateWithValue(version, "", "Tallyvane 1.0 Type Library");
+    if (rc == platform::kErrorSuccess)
+        rc = CreateWithValue(version + "\\0\\win32", "", program);
+    if (rc == platform::kErrorSuccess)
+        rc = CreateWithValue(version + "\\FLAGS", "", "0");
+    if (rc == platform::kErrorSuccess) {
+        rc = CreateWithValue(version + "\\HELPDIR", "", platform::DirectoryOf(program));
+    }
+    platform::ComUninitialize();
+    return rc;
+}
+
+long ServiceModule::UnregisterServer() {
+    long rc = platform::ComInitialize();
+    if (rc < 0)
+        return rc;
+    platform::RegDeleteTree(platform::RegClassesRoot(), AppIdKey());
+    platform::RegDeleteTree(platform::RegClassesRoot(), "AppID\\" + serviceName_ + ".EXE");
+    Uninstall();
+    platform::RegDeleteTree(platform::RegClassesRoot(), TypeLibKey());
+    platform::ComUninitialize();
+    return 0;
+}
+
+bool ServiceModule::Install() {
+    if (os_.isInstalled(serviceName_))
+        return true;
+    switch (os_.install(serviceName_, os_.programPath())) {
+        case platform::ScmResult::Ok:
+            return true;
+        case platform::ScmResult::NoManager:
+            os_.messageBox(serviceName_, "Couldn't open service manager");
+            return false;
+        default:
+            os_.messageBox(serviceName_, "Couldn't create service");
+            return false;
+    }
+}
+
+bool ServiceModule::Uninstall() {
+    if (!os_.isInstalled(serviceName_))
+        return true;
+    switch (os_.uninstall(serviceName_)) {
+        case platform::ScmResult::Ok:
+            return true;
+        case platform::ScmResult::NoManager:
+            os_.messageBox(serviceName_, "Couldn't open service manager");
+            return false;
+        case platform::ScmResult::CannotOpen:
+            os_.messageBox(serviceName_, "Couldn't open service");
+            return false;
+        default:
+            os_.messageBox(serviceName_, "Service could not be deleted");
+            return false;
+    }
+}
+
+void ServiceModule::LogMessage(const std::string& text) {
+    std::string bounded = text.substr(0, kMessageBufferChars - 1);
+    if (serviceMode_) {
+        os_.eventLog(bounded);
+    } else {
+        os_.console(bounded);
+    }
+}
+
+void ServiceModule::RequestQuit() {
+    quitPending_ = true;
+    if (std::uint32_t id = mainThreadId_.load())
+        platform::PostQuit(id);
+}
+
+void ServiceModule::SetServiceStatus(std::uint32_t state) {
+    status_.currentState = state;
+    os_.reportStatus(status_);
+}
+
+void ServiceModule::ServiceMain() {
+    status_.currentState = platform::kServiceStartPending;
+    handlerInstalled_ = os_.registerHandler(serviceName_, &StaticHandler);
+    if (!handlerInstalled_) {
+        LogMessage("Handler not installed");
+        return;
+    }
+    SetServiceStatus(platform::kServiceStartPending);
+    status_.win32ExitCode = 0;
+    status_.checkPoint = 0;
+    status_.waitHint = 0;
+    RunService();
+    SetServiceStatus(platform::kServiceStopped);
+    LogMessage("Service stopped");
+}
+
+void ServiceModule::RunService() {
+    mainThreadId_ = platform::CurrentThreadId();
+    platform::ComInitialize();
+    platform::ComInitializeSecurity();
+    LogMessage("Service started");
+    if (serviceMode_)
+        SetServiceStatus(platform::kServiceRunning);
+    if (worker_ != nullptr)
+        worker_->Start(0);
+    // A quit asked for before the loop existed (no application path) ends it at once.
+    if (quitPending_)
+        platform::PostQuit(mainThreadId_);
+    platform::RunMessageLoop();
+    if (worker_ != nullptr)
+        worker_->Stop(true);
+    platform::ComUninitialize();
+}
+
+void ServiceModule::Handler(std::uint32_t control) {
+    switch (control) {
+        case kControlStop:
+            SetServiceStatus(platform::kServiceStopPending);
+            platform::PostQuit(mainThreadId_);
+            break;
+        case kControlPause:
+        case kControlContinue:
+        case kControlInterrogate:
+        case kControlShutdown:
+            break;
+        default:
+            LogMessage("Bad service request");
+            break;
+    }
+}

@@ -1,0 +1,262 @@
+// The service shell: command line, registration keys, run modes, status and control handling.
+#include "service/service_module.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "aggregator/aggregator_worker.h"
+#include "platform/registry.h"
+#include "tests/support/test_env.h"
+
+namespace {
+
+using testing_support::Exists;
+using testing_support::ReadAll;
+
+TEST(CommandLine, KeywordsMatchOnlyAsTheLastThingAfterASeparator) {
+    const struct {
+        const char* line;
+        CommandKeyword keyword;
+    } cases[] = {
+        {"C:\\Program Files\\Proxy\\Tallyvane.exe -service", CommandKeyword::Service},
+        {"Tallyvane.exe /Service", CommandKeyword::Service},
+        {"Tallyvane.exe /Service now", CommandKeyword::None},
+        {"Tallyvane.exe -RegServer", CommandKeyword::RegServer},
+        {"Tallyvane.exe -UNREGSERVER", CommandKeyword::UnregServer},
+        {"C:\\my-tools\\Tallyvane.exe", CommandKeyword::None},  // a hyphen in the path
+        {"/opt/brisko/tallyvane", CommandKeyword::None},
+        {"tallyvane --Service", CommandKeyword::Service},  // the second "-" starts "Service"
+        {"tallyvane -x -Service", CommandKeyword::Service},
+        {"", CommandKeyword::None},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ScanCommandLine(c.line), c.keyword) << c.line;
+    }
+}
+
+// Records what the module does with the operating system.
+struct FakeOs {
+    std::vector<std::uint32_t> states;
+    std::vector<std::string> boxes, events, console;
+    bool installed = false;
+    bool dispatcherAccepts = false;
+    platform::ScmResult installResult = platform::ScmResult::Ok;
+
+    ServicePlatform Make() {
+        ServicePlatform os;
+        os.startDispatcher = [this](const std::string&, platform::ServiceMainFunction main) {
+            if (!dispatcherAccepts)
+                return false;
+            main();
+            return true;
+        };
+        os.registerHandler = [](const std::string&, platform::ControlHandlerFunction) {
+            return true;
+        };
+        os.reportStatus = [this](const platform::ServiceStatus& s) {
+            states.push_back(s.currentState);
+        };
+        os.isInstalled = [this](const std::string&) { return installed; };
+        os.install = [this](const std::string&, const std::string&) {
+            if (installResult == platform::ScmResult::Ok)
+                installed = true;
+            return installResult;
+        };
+        os.uninstall = [this](const std::string&) {
+            installed = false;
+            return platform::ScmResult::Ok;
+        };
+        os.messageBox = [this](const std::string&, const std::string& t) { boxes.push_back(t); };
+        os.eventLog = [this](const std::string& t) { events.push_back(t); };
+        os.console = [this](const std::string& t) { console.push_back(t); };
+        os.programPath = [] { return std::string("/opt/brisko/tallyvane"); };
+        return os;
+    }
+};
+
+class ServiceModuleTest : public testing_support::RegistryTest {
+  protected:
+    bool HasHkcrValue(const std::string& key, const std::string& name, std::string* value) {
+        platform::RegKey k = nullptr;
+        if (platform::RegOpenKey(platform::RegClassesRoot(), key, platform::RegAccess::Read, &k) !=
+            platform::kErrorSuccess) {
+            return false;
+        }
+        unsigned char buffer[512] = {};
+        std::uint32_t size = sizeof buffer - 1;
+        long rc = platform::RegQueryValue(k, name, nullptr, buffer, &size);
+        platform::RegCloseKey(k);
+        if (value)
+            *value = reinterpret_cast<const char*>(buffer);
+        return rc == platform::kErrorSuccess;
+    }
+    const std::string appKey_ = "AppID\\{1B9D4CC0-FE54-418D-BDDF-036639A2A4FE}";
+};
+
+TEST_F(ServiceModuleTest, ServiceRegistrationWritesTheKeysAndInstalls) {
+    FakeOs fake;
+    ServiceModule module(fake.Make());
+    EXPECT_EQ(module.RegisterServer(true), 0);
+    std::string v;
+    ASSERT_TRUE(HasHkcrValue(appKey_, "", &v));
+    EXPECT_EQ(v, "Tallyvane");
+    ASSERT_TRUE(HasHkcrValue("AppID\\Tallyvane.EXE", "AppID", &v));
+    EXPECT_EQ(v, "{1B9D4CC0-FE54-418D-BDDF-036639A2A4FE}");
+    ASSERT_TRUE(HasHkcrValue(appKey_, "LocalService", &v));
+    EXPECT_EQ(v, "Tallyvane");
+    ASSERT_TRUE(HasHkcrValue(appKey_, "ServiceParameters", &v));
+    EXPECT_EQ(v, "-Service");
+    ASSERT_TRUE(HasHkcrValue("TypeLib\\{C9E6C24E-05EA-41F2-8E33-7306D958BDEF}\\1.0", "", &v));
+    EXPECT_EQ(v, "Tallyvane 1.0 Type Library");
+    EXPECT_TRUE(fake.installed);
+
+    // Registering as an ordinary process removes the service and the LocalService value.
+    EXPECT_EQ(module.RegisterServer(false), 0);
+    EXPECT_FALSE(fake.installed);
+    EXPECT_FALSE(HasHkcrValue(appKey_, "LocalService", nullptr));
+
+    EXPECT_EQ(module.UnregisterServer(), 0);
+    EXPECT_FALSE(HasHkcrValue(appKey_, "", nullptr));
+    EXPECT_FALSE(HasHkcrValue("AppID\\Tallyvane.EXE", "AppID", nullptr));
+    EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST_F(ServiceModuleTest, InstallFailuresShowTheirMessageBoxes) {
+    const struct {
+        platform::ScmResult result;
+        const char* box;
+    } cases[] = {
+        {platform::ScmResult::NoManager, "Couldn't open service manager"},
+        {platform::ScmResult::CannotCreate, "Couldn't create service"},
+    };
+    for (const auto& c : cases) {
+        FakeOs fake;
+        fake.installResult = c.result;
+        ServiceModule module(fake.Make());
+        module.RegisterServer(true);
+        EXPECT_EQ(fake.boxes, std::vector<std::string>{c.box});
+    }
+}
+
+TEST_F(ServiceModuleTest, RunWithoutRegistrationEndsWithTheRegistryError) {
+    FakeOs fake;
+    ServiceModule module(fake.Make());
+    testing_support::SetRegString("apppath", scratch_.Path() + "/");
+    platform::FixedClock clock(0);
+    testing_support::RecordingPacer pacer;
+    AggregatorWorker worker(clock, pacer, {});
+    EXPECT_EQ(module.Main("tallyvane", worker), platform::kErrorFileNotFound);
+    EXPECT_TRUE(fake.console.empty());
+}
+
+TEST_F(ServiceModuleTest, ServiceModeRunsTheStatusSequenceAndStopsOnTheStopControl) {
+    FakeOs fake;
+    fake.dispatcherAccepts = true;
+    ServiceModule module(fake.Make());
+    ASSERT_EQ(module.RegisterServer(true), 0);
+    testing_support::SetRegString("apppath", scratch_.Path() + "/");
+    platform::SystemClock clock;
+    platform::StoppablePacer pacer(true);
+    AggregatorWorker worker(clock, pacer, {});
+    std::thread controller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        module.Handler(4);   // interrogate: nothing
+        module.Handler(99);  // unknown: a message
+        module.Handler(1);   // stop
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(module.Main("tallyvane.exe", worker), 0);
+    controller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(fake.states, (std::vector<std::uint32_t>{
+                               platform::kServiceStartPending, platform::kServiceRunning,
+                               platform::kServiceStopPending, platform::kServiceStopped}));
+    EXPECT_EQ(fake.events, (std::vector<std::string>{"Service started", "Bad service request",
+                                                     "Service stopped"}));
+    EXPECT_FALSE(worker.Running());
+}
+
+TEST_F(ServiceModuleTest, ARefusedDispatcherRunsAsAnOrdinaryProcess) {
+    FakeOs fake;
+    ServiceModule module(fake.Make());
+    ASSERT_EQ(module.RegisterServer(true), 0);
+    testing_support::SetRegString("apppath", "");
+    platform::SystemClock clock;
+    platform::StoppablePacer pacer(true);
+    // No application path: the worker asks to quit before the loop runs; it ends at once.
+    AggregatorWorker worker(
+        clock, pacer,
+        {[&](const std::string& t) { module.LogMessage(t); }, [&] { module.RequestQuit(); }});
+    EXPECT_EQ(module.Main("tallyvane.exe", worker), 0);
+    EXPECT_FALSE(module.ServiceMode());
+    EXPECT_EQ(fake.console, std::vector<std::string>{"Service started"});
+    ASSERT_EQ(fake.events.size(), 1u);  // the message came while service mode was still set
+    EXPECT_EQ(fake.events[0].substr(0, 40), "Unable to get the Brisko Web Proxy path ");
+    EXPECT_TRUE(fake.states.empty());
+}
+
+// The real program on Linux: registration, the systemd unit, and a stop by SIGTERM.
+class ServiceProgramTest : public testing_support::RegistryTest {
+  protected:
+    std::string Program() const {
+        const char* dir = std::getenv("TALLY_BUILD_DIR");
+        std::string path = std::string(dir ? dir : ".") + "/service/tallyvane";
+        std::error_code ec;
+        auto canonical = std::filesystem::canonical(path, ec);
+        return ec ? path : canonical.string();
+    }
+    int RunToEnd(const std::string& arg) {
+        std::string cmd = "'" + Program() + "' " + arg + " >/dev/null 2>&1";
+        return std::system(cmd.c_str());
+    }
+};
+
+TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistrationRemovesIt) {
+    if (!Exists(Program()))
+        GTEST_SKIP() << "program not built";
+    std::string root = scratch_ / "root";
+    setenv("TALLY_SYSTEMD_ROOT", root.c_str(), 1);
+    ASSERT_EQ(RunToEnd("-Service"), 0);
+    std::string unit = ReadAll(root + "/etc/systemd/system/tallyvane.service");
+    EXPECT_NE(unit.find("ExecStart=" + Program()), std::string::npos) << unit;
+    EXPECT_NE(unit.find("Environment=BRISKO_REGISTRY=" + registryFile_), std::string::npos);
+    ASSERT_EQ(RunToEnd("-UnregServer"), 0);
+    EXPECT_FALSE(Exists(root + "/etc/systemd/system/tallyvane.service"));
+    unsetenv("TALLY_SYSTEMD_ROOT");
+}
+
+TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
+    if (!Exists(Program()))
+        GTEST_SKIP() << "program not built";
+    testing_support::SetRegString("apppath", scratch_.Path() + "/");
+    ASSERT_EQ(RunToEnd("-RegServer"), 0);
+    std::string out = scratch_ / "out.txt";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        FILE* f = freopen(out.c_str(), "w", stdout);
+        (void)f;
+        execl(Program().c_str(), Program().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 300 && ReadAll(out).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ReadAll(out), "Service started\n");
+    auto start = std::chrono::steady_clock::now();
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
