@@ -37,7 +37,7 @@ done
 
 # --- packages ---------------------------------------------------------------------------
 if ! command -v postfix >/dev/null || ! command -v saslpasswd2 >/dev/null ||
-    [ ! -e /usr/lib/x86_64-linux-gnu/sasl2/libntlm.so ] && ! ls /usr/lib/*/sasl2/libntlm.so >/dev/null 2>&1; then
+    ! compgen -G "/usr/lib/*/sasl2/libntlm.so*" >/dev/null; then
     say "installing postfix and Cyrus SASL"
     printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
         "postfix postfix/mailname string $REALM" | debconf-set-selections
@@ -216,5 +216,6 @@ run "login" "$PORT_AUTH" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0
 run "plain" "$PORT_AUTH" "AUTH PLAIN" "$USER_NAME" "$PASSWORD" 0
 run "cram-md5" "$PORT_AUTH" "CRAM MD5" "$USER_NAME" "$PASSWORD" 0
 run "ntlm" "$PORT_AUTH" "NTLM" "$USER_NAME" "$PASSWORD" 0
+run "ntlm-domain" "$PORT_AUTH" "NTLM" "WORKGROUP\\$USER_NAME" "$PASSWORD" 0
 run "wrong-password" "$PORT_AUTH" "AUTH LOGIN" "$USER_NAME" "not-the-password" 6
 say "all deliveries checked"
