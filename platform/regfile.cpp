@@ -243,6 +243,8 @@ class Parser {
             pos = 1;
         } else if (!ReadQuoted(line, &pos, &entry.value.name, &message)) {
             return Fail(message);
+        } else if (!IsStorableValueName(entry.value.name)) {
+            return Fail("value name holds a carriage return");
         }
         while (pos < line.size() && IsBlank(line[pos])) {
             ++pos;

@@ -27,6 +27,7 @@ namespace platform {
 namespace {
 
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorNoResources = 1450;
 constexpr long kErrorBadDb = 1009;
 constexpr long kErrorIoFailed = 1016;
 constexpr long kErrorKeyDeleted = 1018;
@@ -112,8 +113,15 @@ std::string WriteTarget(const std::string& path) {
     return path;
 }
 
-// Loads the registry; an absent file is an empty registry. *mode gets the file's permissions.
-long Load(const std::string& path, regfile::Node* top, mode_t* mode = nullptr) {
+// Permissions and owner of the registry file, kept across rewrites.
+struct FileMode {
+    mode_t mode = 0644;
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+};
+
+// Loads the registry; an absent file is an empty registry.
+long Load(const std::string& path, regfile::Node* top, FileMode* mode = nullptr) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT ? kErrorSuccess : ErrnoToCode(errno);
@@ -127,7 +135,7 @@ long Load(const std::string& path, regfile::Node* top, mode_t* mode = nullptr) {
         result = kErrorBadDb;
     } else {
         if (mode != nullptr) {
-            *mode = st.st_mode & 07777;
+            *mode = FileMode{st.st_mode & 07777, st.st_uid, st.st_gid};
         }
         char buffer[65536];
         while (true) {
@@ -178,7 +186,7 @@ bool WriteAllTo(int fd, const std::string& bytes) {
 }
 
 // Replaces target with bytes: temporary beside it, flushed, renamed over it.
-long ReplaceFile(const std::string& target, const std::string& bytes, mode_t mode) {
+long ReplaceFile(const std::string& target, const std::string& bytes, const FileMode& mode) {
     static std::atomic<unsigned> counter{0};
     const std::string temp =
         target + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
@@ -186,7 +194,11 @@ long ReplaceFile(const std::string& target, const std::string& bytes, mode_t mod
     if (fd < 0) {
         return ErrnoToCode(errno);
     }
-    bool ok = fchmod(fd, mode) == 0 && WriteAllTo(fd, bytes) && fsync(fd) == 0;
+    // Only root may give the file back to its owner; for anyone else it already is theirs.
+    if (geteuid() == 0 && mode.uid != static_cast<uid_t>(-1)) {
+        (void)!fchown(fd, mode.uid, mode.gid);
+    }
+    bool ok = fchmod(fd, mode.mode) == 0 && WriteAllTo(fd, bytes) && fsync(fd) == 0;
     const int err = errno;
     ok = (close(fd) == 0) && ok;
     if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
@@ -261,7 +273,7 @@ long Modify(Change change) {
     }
     const std::string target = WriteTarget(path);
     regfile::Node top;
-    mode_t mode = 0644;
+    FileMode mode;
     const long loaded = Load(target, &top, &mode);
     if (loaded != kErrorSuccess) {
         return loaded;
@@ -271,7 +283,11 @@ long Modify(Change change) {
     if (result != kErrorSuccess || !changed) {
         return result;
     }
-    return ReplaceFile(target, regfile::Serialise(top), mode);
+    const std::string text = regfile::Serialise(top);
+    if (text.size() > static_cast<std::size_t>(kMaxFileBytes)) {
+        return kErrorNoResources;  // a file this size would not be read back
+    }
+    return ReplaceFile(target, text, mode);
 }
 
 long Read(regfile::Node* top) {
@@ -324,6 +340,12 @@ long RegCreateKey(RegKey root, const std::string& subKey, RegKey* out) {
     std::vector<std::string> parts = base->parts;
     if (!AppendSubKey(subKey, &parts)) {
         return kErrorInvalidParameter;
+    }
+    // An existing key needs no write (nor the right to write the file).
+    regfile::Node current;
+    if (Read(&current) == kErrorSuccess && FindIn(current, parts) != nullptr) {
+        *out = NewHandle(std::move(parts), true);
+        return kErrorSuccess;
     }
     const long result = Modify([&](regfile::Node* top, bool* changed) {
         if (regfile::FindKey(top, parts) == nullptr) {

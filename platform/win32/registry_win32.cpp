@@ -73,6 +73,9 @@ long RegCreateKey(RegKey root, const std::string& subKey, RegKey* out) {
 
 long RegQueryValue(RegKey key, const std::string& name, std::uint32_t* type, unsigned char* data,
                    std::uint32_t* size) {
+    if (data != nullptr && size == nullptr) {
+        return kErrorInvalidParameter;
+    }
     DWORD storedType = 0;
     DWORD length = size != nullptr ? *size : 0;
     const LONG rc = ::RegQueryValueExA(H(key), name.c_str(), nullptr, &storedType, data,
