@@ -16,11 +16,19 @@ bool HasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n", 0, 3) != std::string::npos;
 }
 
+// "auto" is the local host name; a host without one still says something servers accept.
+std::string HeloName(const std::string& requested) {
+    if (requested != "auto") {
+        return requested;
+    }
+    std::string local = platform::LocalHostName();
+    return local.empty() ? std::string("localhost") : local;
+}
+
 }  // namespace
 
 CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
-    : heloHost(heloName == "auto" ? platform::LocalHostName() : heloName),
-      ntlmFactory(MakeNtlmProvider) {}
+    : heloHost(HeloName(heloName)), ntlmFactory(MakeNtlmProvider) {}
 
 CQuillSMTPConnection::~CQuillSMTPConnection() {
     if (connected) {

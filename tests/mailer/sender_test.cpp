@@ -1,0 +1,172 @@
+// Postvane's whole run (CSenderApp) against the scripted loopback server with settings in a
+// private registry: the mail built from the settings, the From address, and the exit status
+// and failure line of each phase; plus the shifted form and the method names.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailer/mime/base64_codec.h"
+#include "mailer/sender_app.h"
+#include "mailer/smtp/smtp_settings.h"
+#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/test_env.h"
+
+using testing_support::ScriptedSmtpServer;
+using testing_support::SetRegDword;
+using testing_support::SetRegString;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+class SenderTest : public testing_support::RegistryTest {
+  protected:
+    void Configure(std::uint16_t port, const std::string& auth, const std::string& to,
+                   const std::string& files) {
+        SetRegString("SMTPSRV", ShiftSetting("127.0.0.1"));
+        SetRegDword("SMTPPORT", port);
+        SetRegString("SMTPAUTH", ShiftSetting(auth));
+        SetRegString("SMTPEmailAddress4Server", ShiftSetting("bob"));
+        SetRegString("SMTPPass4MailServer", ShiftSetting("pw"));
+        SetRegString("EmailAddress", ShiftSetting(to));
+        SetRegString("ToSendFile", files);
+    }
+
+    int RunSender() {
+        CSenderApp app;
+        app.SetReplyTimeout(3000);
+        app.SetHeloHost("client.test");
+        app.SetReporter([this](const std::string& line) { reported.push_back(line); });
+        EXPECT_FALSE(app.InitInstance());
+        return app.ExitStatus();
+    }
+
+    // A server that takes one mail without authentication.
+    static void Accepting(ScriptedSmtpServer& server, int recipients) {
+        server.Say("220 hi\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n");
+        for (int i = 0; i < recipients; ++i) {
+            server.Reply("250 rcpt ok\r\n");
+        }
+        server.Reply("354 go\r\n").HearData().Say("250 queued\r\n").Reply("221 bye\r\n");
+        server.Start();
+    }
+
+    std::vector<std::string> reported;
+};
+
+}  // namespace
+
+TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
+    testing_support::WriteAll(scratch_ / "a.xml", "<a/>");
+    testing_support::WriteAll(scratch_ / "b.xml", "<b>second</b>");
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "None", "Desk <desk@test>; other@test",
+              " " + (scratch_ / "a.xml") + ",, " + (scratch_ / "b.xml") + " ;");
+    Accepting(server, 2);
+    EXPECT_EQ(RunSender(), kSenderSent);
+    EXPECT_TRUE(reported.empty());
+    Lines heard = server.Finish();
+    ASSERT_EQ(heard.size(), 7u);
+    EXPECT_EQ(heard[0], "HELO client.test");
+    EXPECT_EQ(heard[1], std::string("MAIL FROM:<") + kPlaceholderFrom + ">");
+    EXPECT_EQ(heard[2], "RCPT TO:<desk@test>");
+    EXPECT_EQ(heard[3], "RCPT TO:<other@test>");
+    EXPECT_EQ(heard[6], "QUIT");
+    std::string data = server.Data();
+    EXPECT_NE(data.find("Subject: Email Reports from Brisko Web Proxy\r\n"), std::string::npos);
+    EXPECT_NE(data.find("To: Desk <desk@test>,other@test\r\n"), std::string::npos);
+    EXPECT_NE(data.find("X-Mailer: CQuillSMTPConnection v2.49\r\n"), std::string::npos);
+    EXPECT_NE(data.find("filename=\"a.xml\""), std::string::npos);
+    EXPECT_NE(data.find("filename=\"b.xml\""), std::string::npos);
+    CBase64Codec codec;
+    codec.EncodeBytes("<b>second</b>");
+    EXPECT_NE(data.find(codec.EncodedString() + "\r\n"), std::string::npos);
+}
+
+TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "None", "desk@test", "");
+    SetRegString("SMTPFrom", "tallyvane@example.test");
+    Accepting(server, 1);
+    EXPECT_EQ(RunSender(), kSenderSent);
+    Lines heard = server.Finish();
+    ASSERT_GE(heard.size(), 2u);
+    EXPECT_EQ(heard[1], "MAIL FROM:<tallyvane@example.test>");
+    std::string data = server.Data();
+    EXPECT_NE(data.find("From: tallyvane@example.test\r\n"), std::string::npos);
+    EXPECT_NE(data.find("Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"),
+              std::string::npos);
+    EXPECT_EQ(data.find("MIME-Version"), std::string::npos);
+    EXPECT_NE(data.find("\r\n\r\n" + std::string(kSenderBodyText)), std::string::npos);
+}
+
+TEST_F(SenderTest, EachFailingPhaseHasItsExitStatusAndOneLine) {
+    struct Case {
+        const char* name;
+        const char* auth;
+        std::vector<std::string> replies;  // greeting first; QUIT's 221 is added
+        int status;
+        const char* code;
+    };
+    const Case cases[] = {
+        {"greeting", "None", {"554 busy\r\n"}, kSenderGreeting, "code 0x80040200"},
+        {"authentication",
+         "AUTH LOGIN",
+         {"220 hi\r\n", "250 ok\r\n", "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n",
+          "535 5.7.8 no\r\n"},
+         kSenderAuthentication,
+         "code 0x80040211"},
+        {"transfer",
+         "None",
+         {"220 hi\r\n", "250 ok\r\n", "250 ok\r\n", "550 no such user\r\n"},
+         kSenderTransfer,
+         "code 0x8004020C"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reported.clear();
+        ScriptedSmtpServer server;
+        Configure(server.Port(), c.auth, "desk@test", "");
+        server.Say(c.replies[0]);
+        for (std::size_t i = 1; i < c.replies.size(); ++i) {
+            server.Reply(c.replies[i]);
+        }
+        server.Reply("221 bye\r\n");
+        server.Start();
+        EXPECT_EQ(RunSender(), c.status);
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_NE(reported[0].find(c.code), std::string::npos) << reported[0];
+        std::string reply = c.replies.back().substr(0, c.replies.back().size() - 2);
+        EXPECT_NE(reported[0].find("last reply: " + reply), std::string::npos) << reported[0];
+        EXPECT_EQ(server.Finish().back(), "QUIT");
+    }
+}
+
+TEST_F(SenderTest, MissingPortFailsToConnect) {
+    Configure(0, "None", "desk@test", "");
+    EXPECT_EQ(RunSender(), kSenderConnect);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("code 0x8007"), std::string::npos) << reported[0];
+}
+
+TEST(SenderSettings, ShiftIsOneByteWithWrapAround) {
+    EXPECT_EQ(ShiftSetting("abc"), "fgh");
+    EXPECT_EQ(UnshiftSetting("fgh"), "abc");
+    EXPECT_EQ(UnshiftSetting("\x02"), "\xFD");
+    std::string all;
+    for (int i = 0; i < 256; ++i) {
+        all += static_cast<char>(i);
+    }
+    EXPECT_EQ(UnshiftSetting(ShiftSetting(all)), all);
+}
+
+TEST(SenderSettings, MethodNamesMatchExactlyAndDefaultToLogin) {
+    const std::pair<const char*, AuthMethod> cases[] = {
+        {"None", AuthNone},        {"CRAM MD5", AuthCramMD5}, {"AUTH LOGIN", AuthLogin},
+        {"AUTH PLAIN", AuthPlain}, {"NTLM", AuthNtlm},        {"cram md5", AuthLogin},
+        {"", AuthLogin},           {"none", AuthLogin},       {"NTLM ", AuthLogin},
+    };
+    for (const auto& [text, method] : cases) {
+        EXPECT_EQ(AuthMethodFromSetting(text), method) << "'" << text << "'";
+    }
+}
