@@ -9,52 +9,69 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-// 6-bit value of a base64 character, 0 for "=", -1 for anything else.
-int SextetOf(unsigned char c) {
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    if (c == '=')
-        return 0;
-    return -1;
-}
+// 6-bit value of each byte: 0 to 63 for the alphabet, 0 for "=", kForeign for any other
+// byte of 0x7F or below, kHigh above it.
+constexpr unsigned char kForeign = 0xFE;
+constexpr unsigned char kHigh = 0xFF;
 
-// Runs the decoder over text (treated as ending with a NUL) and hands every decoded byte to
-// emit. Returns the status.
-template <typename Emit>
-int DecodeInto(std::string_view text, Emit emit) {
+struct SextetTable {
+    unsigned char value[256];
+    constexpr SextetTable() : value() {
+        for (int c = 0; c < 256; ++c)
+            value[c] = c > 0x7F ? kHigh : kForeign;
+        for (int i = 0; i < 64; ++i)
+            value[static_cast<unsigned char>(kAlphabet[i])] = i;
+        value[static_cast<unsigned char>('=')] = 0;
+    }
+};
+constexpr SextetTable kSextets;
+
+// Decodes text (treated as ending with a NUL) into out, which has room for
+// text.size() / 4 * 3 bytes; *written receives the count. Returns the status.
+int DecodeInto(std::string_view text, char* out, std::size_t* written) {
+    *written = 0;
     if (text.empty())
         return kBase64Empty;
-    unsigned int accumulator = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    char* o = out;
+    // Whole groups of four alphabet characters.
+    while (i + 4 <= n) {
+        const unsigned a = kSextets.value[in[i]], b = kSextets.value[in[i + 1]],
+                       c = kSextets.value[in[i + 2]], d = kSextets.value[in[i + 3]];
+        if ((a | b | c | d) & 0xC0)
+            break;
+        const unsigned bits = (a << 18) | (b << 12) | (c << 6) | d;
+        o[0] = static_cast<char>(bits >> 16);
+        o[1] = static_cast<char>((bits >> 8) & 0xFF);
+        o[2] = static_cast<char>(bits & 0xFF);
+        o += 3;
+        i += 4;
+    }
+    // The rest, one character at a time, up to the first byte that ends decoding.
     int pending = 0;
     int status = kBase64Stopped;
-    for (std::size_t i = 0;; ++i) {
-        const unsigned char c = i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
-        if (c > 0x7F) {
+    unsigned accumulator = 0;
+    for (;; ++i) {
+        const unsigned v = i < n ? kSextets.value[in[i]] : kForeign;
+        if (v == kHigh) {
             status = kBase64HighByte;
             break;
         }
-        const int value = SextetOf(c);
-        if (value < 0) {
-            status = kBase64Stopped;
+        if (v == kForeign)
             break;
-        }
-        accumulator = (accumulator << 6) | static_cast<unsigned int>(value);
+        accumulator = (accumulator << 6) | v;
         if (++pending == 4) {
-            emit(static_cast<char>((accumulator >> 16) & 0xFF));
-            emit(static_cast<char>((accumulator >> 8) & 0xFF));
-            emit(static_cast<char>(accumulator & 0xFF));
+            o[0] = static_cast<char>((accumulator >> 16) & 0xFF);
+            o[1] = static_cast<char>((accumulator >> 8) & 0xFF);
+            o[2] = static_cast<char>(accumulator & 0xFF);
+            o += 3;
             accumulator = 0;
             pending = 0;
         }
     }
+    *written = static_cast<std::size_t>(o - out);
     return pending != 0 ? kBase64Incomplete : status;
 }
 
@@ -62,15 +79,17 @@ int DecodeInto(std::string_view text, Emit emit) {
 
 int Base64Decode(const char* text, char* out) {
     std::size_t n = 0;
-    const int status = DecodeInto(std::string_view(text), [&](char c) { out[n++] = c; });
+    const int status = DecodeInto(std::string_view(text), out, &n);
     out[n] = '\0';
     return status;
 }
 
 int Base64Decode(std::string_view text, std::string* out) {
-    out->clear();
-    out->reserve(text.size() / 4 * 3);
-    return DecodeInto(text, [&](char c) { out->push_back(c); });
+    out->resize(text.size() / 4 * 3);
+    std::size_t n = 0;
+    const int status = DecodeInto(text, out->data(), &n);
+    out->resize(n);
+    return status;
 }
 
 std::string Base64DecodeText(std::string_view text) {

@@ -5,6 +5,7 @@
 // policy's business.
 #include "stats/log_store.h"
 
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -92,11 +93,16 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
     HourTotals fileTotals{};
     LineReader reader(*file, LineReader::Mode::Text);
     std::string line;
+    std::string decoded;  // reused: one allocation per file, not per record
     for (;;) {
         switch (reader.Next(&line)) {
-            case LineReader::Result::Line:
-                AccumulateByHour(Base64DecodeText(line), fileTotals);
+            case LineReader::Result::Line: {
+                Base64Decode(line, &decoded);
+                // The record ends at the first zero byte, as a decoded C string does.
+                const std::string_view record(decoded.data(), std::strlen(decoded.c_str()));
+                AccumulateByHour(record, fileTotals);
                 break;
+            }
             case LineReader::Result::TooLong:
                 break;
             case LineReader::Result::Error:
