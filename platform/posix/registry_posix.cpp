@@ -188,9 +188,17 @@ bool WriteAllTo(int fd, const std::string& bytes) {
 // Replaces target with bytes: temporary beside it, flushed, renamed over it.
 long ReplaceFile(const std::string& target, const std::string& bytes, const FileMode& mode) {
     static std::atomic<unsigned> counter{0};
-    const std::string temp =
-        target + ".tmp." + std::to_string(getpid()) + "." + std::to_string(counter.fetch_add(1));
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A fresh name that nobody prepared: never follow or reuse what is already there.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = target + ".tmp." + std::to_string(getpid()) + "." +
+               std::to_string(counter.fetch_add(1));
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
     if (fd < 0) {
         return ErrnoToCode(errno);
     }
@@ -223,9 +231,9 @@ class WriterLock {
   public:
     explicit WriterLock(const std::string& registryFile) {
         const std::string lockPath = registryFile + ".lock";
-        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            fd_ = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd_ < 0 && errno != ELOOP) {
+            fd_ = open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         }
         if (fd_ < 0) {
             error_ = ErrnoToCode(errno);
@@ -252,7 +260,7 @@ class WriterLock {
     long error_ = kErrorSuccess;
 };
 
-// Reads the current registry into top (roots always exist) and returns the key of parts.
+// The key named by parts in top, null when absent; a root key always exists.
 const regfile::Node* FindIn(const regfile::Node& top, const std::vector<std::string>& parts) {
     static const regfile::Node kEmptyRoot;
     const regfile::Node* node = regfile::FindKey(&top, parts);

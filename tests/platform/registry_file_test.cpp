@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/registry_value.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "tests/support/test_env.h"
@@ -50,6 +51,19 @@ class RegistryFileTest : public testing_support::RegistryTest {
         return back;
     }
 };
+
+// Names in the registry file's directory: no temporary may be left behind.
+std::vector<std::string> FilesIn(const std::string& dir) {
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(dir, &entries);
+    std::vector<std::string> names;
+    for (const auto& e : entries) {
+        names.push_back(e.name);
+    }
+    return names;
+}
+
+const std::vector<std::string> kRegistryFiles = {"registry.reg", "registry.reg.lock"};
 
 std::string AllBytes() {
     std::string s;
@@ -100,6 +114,7 @@ TEST_F(RegistryFileTest, AnyBytesAndNamesRoundTripExactly) {
     // Plain text stays readable in the file.
     EXPECT_NE(ReadAll(registryFile_).find("\"plain\"=\"C:\\\\Program Files\\\\Brisko\\\\\"\r\n"),
               std::string::npos);
+    EXPECT_EQ(FilesIn(scratch_.Path()), kRegistryFiles);
 }
 
 TEST_F(RegistryFileTest, KeyAndValueNamesIgnoreCaseAndKeepTheirStoredCase) {
@@ -230,6 +245,7 @@ TEST_F(RegistryFileTest, UnparsableFileIsNeverRewrittenAndWritesFail) {
     created.Set(1);
 
     EXPECT_EQ(ReadAll(registryFile_), damaged);
+    EXPECT_EQ(FilesIn(scratch_.Path()), kRegistryFiles);
 }
 
 TEST_F(RegistryFileTest, ConcurrentWritersInSeparateProcessesLoseNothing) {
