@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <istream>
 #include <memory>
@@ -233,6 +232,19 @@ bool ParseSwitches(const std::vector<std::string>& words, std::size_t first, con
            1;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
 // Converts the /d text to the bytes of the value, as reg does for each type.
 bool EncodeData(std::uint32_t type, const std::string& text, const std::string& separator,
                 std::string* out) {
@@ -255,16 +267,8 @@ bool EncodeData(std::uint32_t type, const std::string& text, const std::string& 
             std::uint64_t v = 0;
             const std::uint64_t limit = type == 11 ? UINT64_MAX : UINT32_MAX;
             for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
-                const char c = text[i];
-                int d = -1;
-                if (c >= '0' && c <= '9') {
-                    d = c - '0';
-                } else if (hex && c >= 'a' && c <= 'f') {
-                    d = c - 'a' + 10;
-                } else if (hex && c >= 'A' && c <= 'F') {
-                    d = c - 'A' + 10;
-                }
-                if (d < 0 || v > (limit - static_cast<std::uint64_t>(d)) / base) {
+                const int d = HexDigit(text[i]);
+                if (d < 0 || d >= base || v > (limit - static_cast<std::uint64_t>(d)) / base) {
                     return false;
                 }
                 v = v * base + static_cast<std::uint64_t>(d);
@@ -295,13 +299,12 @@ bool EncodeData(std::uint32_t type, const std::string& text, const std::string& 
                 return false;
             }
             for (std::size_t i = 0; i < text.size(); i += 2) {
-                const std::string pair = text.substr(i, 2);
-                char* end = nullptr;
-                const unsigned long b = std::strtoul(pair.c_str(), &end, 16);
-                if (end != pair.c_str() + 2 || pair[0] == '-' || pair[0] == '+' || pair[0] == ' ') {
+                const int high = HexDigit(text[i]);
+                const int low = HexDigit(text[i + 1]);
+                if (high < 0 || low < 0) {
                     return false;
                 }
-                out->push_back(static_cast<char>(b));
+                out->push_back(static_cast<char>(high * 16 + low));
             }
             return true;
         }
