@@ -348,3 +348,22 @@ TEST(SmtpConnection, MimeMessageSendsEveryPieceAndTheAttachmentDecodesBack) {
     // 58 bytes make two base64 lines, each ended by CR LF.
     EXPECT_EQ(data.substr(start, end - start).size(), 76u + 2 + 4 + 2);
 }
+
+TEST(SmtpConnection, AddressWithALineBreakIsRefusedBeforeItReachesTheWire) {
+    ScriptedSmtpServer server;
+    server.Say("220 hi\r\n").Reply("250 ok\r\n").Reply("250 ok\r\n").Reply("221 bye\r\n");
+    server.Start();
+    std::string text;
+    std::uint32_t code = CodeOf(
+        [&] {
+            RecordingConnection c;
+            // Bound to a local address first: the bind address is honoured.
+            c.Connect("127.0.0.1", AuthNone, "", "", server.Port(), "127.0.0.1");
+            CSMTPMessage message = SimpleMessage("");
+            message.AddRecipient(CSMTPAddress("a@test>\r\nRCPT TO:<victim@test"));
+            c.SendMessage(message);
+        },
+        &text);
+    EXPECT_EQ(code, 0x8004020Cu);
+    EXPECT_EQ(server.Finish(), (Lines{"HELO client.test", "MAIL FROM:<from@test>", "QUIT"}));
+}
