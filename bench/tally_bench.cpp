@@ -139,7 +139,7 @@ bool Generate(const Options& o, const std::string& logs, std::uint64_t* bytesWri
                 record = std::to_string(200 + random.Below(250000)) + "*GET http://site" +
                          std::to_string(random.Below(5000)) + ".example/page" +
                          std::to_string(random.Below(100000)) +
-                         " Time:" + TwoDigits(random.Below(24)) + ":" +
+                         " HTTP/1.1 200 OK Time:" + TwoDigits(random.Below(24)) + ":" +
                          TwoDigits(random.Below(60)) + ":" + TwoDigits(random.Below(60));
                 bytes += stats::Base64Encode(record);
                 bytes += "\r\n";

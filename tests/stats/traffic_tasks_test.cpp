@@ -160,3 +160,28 @@ TEST_F(TrafficTest, StopEndsTheTaskWithoutStoring) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without BeginCycle every task lists the log directory anew; with it, one listing serves the
+// cycle and the next BeginCycle takes a fresh one.
+TEST_F(TrafficTest, DirectoryListingPerTaskOrPerCycle) {
+    At(2026, 3, 8);
+    Traffic("08_03_2026_a", {1});
+    std::string slot;
+    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Traffic("08_03_2026_b", {2});
+    stats::BuildTrafficWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |3|0|0|0|0|0|0|"});
+
+    ctx_.BeginCycle();
+    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Traffic("08_03_2026_c", {4});
+    stats::BuildTrafficWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |3|0|0|0|0|0|0|"});
+    ctx_.BeginCycle();
+    stats::BuildTrafficWeek(ctx_, 1, slot);
+    EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |7|0|0|0|0|0|0|"});
+}
+
+}  // namespace
