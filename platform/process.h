@@ -15,4 +15,7 @@ bool StartDetached(const std::string& path);
 // The full file name of the running program.
 std::string CurrentProgramPath();
 
+// Sets (or, with an empty value, removes) an environment variable of this process.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
+
 }  // namespace platform

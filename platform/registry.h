@@ -41,8 +41,8 @@ long RegCreateKey(RegKey root, const std::string& subKey, RegKey* out);
 // kErrorMoreData with *size set to the size needed. type may be null.
 long RegQueryValue(RegKey key, const std::string& name, std::uint32_t* type, unsigned char* data,
                    std::uint32_t* size);
-long RegSetValue(RegKey key, const std::string& name, std::uint32_t type,
-                 const unsigned char* data, std::uint32_t size);
+long RegSetValue(RegKey key, const std::string& name, std::uint32_t type, const unsigned char* data,
+                 std::uint32_t size);
 long RegDeleteValue(RegKey key, const std::string& name);
 long RegCloseKey(RegKey key);
 
@@ -58,6 +58,9 @@ long RegEnumValues(RegKey key, std::vector<RegValue>* out);
 long RegEnumSubKeys(RegKey key, std::vector<std::string>* out);
 // Removes a key with everything below it.
 long RegDeleteTree(RegKey root, const std::string& subKey);
+
+// True where the registry is the .reg file named by BRISKO_REGISTRY, not the system's.
+bool RegistryIsFile();
 
 // Maps "HKEY_LOCAL_MACHINE"/"HKLM" and "HKEY_CLASSES_ROOT"/"HKCR" (any case) to a root.
 RegKey RegRootFromName(const std::string& name);

@@ -16,7 +16,7 @@ namespace platform {
 const char kSenderProgram[] = "postvane";
 
 bool StartDetached(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         access(path.c_str(), X_OK) != 0) {
         return false;
@@ -70,6 +70,14 @@ std::string CurrentProgramPath() {
     char buffer[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+void SetEnvironmentValue(const std::string& name, const std::string& value) {
+    if (value.empty()) {
+        unsetenv(name.c_str());
+    } else {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
 }
 
 }  // namespace platform

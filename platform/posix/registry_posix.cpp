@@ -580,4 +580,6 @@ std::string RegRootName(RegKey root) {
     return IsRootObject(object) ? object->parts.front() : std::string();
 }
 
+bool RegistryIsFile() { return true; }
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <windows.h>
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
+#include <stdlib.h>
 
 #include "platform/process.h"
 
@@ -35,6 +36,11 @@ std::string CurrentProgramPath() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+void SetEnvironmentValue(const std::string& name, const std::string& value) {
+    // _putenv_s keeps the C library's copy (getenv) in step; an empty value removes it.
+    ::_putenv_s(name.c_str(), value.c_str());
 }
 
 }  // namespace platform

@@ -215,4 +215,6 @@ std::string RegRootName(RegKey root) {
     return {};
 }
 
+bool RegistryIsFile() { return false; }
+
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ TEST(DateCursorTest, DaysFromTodayIgnoresDaylightSavingChanges) {
     }
     const char* old = std::getenv("TZ");
     const std::string saved = old ? old : "";
-    setenv("TZ", "Europe/Berlin", 1);
+    platform::SetEnvironmentValue("TZ", "Europe/Berlin");
     tzset();
     // Monday 30 March 2026, 00:30 summer time; summer time began on Sunday 29 March.
     platform::FixedClock clock(platform::LocalTimeOf(2026, 3, 30, 0, 30, 0));
@@ -117,11 +118,7 @@ TEST(DateCursorTest, DaysFromTodayIgnoresDaylightSavingChanges) {
     const Ymd got{cursor.startDay, cursor.startMonth, cursor.startYear};
     cursor.NextDay(28, 3, 2026);
     const Ymd next{cursor.nextDay, cursor.nextMonth, cursor.nextYear};
-    if (old) {
-        setenv("TZ", saved.c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
+    platform::SetEnvironmentValue("TZ", saved);
     tzset();
     EXPECT_EQ(got.day, 29);
     EXPECT_EQ(got.month, 3);

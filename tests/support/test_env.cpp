@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "common/registry_value.h"
+#include "platform/process.h"
+#include "platform/registry.h"
 
 namespace fs = std::filesystem;
 
@@ -42,15 +44,14 @@ RegistryTest::RegistryTest() {
         previous_ = previous;
     }
     registryFile_ = scratch_ / "registry.reg";
-    setenv("BRISKO_REGISTRY", registryFile_.c_str(), 1);
+    platform::SetEnvironmentValue("BRISKO_REGISTRY", registryFile_);
+    // Where the registry is the real one (Windows), every test starts from an empty key.
+    platform::RegDeleteTree(platform::RegLocalMachine(), "SOFTWARE\\BriskoFilter");
 }
 
 RegistryTest::~RegistryTest() {
-    if (hadPrevious_) {
-        setenv("BRISKO_REGISTRY", previous_.c_str(), 1);
-    } else {
-        unsetenv("BRISKO_REGISTRY");
-    }
+    platform::RegDeleteTree(platform::RegLocalMachine(), "SOFTWARE\\BriskoFilter");
+    platform::SetEnvironmentValue("BRISKO_REGISTRY", hadPrevious_ ? previous_ : std::string());
 }
 
 bool RecordingPacer::Pause(std::uint32_t ms) {

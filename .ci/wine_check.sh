@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Windows checks under wine64: the service registers, starts through the service control
+# manager, reports running, logs "Service started" to the event log, stops promptly while the
+# worker is inside a pause, and unregisters; run from a console it prints "Service started";
+# a missing apppath stops the service at once with its message.
+# Usage: .ci/wine_check.sh BUILD_DIR   (a mingw64 build with Tallyvane.exe and tallyctl.exe)
+set -euo pipefail
+build=$(cd "${1:?usage: wine_check.sh BUILD_DIR}" && pwd)
+wine=/usr/lib/wine/wine64
+[[ -x $wine ]] || { echo "wine64 is not installed"; exit 1; }
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all,+eventlog
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+log="$work/wine.log"       # wine's own output: the event log trace lands here
+exe="$build/service/Tallyvane.exe"
+ctl="$build/tools/tallyctl.exe"
+mkdir -p "$work/app/Logs"
+apppath="Z:${work//\//\\}\\app\\"
+
+fail() { echo "FAIL: $*"; echo "--- wine log"; tail -n 40 "$log" || true; exit 1; }
+run() { "$wine" "$@" >>"$work/out.txt" 2>>"$log"; }
+state() { "$wine" sc query Tallyvane 2>>"$log" | tr -d '\r' | awk '/STATE/ {print $4}'; }
+wait_state() {  # wait_state STATE SECONDS
+    local deadline=$(( $(date +%s%N) + $2 * 1000000000 ))
+    while (( $(date +%s%N) < deadline )); do
+        [[ "$(state)" == "$1" ]] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+cd "$work"
+"$wine" wineboot --init >>"$log" 2>&1 || fail "wine prefix could not be created"
+/usr/lib/wine/wineserver -w
+/usr/lib/wine/wineserver -p >>"$log" 2>&1  # keeps services alive between sc commands
+run "$ctl" reg add 'HKLM\SOFTWARE\BriskoFilter' /v apppath /t REG_SZ /d "$apppath" /f
+
+echo "-- register as a service"
+run "$exe" -Service || fail "-Service exited with $?"
+"$wine" sc query Tallyvane >/dev/null 2>>"$log" || fail "service not registered"
+
+echo "-- start through the service control manager"
+run sc start Tallyvane
+wait_state RUNNING 30 || fail "service did not report running"
+for _ in $(seq 50); do grep -aq 'ReportEventW L"Service started"' "$log" && break; sleep 0.1; done
+grep -aq 'ReportEventW L"Service started"' "$log" || fail "no 'Service started' in the event log"
+
+echo "-- stop while the worker is inside a pause"
+sleep 1
+start=$(date +%s%N)
+run sc stop Tallyvane
+wait_state STOPPED 5 || fail "service did not stop within 5 s"
+echo "   stopped in $(( ($(date +%s%N) - start) / 1000000 )) ms"
+for _ in $(seq 30); do grep -aq 'ReportEventW L"Service stopped"' "$log" && break; sleep 0.1; done
+grep -aq 'ReportEventW L"Service stopped"' "$log" || fail "no 'Service stopped' in the event log"
+
+echo "-- unregister"
+run "$exe" -UnregServer || fail "-UnregServer exited with $?"
+if "$wine" sc query Tallyvane >/dev/null 2>>"$log"; then fail "service still registered"; fi
+
+echo "-- run from a console as an ordinary process"
+run "$exe" -RegServer || fail "-RegServer exited with $?"
+"$wine" "$exe" >"$work/console.txt" 2>>"$log" &
+console=$!
+for _ in $(seq 100); do grep -q 'Service started' "$work/console.txt" && break; sleep 0.1; done
+grep -q 'Service started' "$work/console.txt" || fail "no 'Service started' on standard output"
+kill "$console" 2>/dev/null || true
+
+echo "-- a missing apppath stops the service at once"
+run "$ctl" reg delete 'HKLM\SOFTWARE\BriskoFilter' /v apppath /f
+run "$exe" -Service || fail "-Service exited with $?"
+run sc start Tallyvane
+wait_state STOPPED 10 || fail "service without apppath did not stop"
+for _ in $(seq 30); do grep -aq 'Unable to get the Brisko Web Proxy path' "$log" && break; sleep 0.1; done
+grep -aq 'Unable to get the Brisko Web Proxy path from registry. Please reinstall the application in order to fix this problem' "$log" ||
+    fail "no missing-path message in the event log"
+run "$exe" -UnregServer
+
+echo "wine service checks passed"
