@@ -1,0 +1,34 @@
+// The file helpers that need nothing but the backend's File.
+#include "platform/files.h"
+
+namespace platform {
+
+bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
+                   std::uint64_t maxBytes) {
+    auto file = File::Open(path, OpenMode::Read, share);
+    if (!file) {
+        return false;
+    }
+    std::int64_t size = file->Size();
+    if (size < 0 || static_cast<std::uint64_t>(size) > maxBytes) {
+        return false;
+    }
+    out->clear();
+    out->reserve(static_cast<std::size_t>(size));
+    char buffer[65536];
+    for (;;) {
+        std::int64_t n = file->Read(buffer, sizeof buffer);
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        if (out->size() + static_cast<std::uint64_t>(n) > maxBytes) {
+            return false;
+        }
+        out->append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+}  // namespace platform
