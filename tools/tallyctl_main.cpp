@@ -8,6 +8,7 @@
 #include "tools/reg_command.h"
 #include "tools/show_command.h"
 #include "tools/simulate_command.h"
+#include "tools/sink_command.h"
 #include "tools/smtp_command.h"
 
 namespace {
@@ -30,6 +31,9 @@ const Command kCommands[] = {
      "--app DIR [--days N] [--clients N] [--seed N] [--until YYYY-MM-DD]   write a demo "
      "installation as the proxy would"},
     {"smtp", &RunSmtpCommand, "set ... | show   the mail settings"},
+    {"sink", &RunSinkCommand,
+     "--out DIR [--port N] [--port-file F] [--count K] [--timeout S]   take mail on 127.0.0.1 "
+     "and save each message as DIR/mail-<n>.eml"},
     {"help", &RunHelp, "   this list"},
 };
 
