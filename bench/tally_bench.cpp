@@ -40,6 +40,8 @@ struct Options {
     bool reuse = false;
     bool keep = false;
     bool perTaskListing = false;
+    bool tasks = false;  // print each task's figures
+    long steadyCycles = 1;
 };
 
 // splitmix64: the same data on every run.
@@ -174,7 +176,7 @@ Reads Snapshot() {
 
 void PrintReads(const char* what, double seconds, Reads before) {
     const Reads after = Snapshot();
-    std::printf("%-34s %9.3f s  %8llu files  %10.1f MB read\n", what, seconds,
+    std::printf("%-54s %7.3f s  %8llu files  %10.1f MB read\n", what, seconds,
                 static_cast<unsigned long long>(after.files - before.files),
                 static_cast<double>(after.bytes - before.bytes) / 1e6);
 }
@@ -202,71 +204,110 @@ void FloorPass(const std::string& logs) {
     std::printf("  (sum of all traffic: %lld bytes)\n", static_cast<long long>(total));
 }
 
-void RunCycle(const Options& o, const std::string& app) {
-    platform::FixedClock clock(platform::LocalTimeOf(o.year, o.month, o.day, 12));
-    const platform::LocalDate today = platform::BreakDown(clock.Now());
-    CountingPacer pacer;
-    stats::LogContext ctx;
-    ctx.appPath = app;
-    ctx.clock = &clock;
-    ctx.pacer = &pacer;
-    std::vector<std::string> slots(18);
-    const int w = today.weekday, m = today.month, y = today.year;
-    struct Task {
-        const char* name;
-        std::function<void(std::string&)> run;
-    };
-    const std::vector<Task> tasks = {
-        {"BuildTrafficWeek", [&](std::string& s) { stats::BuildTrafficWeek(ctx, w, s); }},
-        {"BuildClientWeek", [&](std::string& s) { stats::BuildClientWeek(ctx, w, s); }},
-        {"CollectFilterWeek", [&](std::string& s) { stats::CollectFilterWeek(ctx, w, s); }},
-        {"BuildTrafficTwoWeeks", [&](std::string& s) { stats::BuildTrafficTwoWeeks(ctx, s); }},
-        {"BuildClientTwoWeeks", [&](std::string& s) { stats::BuildClientTwoWeeks(ctx, s); }},
-        {"CollectFilterTwoWeeks", [&](std::string& s) { stats::CollectFilterTwoWeeks(ctx, s); }},
-        {"BuildTrafficMonth", [&](std::string& s) { stats::BuildTrafficMonth(ctx, m, y, s); }},
-        {"BuildClientMonth", [&](std::string& s) { stats::BuildClientMonth(ctx, m, y, s); }},
-        {"CollectFilterMonth", [&](std::string& s) { stats::CollectFilterMonth(ctx, m, y, s); }},
-        {"BuildTrafficThreeMonths",
-         [&](std::string& s) { stats::BuildTrafficThreeMonths(ctx, m, y, s); }},
-        {"BuildClientThreeMonths",
-         [&](std::string& s) { stats::BuildClientThreeMonths(ctx, m, y, s); }},
-        {"CollectFilterThreeMonths",
-         [&](std::string& s) { stats::CollectFilterThreeMonths(ctx, m, y, s); }},
-        {"BuildTrafficSixMonths",
-         [&](std::string& s) { stats::BuildTrafficSixMonths(ctx, m, y, s); }},
-        {"BuildClientSixMonths",
-         [&](std::string& s) { stats::BuildClientSixMonths(ctx, m, y, s); }},
-        {"CollectFilterSixMonths",
-         [&](std::string& s) { stats::CollectFilterSixMonths(ctx, m, y, s); }},
-        {"BuildTrafficYear", [&](std::string& s) { stats::BuildTrafficYear(ctx, y, s); }},
-        {"BuildClientYear", [&](std::string& s) { stats::BuildClientYear(ctx, y, s); }},
-        {"CollectFilterYear", [&](std::string& s) { stats::CollectFilterYear(ctx, y, s); }},
-    };
-    const bool peakReset = ResetPeakMemory();
-    const long rssBefore = ProcStatusKb("VmRSS:");
+// Logs read today: what a cycle that reuses every unchanged result still has to read.
+void CheckPass(const Options& o, const std::string& logs) {
     const Reads before = Snapshot();
     const auto start = std::chrono::steady_clock::now();
-    if (!o.perTaskListing)
-        ctx.BeginCycle();
-    std::uint64_t slotBytes = 0;
-    for (std::size_t i = 0; i < tasks.size(); ++i) {
-        const Reads taskBefore = Snapshot();
-        const auto taskStart = std::chrono::steady_clock::now();
-        tasks[i].run(slots[i]);
-        PrintReads(tasks[i].name, Seconds(taskStart), taskBefore);
-        slotBytes += slots[i].size();
+    std::vector<platform::DirEntry> entries;
+    platform::ListDirectory(logs, &entries);
+    const std::string today = stats::DayStamp(o.day, o.month, o.year) + "_";
+    for (const platform::DirEntry& e : entries) {
+        if (e.name.rfind(today, 0) == 0) {
+            stats::HourTotals hours{};
+            stats::ReadTrafficFile(logs + e.name, hours);
+        }
     }
-    std::printf("\n");
-    PrintReads(
-        o.perTaskListing ? "cycle work (listing per task)" : "cycle work (listing per cycle)",
-        Seconds(start), before);
-    std::printf("  statistic texts: %.1f MB; pauses not slept: %llu, %.0f s\n",
-                static_cast<double>(slotBytes) / 1e6, static_cast<unsigned long long>(pacer.count),
-                static_cast<double>(pacer.totalMs) / 1000.0);
-    std::printf("  peak memory%s: %ld MB (resident before the cycle: %ld MB)\n",
-                peakReset ? " during the cycle" : " of the process", ProcStatusKb("VmHWM:") / 1024,
-                rssBefore / 1024);
+    PrintReads("check: list all, read today's logs", Seconds(start), before);
 }
+
+// One context for several cycles, as the worker keeps one for its lifetime.
+class CycleRunner {
+  public:
+    CycleRunner(const Options& o, const std::string& app, bool reuse)
+        : o_(o), clock_(platform::LocalTimeOf(o.year, o.month, o.day, 12)) {
+        ctx_.appPath = app;
+        ctx_.clock = &clock_;
+        ctx_.pacer = &pacer_;
+        ctx_.reuseResults = reuse;
+    }
+
+    void Run(const char* title, bool perTask) {
+        const platform::LocalDate today = platform::BreakDown(clock_.Now());
+        const int w = today.weekday, m = today.month, y = today.year;
+        stats::LogContext& ctx = ctx_;
+        struct Task {
+            const char* name;
+            std::function<void(std::string&)> run;
+        };
+        const std::vector<Task> tasks = {
+            {"BuildTrafficWeek", [&](std::string& s) { stats::BuildTrafficWeek(ctx, w, s); }},
+            {"BuildClientWeek", [&](std::string& s) { stats::BuildClientWeek(ctx, w, s); }},
+            {"CollectFilterWeek", [&](std::string& s) { stats::CollectFilterWeek(ctx, w, s); }},
+            {"BuildTrafficTwoWeeks", [&](std::string& s) { stats::BuildTrafficTwoWeeks(ctx, s); }},
+            {"BuildClientTwoWeeks", [&](std::string& s) { stats::BuildClientTwoWeeks(ctx, s); }},
+            {"CollectFilterTwoWeeks",
+             [&](std::string& s) { stats::CollectFilterTwoWeeks(ctx, s); }},
+            {"BuildTrafficMonth", [&](std::string& s) { stats::BuildTrafficMonth(ctx, m, y, s); }},
+            {"BuildClientMonth", [&](std::string& s) { stats::BuildClientMonth(ctx, m, y, s); }},
+            {"CollectFilterMonth",
+             [&](std::string& s) { stats::CollectFilterMonth(ctx, m, y, s); }},
+            {"BuildTrafficThreeMonths",
+             [&](std::string& s) { stats::BuildTrafficThreeMonths(ctx, m, y, s); }},
+            {"BuildClientThreeMonths",
+             [&](std::string& s) { stats::BuildClientThreeMonths(ctx, m, y, s); }},
+            {"CollectFilterThreeMonths",
+             [&](std::string& s) { stats::CollectFilterThreeMonths(ctx, m, y, s); }},
+            {"BuildTrafficSixMonths",
+             [&](std::string& s) { stats::BuildTrafficSixMonths(ctx, m, y, s); }},
+            {"BuildClientSixMonths",
+             [&](std::string& s) { stats::BuildClientSixMonths(ctx, m, y, s); }},
+            {"CollectFilterSixMonths",
+             [&](std::string& s) { stats::CollectFilterSixMonths(ctx, m, y, s); }},
+            {"BuildTrafficYear", [&](std::string& s) { stats::BuildTrafficYear(ctx, y, s); }},
+            {"BuildClientYear", [&](std::string& s) { stats::BuildClientYear(ctx, y, s); }},
+            {"CollectFilterYear", [&](std::string& s) { stats::CollectFilterYear(ctx, y, s); }},
+        };
+        std::vector<std::string> slots(tasks.size());
+        pacer_.count = 0;
+        pacer_.totalMs = 0;
+        const bool peakReset = ResetPeakMemory();
+        const long rssBefore = ProcStatusKb("VmRSS:");
+        const Reads before = Snapshot();
+        const auto start = std::chrono::steady_clock::now();
+        if (!perTask)
+            ctx_.BeginCycle();
+        std::uint64_t slotBytes = 0;
+        for (std::size_t i = 0; i < tasks.size(); ++i) {
+            const Reads taskBefore = Snapshot();
+            const auto taskStart = std::chrono::steady_clock::now();
+            tasks[i].run(slots[i]);
+            if (o_.tasks)
+                PrintReads(tasks[i].name, Seconds(taskStart), taskBefore);
+            slotBytes += slots[i].size();
+        }
+        PrintReads(title, Seconds(start), before);
+        std::printf(
+            "  statistic texts %.1f MB; pauses not slept %llu (%.0f s); peak memory %ld MB"
+            "%s, %ld MB before; reuse table %zu logs\n",
+            static_cast<double>(slotBytes) / 1e6, static_cast<unsigned long long>(pacer_.count),
+            static_cast<double>(pacer_.totalMs) / 1000.0, ProcStatusKb("VmHWM:") / 1024,
+            peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.trafficResults.Size());
+        if (last_.empty()) {
+            last_ = slots;
+        } else if (slots != last_) {
+            std::printf("  ** the statistic texts differ from the first cycle's **\n");
+        }
+    }
+
+  private:
+    const Options& o_;
+    platform::FixedClock clock_;
+    CountingPacer pacer_;
+    stats::LogContext ctx_;
+    static std::vector<std::string> last_;
+};
+
+std::vector<std::string> CycleRunner::last_;
 
 bool ParseDate(const std::string& text, Options* o) {
     return std::sscanf(text.c_str(), "%d-%d-%d", &o->year, &o->month, &o->day) == 3 &&
@@ -277,7 +318,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: tally_bench [--dir DIR] [--clients N] [--days N] [--records N]\n"
                  "                   [--filter-lines N] [--at YYYY-MM-DD] [--reuse] [--keep]\n"
-                 "                   [--per-task-listing]\n");
+                 "                   [--per-task-listing] [--tasks] [--steady N]\n");
     return 2;
 }
 
@@ -316,6 +357,11 @@ int main(int argc, char** argv) {
             o.keep = true;
         } else if (a == "--per-task-listing") {
             o.perTaskListing = true;
+        } else if (a == "--steady" && hasValue) {
+            if (!number(&o.steadyCycles, 0, 1000))
+                return Usage();
+        } else if (a == "--tasks") {
+            o.tasks = true;
         } else {
             return Usage();
         }
@@ -352,13 +398,28 @@ int main(int argc, char** argv) {
     std::printf("\n");
     FloorPass(logs);
     std::printf("\n");
-    RunCycle(o, app);
+    CheckPass(o, logs);
+    std::printf("\n");
+    {
+        CycleRunner plain(o, app, false);
+        plain.Run(o.perTaskListing ? "cycle, every log read by each task (listing per task)"
+                                   : "cycle, every log read by each task",
+                  o.perTaskListing);
+    }
+    {
+        CycleRunner reuse(o, app, true);
+        reuse.Run("cycle reusing results: cold", o.perTaskListing);
+        for (long i = 0; i < o.steadyCycles; ++i) {
+            reuse.Run("cycle reusing results: steady state", o.perTaskListing);
+        }
+    }
     if (!o.keep && !reusable) {
-        std::vector<platform::DirEntry> entries;
-        platform::ListDirectory(logs, &entries);
-        for (const platform::DirEntry& e : entries)
-            platform::DeleteFileAt(logs + e.name);
-        std::printf("\ngenerated files deleted (pass --keep to keep them)\n");
+        // The Logs folder did not exist before (generation refuses otherwise), so all of it
+        // is ours to remove.
+        std::error_code ignored;
+        std::filesystem::remove_all(logs, ignored);
+        std::filesystem::remove(app, ignored);  // only when empty
+        std::printf("\ngenerated installation deleted (pass --keep to keep it)\n");
     }
     return 0;
 }

@@ -41,7 +41,7 @@ std::string ClientLine(LogContext& ctx, const ClientTask& task, const std::strin
             HourTotals hours{};
             ScanLogFiles(
                 ctx, ClientPattern(units[s], task.monthUnits, key), false, ErrorPolicy::Skip,
-                [&hours](const LogFile& file) { return ReadTrafficFile(file.path, hours); });
+                [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); });
             totals[s] = SaturatingAdd(totals[s], SumOf(hours));
         }
     }

@@ -22,8 +22,15 @@ std::string LogContext::LogDirectory() const {
 
 const LogIndex& LogContext::Logs() {
     const std::string dir = LogDirectory();
-    if (!logIndex.Loaded() || logIndex.Directory() != dir)
+    if (!logIndex.Loaded() || logIndex.Directory() != dir) {
         logIndex.Load(dir);
+        // Each fresh listing drops the results of logs that vanished or changed.
+        if (reuseResults) {
+            trafficResults.Prune(logIndex.Entries());
+        } else {
+            trafficResults.Clear();
+        }
+    }
     return logIndex;
 }
 

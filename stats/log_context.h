@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "platform/pacer.h"
 #include "stats/log_index.h"
+#include "stats/result_cache.h"
 
 namespace stats {
 
@@ -34,6 +35,13 @@ struct LogContext {
 
     LogIndex logIndex{};
     bool listingPerCycle = false;
+
+    // Off by default: every log is read by every task that needs it. On: a traffic log's
+    // hour totals are read once and reused, within the cycle and by later cycles, while the
+    // log's size, modification time and identity stay the same. A log reused this way is not
+    // reopened, so a lock the proxy holds on an unchanged log is not noticed.
+    bool reuseResults = false;
+    TrafficResultCache trafficResults{};
 };
 
 }  // namespace stats

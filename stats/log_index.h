@@ -2,7 +2,8 @@
 // search would (Windows wildcards, case-insensitive, results in case-insensitive name order)
 // but without rereading the directory for every pattern: exact names are looked up directly,
 // patterns with a literal start by that prefix, patterns that start with a wildcard and end
-// in a literal by that suffix. A directory that cannot be listed behaves as an empty one.
+// in a literal by that suffix, any other by its longest literal run. A directory that cannot be
+// listed behaves as an empty one.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +33,9 @@ class LogIndex {
                       std::vector<std::uint32_t>* hits) const;
     void FindBySuffix(std::string_view suffix, std::string_view pattern,
                       std::vector<std::uint32_t>* hits) const;
+    void FindByInnerLiteral(std::string_view pattern, std::vector<std::uint32_t>* hits) const;
     void EnsureSuffixOrder() const;
+    void EnsureFoldedNames() const;
 
     std::string dir_;
     bool loaded_ = false;
@@ -41,6 +44,9 @@ class LogIndex {
     // the first suffix search.
     mutable std::vector<std::uint32_t> bySuffix_;
     mutable bool suffixReady_ = false;
+    // The names in lower case, for substring searches; built on the first such search.
+    mutable std::vector<std::string> folded_;
+    mutable bool foldedReady_ = false;
 };
 
 }  // namespace stats

@@ -116,6 +116,24 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
     }
 }
 
+bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
+    if (!ctx.reuseResults)
+        return ReadTrafficFile(file.path, hourTotals);
+    const HourTotals* known = ctx.trafficResults.Find(file.entry);
+    HourTotals fileTotals{};
+    if (known != nullptr) {
+        fileTotals = *known;
+    } else {
+        if (!ReadTrafficFile(file.path, fileTotals))
+            return false;
+        ctx.trafficResults.Store(file.entry, fileTotals);
+    }
+    for (std::size_t h = 0; h < hourTotals.size(); ++h) {
+        hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
+    }
+    return true;
+}
+
 bool CopyFilterLines(const std::string& path, std::string& text) {
     auto file = OpenLog(path);
     if (!file)

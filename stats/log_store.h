@@ -11,12 +11,10 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "stats/hour_totals.h"
 #include "stats/log_context.h"
 
 namespace stats {
-
-// Traffic per hour of day, index 0 to 23.
-using HourTotals = std::array<std::int64_t, 24>;
 
 // a + b, held at the int64 limits instead of wrapping.
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b);
@@ -36,6 +34,12 @@ bool AccumulateByHour(std::string_view record, HourTotals& hourTotals);
 // then left as it was, so an unreadable log is left out whole. Lines longer than
 // kMaxLineBytes are skipped.
 bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals);
+
+// ReadTrafficFile for a log found by a scan, through the context's result table when reuse
+// is on: a log unchanged since it was last read (same size, modification time and identity)
+// is not opened again. With reuse off this is ReadTrafficFile(file.path, ...).
+struct LogFile;
+bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals);
 
 // Filter-log readers: append the log's lines to text.
 // Text mode: each line without its line end, then "\n".

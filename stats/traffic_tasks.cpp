@@ -47,7 +47,7 @@ void RunTrafficTask(LogContext& ctx, const TrafficTask& task, const std::vector<
         HourTotals hours{};
         const ScanResult result = ScanLogFiles(
             ctx, UnitPattern(units[s], task.monthUnits, task.suffix), true, task.policy,
-            [&hours](const LogFile& file) { return ReadTrafficFile(file.path, hours); },
+            [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); },
             beforeClose);
         if (result != ScanResult::Completed)
             return;

@@ -231,7 +231,13 @@ TEST_F(LogReadTest, IndexFindsWhatADirectorySearchFinds) {
                               "*c",
                               "?b*",
                               "*_03_*_host",
-                              "07_03_2026_"};
+                              "07_03_2026_",
+                              "*_03_*",
+                              "*2026*",
+                              "*T.*",
+                              "*.c*",
+                              "*D*.*",
+                              "?_03_2026_*"};
     stats::LogIndex index;
     index.Load(app_ + "Logs/");
     for (const char* p : patterns) {
