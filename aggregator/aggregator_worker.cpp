@@ -36,6 +36,9 @@ AggregatorWorker::AggregatorWorker(const platform::Clock& clock, platform::Pacer
     context_.appPath = appPath;
     context_.clock = &clock_;
     context_.pacer = &pacer_;
+    // The service is one long-lived process: a log that has not changed since it was last
+    // read is not read again.
+    context_.reuseResults = true;
 }
 
 AggregatorWorker::~AggregatorWorker() {
@@ -76,6 +79,8 @@ void AggregatorWorker::RunCycle() {
     const int day = today.day, month = today.month, year = today.year;
     const int weekday = today.weekday;
     ClearSlots();
+    // One listing of the log directory serves every search of the cycle.
+    context_.BeginCycle();
 
     struct Step {
         std::uint32_t pauseBefore;
