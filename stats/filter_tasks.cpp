@@ -1,7 +1,9 @@
 // Filter-log extracts of six periods: the lines of every filter log of the period, still
 // base64 as the proxy wrote them, copied into the task's slot. An unreadable log is skipped
 // (the year task gives up when the first log of its search is unreadable, keeping what it
-// copied); a stop request ends a task without storing anything.
+// copied); a stop request ends a task without storing anything. The lines go straight into
+// the slot (cut back to where the task started when a stop ends it), so a task holds no
+// second copy of its extract; with reuse on, each log's lines come from the context's table.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,14 +19,6 @@ namespace {
 
 constexpr std::uint32_t kExtraPauseMs = 1000;
 
-bool LinesReader(std::string& text, const LogFile& file) {
-    return CopyFilterLines(file.path, text);
-}
-
-bool BytesReader(std::string& text, const LogFile& file) {
-    return CopyFilterBytes(file.path, text);
-}
-
 std::string DayFilterLog(const PeriodUnit& unit) {
     return "Filter_" + DayStamp(unit.day, unit.month, unit.year) + ".log";
 }
@@ -36,30 +30,33 @@ std::string MonthFilterLogs(int month, int year) {
 // One search per unit with CopyFilterLines and Skip, then one pause after the last unit.
 void CollectUnits(LogContext& ctx, const std::vector<std::string>& patterns, std::string& slot) {
     ctx.BeginTask();
-    std::string text;
+    const std::size_t start = slot.size();
+    const auto reader = [&ctx, &slot](const LogFile& file) {
+        return CopyFilterLog(ctx, file, FilterForm::Lines, slot);
+    };
     for (const std::string& pattern : patterns) {
-        const ScanResult result =
-            ScanLogFiles(ctx, pattern, true, ErrorPolicy::Skip,
-                         [&text](const LogFile& file) { return LinesReader(text, file); });
-        if (result == ScanResult::Stopped)
+        if (ScanLogFiles(ctx, pattern, true, ErrorPolicy::Skip, reader) == ScanResult::Stopped) {
+            slot.resize(start);
             return;
+        }
     }
     if (!ctx.Pause(kExtraPauseMs))
-        return;
-    slot += text;
+        slot.resize(start);
 }
 
 // One search with CopyFilterBytes, pausing before the search is closed.
 void CollectOneSearch(LogContext& ctx, const std::string& pattern, ErrorPolicy policy,
                       std::string& slot) {
     ctx.BeginTask();
-    std::string text;
+    const std::size_t start = slot.size();
     const ScanResult result = ScanLogFiles(
         ctx, pattern, true, policy,
-        [&text](const LogFile& file) { return BytesReader(text, file); }, kExtraPauseMs);
+        [&ctx, &slot](const LogFile& file) {
+            return CopyFilterLog(ctx, file, FilterForm::Bytes, slot);
+        },
+        kExtraPauseMs);
     if (result == ScanResult::Stopped)
-        return;
-    slot += text;
+        slot.resize(start);
 }
 
 std::vector<std::string> DayPatterns(const std::vector<PeriodUnit>& days) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/pacer.h"
@@ -36,12 +37,23 @@ struct LogContext {
     LogIndex logIndex{};
     bool listingPerCycle = false;
 
+    // True for a log of today's date (a traffic log "DD_MM_YYYY_..." or the filter log
+    // "Filter_DD_MM_YYYY.log" of the date the current listing was taken on): the proxy may
+    // still be writing it, so its result serves the current listing only.
+    bool IsTodaysLog(const platform::DirEntry& log) const;
+
     // Off by default: every log is read by every task that needs it. On: a traffic log's
-    // hour totals are read once and reused, within the cycle and by later cycles, while the
-    // log's size, modification time and identity stay the same. A log reused this way is not
-    // reopened, so a lock the proxy holds on an unchanged log is not noticed.
+    // hour totals and a filter log's lines are read once and reused, within the cycle and by
+    // later cycles, while the log's size, modification time and identity stay the same; a
+    // log of today is read once per listing (once per cycle). A past log reused this way is
+    // not reopened, so a lock the proxy holds on an unchanged past log is not noticed.
     bool reuseResults = false;
     TrafficResultCache trafficResults{};
+    FilterResultCache filterResults{};
+    std::string todayStamp{};
+    // When set, every search pattern of a scan is appended here (the benchmark replays them).
+    std::vector<std::string>* searchLog =
+        nullptr;  // DD_MM_YYYY of the current listing, empty without a clock
 };
 
 }  // namespace stats

@@ -126,7 +126,7 @@ bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals
     } else {
         if (!ReadTrafficFile(file.path, fileTotals))
             return false;
-        ctx.trafficResults.Store(file.entry, fileTotals);
+        ctx.trafficResults.Store(file.entry, fileTotals, ctx.IsTodaysLog(file.entry));
     }
     for (std::size_t h = 0; h < hourTotals.size(); ++h) {
         hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
@@ -179,8 +179,67 @@ bool CopyFilterBytes(const std::string& path, std::string& text) {
     }
 }
 
+bool ReadFilterLog(const std::string& path, FilterLines* lines) {
+    lines->bytes.clear();
+    lines->lastLineEndsInCr = false;
+    auto file = OpenLog(path);
+    if (!file)
+        return false;
+    LineReader reader(*file, LineReader::Mode::Raw);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                lines->bytes += line;
+                if (line.back() != '\n') {
+                    lines->lastLineEndsInCr = line.back() == '\r';
+                    lines->bytes += '\n';
+                }
+                break;
+            case LineReader::Result::TooLong:
+                break;
+            case LineReader::Result::Error:
+                return false;
+            case LineReader::Result::End:
+                return true;
+        }
+    }
+}
+
+namespace {
+
+void AppendForm(const FilterLines& lines, FilterForm form, std::string& text) {
+    if (form == FilterForm::Bytes) {
+        text += lines.bytes;
+    } else {
+        AppendAsTextLines(lines, text);
+    }
+}
+
+}  // namespace
+
+bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text) {
+    if (!ctx.reuseResults) {
+        return form == FilterForm::Bytes ? CopyFilterBytes(file.path, text)
+                                         : CopyFilterLines(file.path, text);
+    }
+    if (const FilterLines* known = ctx.filterResults.Find(file.entry)) {
+        AppendForm(*known, form, text);
+        return true;
+    }
+    FilterLines lines;
+    const bool read = ReadFilterLog(file.path, &lines);
+    // Lines read before a read error stay in the text, as they do without reuse.
+    AppendForm(lines, form, text);
+    if (read)
+        ctx.filterResults.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
+    return read;
+}
+
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    if (ctx.searchLog != nullptr)
+        ctx.searchLog->emplace_back(pattern);
     const LogIndex& logs = ctx.Logs();
     const std::vector<const platform::DirEntry*> found = logs.Find(pattern);
     if (pacing && !ctx.Pause(kScanPauseMs))

@@ -48,6 +48,21 @@ bool CopyFilterLines(const std::string& path, std::string& text);
 // LF gets one, so the next log's first line never joins it.
 bool CopyFilterBytes(const std::string& path, std::string& text);
 
+// Reads a filter log once, in CopyFilterBytes form, into *lines. False when it cannot be
+// opened or read; the lines before a read error are then in *lines.
+bool ReadFilterLog(const std::string& path, FilterLines* lines);
+
+// Which of the two readers' output a filter task wants.
+enum class FilterForm {
+    Lines,  // as CopyFilterLines
+    Bytes,  // as CopyFilterBytes
+};
+
+// CopyFilterLines or CopyFilterBytes for a log found by a scan, through the context's table of
+// filter-log lines when reuse is on: the log is read at most once per listing, and not again
+// while it is unchanged (today's log once per listing). The text is the same either way.
+bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text);
+
 enum class ErrorPolicy {
     Skip,            // leave an unreadable file out and go on
     Abandon,         // end the task at the first unreadable file

@@ -1,5 +1,10 @@
-// The in-memory table of traffic-log results; see result_cache.h. Nothing here fails.
+// The in-memory tables of per-log results; see result_cache.h. Nothing here fails.
 #include "stats/result_cache.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/wildcard.h"
 
 namespace stats {
 
@@ -26,14 +31,14 @@ const HourTotals* TrafficResultCache::Find(const platform::DirEntry& log) const 
     return &it->second.totals;
 }
 
-void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& totals) {
+void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& totals, bool live) {
     auto it = items_.find(log.name);
     if (it == items_.end()) {
         if (items_.size() >= kMaxEntries)
             return;
         it = items_.emplace(log.name, Item{}).first;
     }
-    it->second = Item{log.size, log.mtimeNs, log.fileId, generation_, totals};
+    it->second = Item{log.size, log.mtimeNs, log.fileId, generation_, live, totals};
     if (Item** slot = SlotOf(log))
         *slot = &it->second;
 }
@@ -46,13 +51,79 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
         return;
     for (std::size_t i = 0; i < listing.size(); ++i) {
         const auto it = items_.find(listing[i].name);
-        if (it != items_.end() && Same(it->second, listing[i])) {
+        if (it != items_.end() && !it->second.live && Same(it->second, listing[i])) {
             it->second.generation = generation_;
             byEntry_[i] = &it->second;
         }
     }
     std::erase_if(items_,
                   [this](const auto& item) { return item.second.generation != generation_; });
+}
+
+void AppendAsTextLines(const FilterLines& lines, std::string& text) {
+    const std::string& b = lines.bytes;
+    text.reserve(text.size() + b.size());
+    std::size_t start = 0;
+    while (start < b.size()) {
+        const void* found = std::memchr(b.data() + start, '\n', b.size() - start);
+        const std::size_t lf =
+            found ? static_cast<std::size_t>(static_cast<const char*>(found) - b.data()) : b.size();
+        std::size_t end = lf;  // the line without its line end
+        const bool last = lf + 1 >= b.size();
+        if (end > start && b[end - 1] == '\r' && !(last && lines.lastLineEndsInCr))
+            --end;
+        text.append(b, start, end - start);
+        text += '\n';
+        start = lf + 1;
+    }
+}
+
+const FilterLines* FilterResultCache::Find(const platform::DirEntry& log) const {
+    const auto it = items_.find(log.name);
+    if (it == items_.end() || !Same(it->second, log))
+        return nullptr;
+    return &it->second.lines;
+}
+
+void FilterResultCache::Store(const platform::DirEntry& log, FilterLines lines, bool live) {
+    auto it = items_.find(log.name);
+    const std::size_t old = it == items_.end() ? 0 : it->second.lines.bytes.size();
+    if (bytes_ - old + lines.bytes.size() > kMaxBytes) {
+        if (it != items_.end()) {
+            bytes_ -= old;
+            items_.erase(it);
+        }
+        return;
+    }
+    bytes_ = bytes_ - old + lines.bytes.size();
+    Item item{log.size, log.mtimeNs, log.fileId, live, std::move(lines)};
+    if (it == items_.end()) {
+        items_.emplace(log.name, std::move(item));
+    } else {
+        it->second = std::move(item);  // the entry is reused, keyed by name
+    }
+}
+
+void FilterResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
+    // Few filter logs against many traffic logs: look each kept one up in the sorted listing.
+    std::erase_if(items_, [this, &listing](const auto& item) {
+        bool keep = false;
+        if (!item.second.live) {
+            auto it = std::lower_bound(listing.begin(), listing.end(), item.first,
+                                       [](const platform::DirEntry& e, const std::string& name) {
+                                           return platform::LessNoCase(e.name, name);
+                                       });
+            for (; it != listing.end() && platform::EqualNoCase(it->name, item.first); ++it) {
+                if (it->name == item.first) {
+                    keep = Same(item.second, *it);
+                    break;
+                }
+            }
+        }
+        if (!keep)
+            bytes_ -= item.second.lines.bytes.size();
+        return !keep;
+    });
 }
 
 }  // namespace stats

@@ -1,8 +1,15 @@
-// Per-file results of traffic logs kept in memory between reads: the 24 hour totals of a log,
-// valid while the log's size, modification time (nanoseconds) and file identity are those it
-// had when it was read. Nothing is kept on disk, so nothing can go stale across restarts.
-// Memory: about 300 bytes per log, at most kMaxEntries logs (beyond that, results are simply
-// not kept); entries of logs that vanished or changed are dropped at each new listing.
+// Per-file results of the proxy's logs kept in memory between reads, valid while the log's
+// size, modification time (nanoseconds) and file identity are those it had when it was read:
+// the 24 hour totals of a traffic log, and the lines of a filter log. Nothing is kept on disk,
+// so nothing can go stale across restarts. A result read from a log of today (which the proxy
+// may still be writing) is kept only until the next listing, so such a log is read again in
+// every cycle. Entries of logs that vanished or changed are dropped at each new listing; a
+// changed log's entry is replaced in place when it is read again.
+// Memory: about 400 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
+// the filter logs their lines, at most FilterResultCache::kMaxBytes in all (the lines of a
+// year of filter logs are the year extract itself, so the table holds about one extract).
+// Beyond either bound results are simply not kept, and those logs are read as they would be
+// without reuse.
 #pragma once
 
 #include <cstddef>
@@ -34,10 +41,12 @@ class TrafficResultCache {
 
     // The stored totals of the log, or null when it has none or the log has changed since.
     const HourTotals* Find(const platform::DirEntry& log) const;
-    void Store(const platform::DirEntry& log, const HourTotals& totals);
-    // Keeps only the results of logs that the listing holds unchanged, and remembers which
-    // entry of the listing each kept result belongs to, so that lookups of those entries
-    // need no hashing. The listing must stay in place until the next Prune or Clear.
+    // live: the log may still be written (today's); its totals serve this listing only.
+    void Store(const platform::DirEntry& log, const HourTotals& totals, bool live = false);
+    // Keeps only the results of logs that the listing holds unchanged (and not live), and
+    // remembers which entry of the listing each kept result belongs to, so that lookups of
+    // those entries need no hashing. The listing must stay in place until the next Prune or
+    // Clear.
     void Prune(const std::vector<platform::DirEntry>& listing);
     void Clear() {
         items_.clear();
@@ -52,6 +61,7 @@ class TrafficResultCache {
         std::int64_t mtimeNs;
         std::uint64_t fileId;
         std::uint64_t generation;
+        bool live;
         HourTotals totals;
     };
     static bool Same(const Item& item, const platform::DirEntry& log) {
@@ -66,6 +76,50 @@ class TrafficResultCache {
     std::uint64_t generation_ = 0;
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
+};
+
+// The lines of one filter log as CopyFilterBytes gives them: each line with its line end as
+// on disk, a last line without a LF given one. CopyFilterLines differs only in the line ends
+// (CR LF becomes LF), except that a last line ending in a bare CR keeps it there.
+struct FilterLines {
+    std::string bytes;
+    bool lastLineEndsInCr = false;  // the last line had no LF and ended in a CR
+};
+
+// Appends the lines in CopyFilterLines form: each line without its line end, then "\n".
+void AppendAsTextLines(const FilterLines& lines, std::string& text);
+
+class FilterResultCache {
+  public:
+    // About the year extract of a proxy writing 2 MB of filter log a day; beyond it the
+    // further logs are read each time instead of kept.
+    static constexpr std::size_t kMaxBytes = std::size_t{512} << 20;
+
+    const FilterLines* Find(const platform::DirEntry& log) const;
+    void Store(const platform::DirEntry& log, FilterLines lines, bool live);
+    // Keeps only the lines of logs that the listing holds unchanged (and not live).
+    void Prune(const std::vector<platform::DirEntry>& listing);
+    void Clear() {
+        items_.clear();
+        bytes_ = 0;
+    }
+    std::size_t Size() const { return items_.size(); }
+    std::size_t Bytes() const { return bytes_; }
+
+  private:
+    struct Item {
+        std::uint64_t size;
+        std::int64_t mtimeNs;
+        std::uint64_t fileId;
+        bool live;
+        FilterLines lines;
+    };
+    static bool Same(const Item& item, const platform::DirEntry& log) {
+        return item.size == log.size && item.mtimeNs == log.mtimeNs && item.fileId == log.fileId;
+    }
+
+    std::unordered_map<std::string, Item> items_;
+    std::size_t bytes_ = 0;  // sum of the kept lines' sizes
 };
 
 }  // namespace stats
