@@ -2,9 +2,12 @@
 // client-day, and filter lines per day) and measures the statistic work of one aggregation
 // cycle on it with the pauses off: the time of each of the eighteen tasks and of the cycle,
 // the files opened and bytes read, the pauses the cycle would have slept, and the peak
-// memory. For comparison it also times the floor: one pass that reads and decodes every
-// log once. Linux only (peak memory from /proc). Exit status 2 for bad arguments, 1 when the
+// memory. For comparison it also times the floor (one pass that reads and decodes every log
+// once), the check pass (list every log, read today's) and the directory scans a literal
+// implementation would make (a fresh scan of the whole log directory per search pattern).
+// Linux only (peak memory from /proc). Exit status 2 for bad arguments, 1 when the
 // installation cannot be written.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -41,8 +44,20 @@ struct Options {
     bool keep = false;
     bool perTaskListing = false;
     bool tasks = false;  // print each task's figures
+    bool plain = true;   // also run a cycle without reuse
     long steadyCycles = 1;
+    long repeat = 1;           // floor, check, cold and steady measured this many times
+    long literalSamples = 24;  // search patterns replayed as literal directory scans
 };
+
+// The lowest of the measurements made, and the peak memory of the cycles.
+struct Figures {
+    double floor = 1e9, check = 1e9, cold = 1e9, steady = 1e9, plain = 1e9;
+    long peakKb = 0, peakBeforeKb = 0;
+    std::size_t trafficEntries = 0, filterEntries = 0, filterBytes = 0;
+    std::vector<std::string> patterns;  // the searches of one cycle, in order
+};
+Figures figures;
 
 // splitmix64: the same data on every run.
 class Random {
@@ -200,7 +215,9 @@ void FloorPass(const std::string& logs) {
             total += stats::SumOf(hours);
         }
     }
-    PrintReads("floor: every log read once", Seconds(start), before);
+    const double took = Seconds(start);
+    figures.floor = std::min(figures.floor, took);
+    PrintReads("floor: every log read once", took, before);
     std::printf("  (sum of all traffic: %lld bytes)\n", static_cast<long long>(total));
 }
 
@@ -217,7 +234,9 @@ void CheckPass(const Options& o, const std::string& logs) {
             stats::ReadTrafficFile(logs + e.name, hours);
         }
     }
-    PrintReads("check: list all, read today's logs", Seconds(start), before);
+    const double took = Seconds(start);
+    figures.check = std::min(figures.check, took);
+    PrintReads("check: list all, read today's logs", took, before);
 }
 
 // One context for several cycles, as the worker keeps one for its lifetime.
@@ -231,7 +250,8 @@ class CycleRunner {
         ctx_.reuseResults = reuse;
     }
 
-    void Run(const char* title, bool perTask) {
+    // Returns the cycle's work time.
+    double Run(const char* title, bool perTask) {
         const platform::LocalDate today = platform::BreakDown(clock_.Now());
         const int w = today.weekday, m = today.month, y = today.year;
         stats::LogContext& ctx = ctx_;
@@ -276,6 +296,15 @@ class CycleRunner {
         const auto start = std::chrono::steady_clock::now();
         if (!perTask)
             ctx_.BeginCycle();
+        std::vector<std::string> patterns;
+        ctx_.searchLog = figures.patterns.empty() ? &patterns : nullptr;
+        if (!perTask && o_.tasks) {
+            // The listing of the cycle (and the check of the reuse table against it), which
+            // the first search would otherwise take.
+            const auto listingStart = std::chrono::steady_clock::now();
+            ctx_.Logs();
+            std::printf("%-54s %7.3f s\n", "listing of the log directory", Seconds(listingStart));
+        }
         std::uint64_t slotBytes = 0;
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             const Reads taskBefore = Snapshot();
@@ -285,19 +314,36 @@ class CycleRunner {
                 PrintReads(tasks[i].name, Seconds(taskStart), taskBefore);
             slotBytes += slots[i].size();
         }
-        PrintReads(title, Seconds(start), before);
+        const double took = Seconds(start);
+        ctx_.searchLog = nullptr;
+        if (!patterns.empty())
+            figures.patterns = std::move(patterns);
+        PrintReads(title, took, before);
+        const long peakKb = ProcStatusKb("VmHWM:");
         std::printf(
             "  statistic texts %.1f MB; pauses not slept %llu (%.0f s); peak memory %ld MB"
-            "%s, %ld MB before; reuse table %zu logs\n",
+            "%s, %ld MB before; reuse table %zu traffic logs, %zu filter logs (%.1f MB)\n",
             static_cast<double>(slotBytes) / 1e6, static_cast<unsigned long long>(pacer_.count),
-            static_cast<double>(pacer_.totalMs) / 1000.0, ProcStatusKb("VmHWM:") / 1024,
-            peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.trafficResults.Size());
+            static_cast<double>(pacer_.totalMs) / 1000.0, peakKb / 1024,
+            peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.trafficResults.Size(),
+            ctx_.filterResults.Size(), static_cast<double>(ctx_.filterResults.Bytes()) / 1e6);
+        if (ctx_.reuseResults && peakKb > figures.peakKb) {
+            figures.peakKb = peakKb;
+            figures.peakBeforeKb = rssBefore;
+            figures.trafficEntries = ctx_.trafficResults.Size();
+            figures.filterEntries = ctx_.filterResults.Size();
+            figures.filterBytes = ctx_.filterResults.Bytes();
+        }
         if (last_.empty()) {
             last_ = slots;
         } else if (slots != last_) {
             std::printf("  ** the statistic texts differ from the first cycle's **\n");
+            differed = true;
         }
+        return took;
     }
+
+    static bool differed;
 
   private:
     const Options& o_;
@@ -308,6 +354,31 @@ class CycleRunner {
 };
 
 std::vector<std::string> CycleRunner::last_;
+bool CycleRunner::differed = false;
+
+// Replays a sample of the cycle's search patterns the way a literal implementation runs
+// them: each a fresh search of the whole log directory (every name listed and matched, as a
+// FindFirstFileA/FindNextFileA loop does). Only the scanning is timed, not the reading of
+// what is found; the per-scan time is multiplied by the number of searches in a cycle.
+void LiteralScans(const Options& o, const std::string& logs) {
+    const std::vector<std::string>& all = figures.patterns;
+    if (all.empty() || o.literalSamples == 0)
+        return;
+    const std::size_t samples = std::min<std::size_t>(all.size(), o.literalSamples);
+    std::size_t found = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < samples; ++i) {
+        // Spread over the cycle: traffic, client and filter searches all get sampled.
+        const std::string& pattern = all[i * all.size() / samples];
+        found += platform::FindFiles(logs + pattern).size();
+    }
+    const double perScan = Seconds(start) / static_cast<double>(samples);
+    std::printf(
+        "literal per-pattern directory scans: %zu searches per cycle; %zu sampled, %.3f s per "
+        "scan (%zu files found)\n  => about %.0f s of scanning per cycle, before any log is "
+        "read\n",
+        all.size(), samples, perScan, found, perScan * static_cast<double>(all.size()));
+}
 
 bool ParseDate(const std::string& text, Options* o) {
     return std::sscanf(text.c_str(), "%d-%d-%d", &o->year, &o->month, &o->day) == 3 &&
@@ -318,7 +389,8 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: tally_bench [--dir DIR] [--clients N] [--days N] [--records N]\n"
                  "                   [--filter-lines N] [--at YYYY-MM-DD] [--reuse] [--keep]\n"
-                 "                   [--per-task-listing] [--tasks] [--steady N]\n");
+                 "                   [--per-task-listing] [--tasks] [--steady N] [--no-plain]\n"
+                 "                   [--repeat N] [--literal-samples N]\n");
     return 2;
 }
 
@@ -360,6 +432,14 @@ int main(int argc, char** argv) {
         } else if (a == "--steady" && hasValue) {
             if (!number(&o.steadyCycles, 0, 1000))
                 return Usage();
+        } else if (a == "--repeat" && hasValue) {
+            if (!number(&o.repeat, 1, 100))
+                return Usage();
+        } else if (a == "--literal-samples" && hasValue) {
+            if (!number(&o.literalSamples, 0, 100000))
+                return Usage();
+        } else if (a == "--no-plain") {
+            o.plain = false;
         } else if (a == "--tasks") {
             o.tasks = true;
         } else {
@@ -395,24 +475,47 @@ int main(int argc, char** argv) {
     } else {
         std::printf("reusing the generated installation\n");
     }
-    std::printf("\n");
-    FloorPass(logs);
-    std::printf("\n");
-    CheckPass(o, logs);
-    std::printf("\n");
-    {
-        CycleRunner plain(o, app, false);
-        plain.Run(o.perTaskListing ? "cycle, every log read by each task (listing per task)"
-                                   : "cycle, every log read by each task",
-                  o.perTaskListing);
-    }
-    {
-        CycleRunner reuse(o, app, true);
-        reuse.Run("cycle reusing results: cold", o.perTaskListing);
-        for (long i = 0; i < o.steadyCycles; ++i) {
-            reuse.Run("cycle reusing results: steady state", o.perTaskListing);
+    for (long r = 0; r < o.repeat; ++r) {
+        std::printf("\n");
+        FloorPass(logs);
+        std::printf("\n");
+        CheckPass(o, logs);
+        std::printf("\n");
+        if (o.plain && r == 0) {
+            CycleRunner plain(o, app, false);
+            figures.plain =
+                plain.Run(o.perTaskListing ? "cycle, every log read by each task (listing per task)"
+                                           : "cycle, every log read by each task",
+                          o.perTaskListing);
+        }
+        {
+            CycleRunner reuse(o, app, true);
+            figures.cold =
+                std::min(figures.cold, reuse.Run("cycle reusing results: cold", o.perTaskListing));
+            for (long i = 0; i < o.steadyCycles; ++i) {
+                figures.steady =
+                    std::min(figures.steady,
+                             reuse.Run("cycle reusing results: steady state", o.perTaskListing));
+            }
         }
     }
+    std::printf("\n");
+    LiteralScans(o, logs);
+    std::printf("\nsummary (lowest of %ld run%s):\n", o.repeat, o.repeat == 1 ? "" : "s");
+    std::printf("  floor %.3f s, check %.3f s\n", figures.floor, figures.check);
+    if (o.plain)
+        std::printf("  cycle without reuse %.3f s (%.2fx floor)\n", figures.plain,
+                    figures.plain / figures.floor);
+    std::printf("  cold cycle %.3f s (%.2fx floor), steady cycle %.3f s (%.2fx check)\n",
+                figures.cold, figures.cold / figures.floor, figures.steady,
+                figures.steady / figures.check);
+    std::printf(
+        "  peak memory of a reusing cycle %ld MB (%ld MB before it); reuse table %zu traffic "
+        "logs, %zu filter logs holding %.1f MB of lines\n",
+        figures.peakKb / 1024, figures.peakBeforeKb / 1024, figures.trafficEntries,
+        figures.filterEntries, static_cast<double>(figures.filterBytes) / 1e6);
+    if (CycleRunner::differed)
+        std::printf("  ** some cycle's statistic texts differed **\n");
     if (!o.keep && !reusable) {
         // The Logs folder did not exist before (generation refuses otherwise), so all of it
         // is ours to remove.
