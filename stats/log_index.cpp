@@ -4,6 +4,7 @@
 #include "stats/log_index.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/wildcard.h"
 
@@ -43,20 +44,37 @@ bool LessBackwards(std::string_view a, std::string_view b) {
 }  // namespace
 
 void LogIndex::Clear() {
+    if (loaded_) {
+        previous_ = std::move(entries_);
+    }
     entries_.clear();
-    bySuffix_.clear();
-    suffixReady_ = false;
-    folded_.clear();
-    foldedReady_ = false;
     loaded_ = false;
 }
 
 void LogIndex::Load(const std::string& dir) {
     Clear();
+    const bool sameDir = dir == dir_;
     dir_ = dir;
     if (!platform::ListDirectory(dir, &entries_))
         entries_.clear();
     loaded_ = true;
+    if (!sameDir)
+        previous_.clear();
+    KeepOrDropDerived();
+}
+
+void LogIndex::KeepOrDropDerived() {
+    bool same = previous_.size() == entries_.size();
+    for (std::size_t i = 0; same && i < entries_.size(); ++i)
+        same = previous_[i].name == entries_[i].name;
+    previous_ = {};
+    if (same)
+        return;
+    bySuffix_ = {};
+    suffixReady_ = false;
+    folded_ = {};
+    foldedStart_ = {};
+    foldedReady_ = false;
 }
 
 void LogIndex::EnsureSuffixOrder() const {
@@ -127,23 +145,49 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
     std::string needle(longest);
     for (char& c : needle)
         c = Fold(c);
+    if (needle.empty() || needle.find('\0') != std::string::npos) {
+        for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+            if (platform::WildcardMatch(pattern, entries_[i].name))
+                hits->push_back(i);
+        }
+        return;
+    }
+    // One pass of a substring search over all names at once, rather than one per name.
     EnsureFoldedNames();
-    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
-        if (!needle.empty() && folded_[i].find(needle) == std::string::npos)
-            continue;
+    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+    auto from = folded_.begin();
+    for (;;) {
+        const auto at = std::search(from, folded_.end(), searcher);
+        if (at == folded_.end())
+            break;
+        const auto offset = static_cast<std::uint32_t>(at - folded_.begin());
+        // The name holding the hit: the last one starting at or before it.
+        const auto i = static_cast<std::uint32_t>(
+            std::upper_bound(foldedStart_.begin(), foldedStart_.end(), offset) -
+            foldedStart_.begin() - 1);
         if (platform::WildcardMatch(pattern, entries_[i].name))
             hits->push_back(i);
+        // On to the next name: one hit per name is enough.
+        from = folded_.begin() + (i + 1 < foldedStart_.size()
+                                      ? foldedStart_[i + 1]
+                                      : static_cast<std::uint32_t>(folded_.size()));
     }
 }
 
 void LogIndex::EnsureFoldedNames() const {
     if (foldedReady_)
         return;
-    folded_.resize(entries_.size());
+    std::size_t total = 0;
+    for (const platform::DirEntry& e : entries_)
+        total += e.name.size() + 1;
+    folded_.clear();
+    folded_.reserve(total);
+    foldedStart_.resize(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        folded_[i] = entries_[i].name;
-        for (char& c : folded_[i])
-            c = Fold(c);
+        foldedStart_[i] = static_cast<std::uint32_t>(folded_.size());
+        for (char c : entries_[i].name)
+            folded_ += Fold(c);
+        folded_ += '\0';
     }
     foldedReady_ = true;
 }

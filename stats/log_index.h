@@ -19,6 +19,7 @@ class LogIndex {
   public:
     // Lists dir now (replacing any earlier listing).
     void Load(const std::string& dir);
+    // Drops the listing (what was built on it is kept for a Load that lists the same names).
     void Clear();
     bool Loaded() const { return loaded_; }
     const std::string& Directory() const { return dir_; }
@@ -37,15 +38,23 @@ class LogIndex {
     void EnsureSuffixOrder() const;
     void EnsureFoldedNames() const;
 
+    // Keeps the orders built for the previous listing when the new one holds the same names
+    // in the same order (the usual case from one cycle to the next), drops them otherwise.
+    void KeepOrDropDerived();
+
     std::string dir_;
     bool loaded_ = false;
     std::vector<platform::DirEntry> entries_;
+    // The entries of the listing before, kept between Clear and Load for KeepOrDropDerived.
+    std::vector<platform::DirEntry> previous_;
     // Indices of entries_ ordered by their names read backwards (case-insensitive); built on
     // the first suffix search.
     mutable std::vector<std::uint32_t> bySuffix_;
     mutable bool suffixReady_ = false;
-    // The names in lower case, for substring searches; built on the first such search.
-    mutable std::vector<std::string> folded_;
+    // All names in lower case, each followed by a NUL, for substring searches, and where each
+    // begins; built on the first such search.
+    mutable std::string folded_;
+    mutable std::vector<std::uint32_t> foldedStart_;
     mutable bool foldedReady_ = false;
 };
 
