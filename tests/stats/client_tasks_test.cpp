@@ -82,12 +82,16 @@ TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
     Clients({"x|..", "x|../Logs/08_03_2026_a", "x|sub\\a", "x|c:a", "x|", "x|*"});
     Traffic("08_03_2026_a", {5});
     Traffic("08_03_2026_..", {7});  // a file the key ".." would name
+    // Windows drops trailing dots from file names, so there that file is "08_03_2026_", the
+    // empty key's own log, and the empty key rightly finds it.
+    const bool dotsDropped = platform::FileExists(LogPath("08_03_2026_"));
     At(2026, 3, 8);
     std::string slot;
     stats::BuildClientWeek(ctx_, 1, slot);
-    EXPECT_EQ(Decoded(slot), (Lines{".. |0|0|0|0|0|0|0|", "../Logs/08_03_2026_a |0|0|0|0|0|0|0|",
-                                    "sub\\a |0|0|0|0|0|0|0|", "c:a |0|0|0|0|0|0|0|",
-                                    " |0|0|0|0|0|0|0|", "* |12|0|0|0|0|0|0|"}));
+    EXPECT_EQ(Decoded(slot),
+              (Lines{".. |0|0|0|0|0|0|0|", "../Logs/08_03_2026_a |0|0|0|0|0|0|0|",
+                     "sub\\a |0|0|0|0|0|0|0|", "c:a |0|0|0|0|0|0|0|",
+                     dotsDropped ? " |7|0|0|0|0|0|0|" : " |0|0|0|0|0|0|0|", "* |12|0|0|0|0|0|0|"}));
 }
 
 TEST_F(ClientTest, ClientListEdgeCases) {

@@ -1,32 +1,44 @@
-// Reusing traffic-log results within and across cycles gives the same eighteen texts as
-// reading every log each time: cold, steady, and after a past log was appended to, replaced
-// by a same-size file, deleted, or a new client appeared.
+// Reusing per-log results (traffic hour totals, filter-log lines) within and across cycles
+// gives the same eighteen texts as reading every log each time: cold, steady, and after a past
+// traffic or filter log was appended to, replaced by a same-size file, deleted, or a new
+// client appeared; each log is opened at most once per cycle, and today's logs every cycle.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "stats/line_reader.h"
 #include "stats/log_names.h"
+#include "stats/log_store.h"
 #include "stats/read_counters.h"
 #include "stats/tasks.h"
 #include "tests/stats/store_fixture.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 class ReuseTest : public stats_test::StoreTest {
   protected:
     ReuseTest() {
         Clients({"x|10.0.0.1", "x|10.0.0.2", "x|10.0.0.3"});
         for (int back = 0; back < 120; back += 3) {
-            const platform::LocalDate d =
-                platform::BreakDown(platform::LocalTimeOf(2026, 3, 11 - back, 12));
-            const std::string stamp = stats::DayStamp(d.day, d.month, d.year);
+            const std::string stamp = StampBack(back);
             Traffic(stamp + "_10.0.0." + std::to_string(back % 3 + 1), {100 + back, 7});
             Traffic(stamp + "_10.0.0.3", {1000 + back});
-            Raw("Filter_" + stamp + ".log", "F" + std::to_string(back) + "\r\n");
+            Raw("Filter_" + stamp + ".log", "F" + std::to_string(back) + "\r\nG\r\n");
         }
         At(2026, 3, 11);
+        ctx_.reuseResults = true;
+    }
+
+    static std::string StampBack(int back) {
+        const platform::LocalDate d =
+            platform::BreakDown(platform::LocalTimeOf(2026, 3, 11 - back, 12));
+        return stats::DayStamp(d.day, d.month, d.year);
     }
 
     // The eighteen tasks in the order of the cycle, as the worker runs them.
@@ -61,62 +73,193 @@ class ReuseTest : public stats_test::StoreTest {
         return Cycle(plain);
     }
 
-    std::uint64_t TrafficOpens(stats::LogContext& ctx, std::vector<std::string>* out) {
+    // A reusing cycle; *opens gets the number of files it opened.
+    std::vector<std::string> Counted(std::uint64_t* opens) {
         const std::uint64_t before = stats::LogReads().filesOpened.load();
-        *out = Cycle(ctx);
-        return stats::LogReads().filesOpened.load() - before;
+        std::vector<std::string> texts = Cycle(ctx_);
+        *opens = stats::LogReads().filesOpened.load() - before;
+        return texts;
+    }
+
+    // Other bytes of the same size, written in place (same identity); the modification time
+    // is set 1 ms past the old one, as the sub-second part is all that tells them apart when
+    // both writes fall into the same second.
+    void RewriteInPlace(const std::string& name) {
+        const std::string path = LogPath(name);
+        const auto mtime = fs::last_write_time(path);
+        std::string bytes = testing_support::ReadAll(path);
+        ASSERT_FALSE(bytes.empty());
+        bytes[0] = bytes[0] == 'M' ? 'N' : 'M';  // still base64: another first record
+        testing_support::WriteAll(path, bytes);
+        fs::last_write_time(path, mtime + std::chrono::milliseconds(1));
+    }
+
+    // Other bytes of the same size, as a new file renamed over the old one (new identity),
+    // with the old modification time.
+    void ReplaceByRename(const std::string& name) {
+        const std::string path = LogPath(name);
+        const auto mtime = fs::last_write_time(path);
+        std::string bytes = testing_support::ReadAll(path);
+        ASSERT_FALSE(bytes.empty());
+        bytes[0] = bytes[0] == 'M' ? 'N' : 'M';
+        testing_support::WriteAll(path + ".new", bytes);
+        fs::last_write_time(path + ".new", mtime);
+        fs::rename(path + ".new", path);
+    }
+
+    void Append(const std::string& name, const std::string& bytes) {
+        const std::string path = LogPath(name);
+        testing_support::WriteAll(path, testing_support::ReadAll(path) + bytes);
     }
 };
 
-TEST_F(ReuseTest, SameTextsAcrossCyclesAndChanges) {
-    ctx_.reuseResults = true;
-    std::vector<std::string> texts;
-    const std::uint64_t coldOpens = TrafficOpens(ctx_, &texts);
+TEST_F(ReuseTest, ColdThenSteadyReadsEachLogOnceThenOnlyTodays) {
+    std::uint64_t opens = 0;
+    std::vector<std::string> texts = Counted(&opens);
     EXPECT_EQ(texts, Reference()) << "cold";
     EXPECT_FALSE(texts[15].empty());
-
-    // Steady: only the client list (six times) and the filter logs are opened again.
-    const std::uint64_t steadyOpens = TrafficOpens(ctx_, &texts);
-    EXPECT_EQ(texts, Reference()) << "steady";
-    EXPECT_LT(steadyOpens, coldOpens);
+    EXPECT_FALSE(texts[17].empty());
+    // 80 traffic logs and 40 filter logs once each, the client list once per client task.
+    EXPECT_EQ(opens, 80u + 40u + 6u);
     EXPECT_EQ(ctx_.trafficResults.Size(), 80u);
+    EXPECT_EQ(ctx_.filterResults.Size(), 40u);
 
-    // A past log grows.
-    const std::string past = LogPath("05_03_2026_10.0.0.3");
-    testing_support::WriteAll(
-        past, testing_support::ReadAll(past) + stats::Base64Encode("5000*Time:09") + "\r\n");
-    EXPECT_EQ(Cycle(ctx_), Reference()) << "appended";
+    texts = Counted(&opens);
+    EXPECT_EQ(texts, Reference()) << "steady";
+    // Today's two traffic logs and its filter log, and the client list.
+    EXPECT_EQ(opens, 3u + 6u);
+}
 
-    // A past log replaced by another of the same size.
-    const std::string other = LogPath("08_03_2026_10.0.0.3");
-    const std::string before = testing_support::ReadAll(other);
-    testing_support::WriteAll(other + ".new", stats::Base64Encode("9999*Time:01") + "\r\n");
-    std::string bytes = testing_support::ReadAll(other + ".new");
-    ASSERT_LE(bytes.size(), before.size());
-    bytes.insert(0, before.size() - bytes.size(), '\n');  // padded to the same size
-    testing_support::WriteAll(other + ".new", bytes);
-    std::filesystem::rename(other + ".new", other);
-    EXPECT_EQ(Cycle(ctx_), Reference()) << "replaced, same size";
+// Each change, made to a past log, is noticed by the next cycle.
+TEST_F(ReuseTest, ChangedPastLogsAreReadAgain) {
+    const std::string day = StampBack(6);  // 5 March: in every period
+    const std::string trafficLog = day + "_10.0.0.3";
+    const std::string filterLog = "Filter_" + day + ".log";
+    struct Change {
+        const char* what;
+        std::function<void()> apply;
+        std::size_t trafficKept, filterKept;  // table sizes after the cycle
+    };
+    const std::vector<Change> changes = {
+        {"traffic log appended to",
+         [&] { Append(trafficLog, stats::Base64Encode("5000*Time:09") + "\r\n"); }, 80, 40},
+        {"filter log appended to", [&] { Append(filterLog, "H\r\n"); }, 80, 40},
+        {"traffic log rewritten in place, same size", [&] { RewriteInPlace(trafficLog); }, 80, 40},
+        {"filter log rewritten in place, same size", [&] { RewriteInPlace(filterLog); }, 80, 40},
+        {"traffic log replaced by a same-size file",
+         [&] { ReplaceByRename(StampBack(9) + "_10.0.0.3"); }, 80, 40},
+        {"filter log replaced by a same-size file",
+         [&] { ReplaceByRename("Filter_" + StampBack(9) + ".log"); }, 80, 40},
+        {"traffic log deleted", [&] { fs::remove(LogPath(StampBack(12) + "_10.0.0.3")); }, 79, 40},
+        {"filter log deleted", [&] { fs::remove(LogPath("Filter_" + StampBack(12) + ".log")); }, 79,
+         39},
+        {"new client",
+         [&] {
+             Clients({"x|10.0.0.1", "x|10.0.0.2", "x|10.0.0.3", "x|10.0.0.4"});
+             Traffic(StampBack(1) + "_10.0.0.4", {4444});
+             Traffic("10_01_2026_10.0.0.4", {44});
+         },
+         81, 39},
+        {"new filter log of a past day", [&] { Raw("Filter_10_03_2026.log", "N\r\n"); }, 81, 40},
+    };
+    std::vector<std::string> last = Cycle(ctx_);
+    for (const Change& change : changes) {
+        change.apply();
+        const std::vector<std::string> texts = Cycle(ctx_);
+        EXPECT_EQ(texts, Reference()) << change.what;
+        EXPECT_NE(texts, last) << change.what << ": the change shows in some text";
+        EXPECT_EQ(ctx_.trafficResults.Size(), change.trafficKept) << change.what;
+        EXPECT_EQ(ctx_.filterResults.Size(), change.filterKept) << change.what;
+        last = texts;
+    }
+}
 
-    // A past log deleted, then a new client with logs.
-    std::filesystem::remove(LogPath("02_03_2026_10.0.0.3"));
-    EXPECT_EQ(Cycle(ctx_), Reference()) << "deleted";
-    Clients({"x|10.0.0.1", "x|10.0.0.2", "x|10.0.0.3", "x|10.0.0.4"});
-    Traffic("10_03_2026_10.0.0.4", {4444});
-    Traffic("10_01_2026_10.0.0.4", {44});
-    EXPECT_EQ(Cycle(ctx_), Reference()) << "new client";
-    EXPECT_EQ(ctx_.trafficResults.Size(), 81u);
+// The proxy may be writing today's logs while the listing still shows their old size and time
+// (a directory entry can lag behind an open file): they are read again in every cycle.
+TEST_F(ReuseTest, TodaysLogsAreReadEveryCycleEvenWhenTheyLookUnchanged) {
+    Cycle(ctx_);
+    for (const std::string& name :
+         {StampBack(0) + "_10.0.0.3", "Filter_" + StampBack(0) + ".log"}) {
+        const std::string path = LogPath(name);
+        const auto mtime = fs::last_write_time(path);
+        std::string bytes = testing_support::ReadAll(path);
+        bytes[0] = bytes[0] == 'M' ? 'N' : 'M';
+        testing_support::WriteAll(path, bytes);
+        fs::last_write_time(path, mtime);  // size, time and identity as listed before
+    }
+    EXPECT_EQ(Cycle(ctx_), Reference());
 }
 
 TEST_F(ReuseTest, UnreadableLogsAreNotRemembered) {
-    ctx_.reuseResults = true;
-    std::vector<std::string> texts;
-    {
-        stats_test::HeldOpen held(LogPath("08_03_2026_10.0.0.3"));
-        texts = Cycle(ctx_);
-        EXPECT_EQ(texts, Reference()) << "a locked log is skipped or abandons as without reuse";
+    for (const std::string& name :
+         {std::string("08_03_2026_10.0.0.3"), std::string("Filter_08_03_2026.log")}) {
+        stats::LogContext ctx{app_, &clock_, &pacer_};
+        ctx.reuseResults = true;
+        {
+            stats_test::HeldOpen held(LogPath(name));
+            EXPECT_EQ(Cycle(ctx), Reference())
+                << name << ": a locked log is skipped or abandons as without reuse";
+        }
+        EXPECT_EQ(Cycle(ctx), Reference()) << name << ": and is read once it is free";
     }
-    EXPECT_EQ(Cycle(ctx_), Reference()) << "and is read once it is free";
+}
+
+TEST_F(ReuseTest, LocksOnTodaysLogsAreNoticedOnKeptPastLogsNot) {
+    const std::vector<std::string> unlocked = Cycle(ctx_);
+    // Today's logs are opened in every cycle, so a lock on one counts as without reuse.
+    for (const std::string& name :
+         {StampBack(0) + "_10.0.0.3", "Filter_" + StampBack(0) + ".log"}) {
+        stats_test::HeldOpen held(LogPath(name));
+        const std::vector<std::string> texts = Cycle(ctx_);
+        EXPECT_EQ(texts, Reference()) << name;
+        EXPECT_NE(texts, unlocked) << name;
+    }
+    // An unchanged past log is not opened again: its kept result stands in for it.
+    for (const std::string& name :
+         {StampBack(3) + "_10.0.0.3", "Filter_" + StampBack(3) + ".log"}) {
+        stats_test::HeldOpen held(LogPath(name));
+        EXPECT_EQ(Cycle(ctx_), unlocked) << name;
+    }
+}
+
+// The lines kept for a filter log give exactly what the two readers give, whatever the line
+// ends, on the first read and from the table.
+TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
+    const std::string longLine(stats::kMaxLineBytes + 1, 'Q');
+    const std::vector<std::string> contents = {
+        "",
+        "A\r\nB\r\n",
+        "A\nB\n",
+        "A\r\nB",
+        "A\r\nB\r",
+        "\r\n\r\n",
+        "A\rB\r\n",
+        "\n",
+        "\r",
+        "A\r\r\n",
+        "A\n\rB",
+        "A\r\n" + longLine + "\r\nB\r\n",
+        "A\n" + longLine,
+    };
+    for (const std::string& bytes : contents) {
+        Raw("Filter_01_03_2026.log", bytes);
+        const std::string path = LogPath("Filter_01_03_2026.log");
+        std::string lines = "x", raw = "x";
+        ASSERT_TRUE(stats::CopyFilterLines(path, lines));
+        ASSERT_TRUE(stats::CopyFilterBytes(path, raw));
+        ctx_.BeginCycle();
+        const std::vector<const platform::DirEntry*> found =
+            ctx_.Logs().Find("Filter_01_03_2026.log");
+        ASSERT_EQ(found.size(), 1u);
+        const stats::LogFile file{path, *found[0]};
+        for (int pass = 0; pass < 2; ++pass) {  // read, then kept
+            std::string keptLines = "x", keptRaw = "x";
+            EXPECT_TRUE(stats::CopyFilterLog(ctx_, file, stats::FilterForm::Lines, keptLines));
+            EXPECT_TRUE(stats::CopyFilterLog(ctx_, file, stats::FilterForm::Bytes, keptRaw));
+            EXPECT_EQ(keptLines, lines) << testing::PrintToString(bytes) << " pass " << pass;
+            EXPECT_EQ(keptRaw, raw) << testing::PrintToString(bytes) << " pass " << pass;
+        }
+    }
 }
 
 }  // namespace
