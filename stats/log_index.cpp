@@ -44,9 +44,6 @@ bool LessBackwards(std::string_view a, std::string_view b) {
 }  // namespace
 
 void LogIndex::Clear() {
-    if (loaded_) {
-        previous_ = std::move(entries_);
-    }
     entries_.clear();
     loaded_ = false;
 }
@@ -58,18 +55,28 @@ void LogIndex::Load(const std::string& dir) {
     if (!platform::ListDirectory(dir, &entries_))
         entries_.clear();
     loaded_ = true;
-    if (!sameDir)
-        previous_.clear();
-    KeepOrDropDerived();
+    if (!sameDir || !FoldedNamesMatch())
+        DropDerived();
 }
 
-void LogIndex::KeepOrDropDerived() {
-    bool same = previous_.size() == entries_.size();
-    for (std::size_t i = 0; same && i < entries_.size(); ++i)
-        same = previous_[i].name == entries_[i].name;
-    previous_ = {};
-    if (same)
-        return;
+bool LogIndex::FoldedNamesMatch() const {
+    if (!foldedReady_ || foldedStart_.size() != entries_.size())
+        return false;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        const std::string& name = entries_[i].name;
+        const std::size_t start = foldedStart_[i];
+        const std::size_t end = i + 1 < foldedStart_.size() ? foldedStart_[i + 1] : folded_.size();
+        if (end - start != name.size() + 1)
+            return false;
+        for (std::size_t k = 0; k < name.size(); ++k) {
+            if (folded_[start + k] != Fold(name[k]))
+                return false;
+        }
+    }
+    return true;
+}
+
+void LogIndex::DropDerived() {
     bySuffix_ = {};
     suffixReady_ = false;
     folded_ = {};
@@ -80,14 +87,17 @@ void LogIndex::KeepOrDropDerived() {
 void LogIndex::EnsureSuffixOrder() const {
     if (suffixReady_)
         return;
+    // The folded names also tell a later listing whether this order still holds.
+    EnsureFoldedNames();
     // Sorting the folded names written backwards with plain string comparison is several
     // times faster than comparing character by character from the end.
     std::vector<std::string> backwards(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const std::string& name = entries_[i].name;
-        backwards[i].assign(name.rbegin(), name.rend());
-        for (char& c : backwards[i])
-            c = Fold(c);
+        const std::size_t start = foldedStart_[i];
+        const std::size_t end = i + 1 < foldedStart_.size() ? foldedStart_[i + 1] : folded_.size();
+        backwards[i].assign(
+            folded_.rbegin() + static_cast<std::ptrdiff_t>(folded_.size() - end + 1),
+            folded_.rbegin() + static_cast<std::ptrdiff_t>(folded_.size() - start));
     }
     bySuffix_.resize(entries_.size());
     for (std::uint32_t i = 0; i < bySuffix_.size(); ++i)
@@ -194,7 +204,7 @@ void LogIndex::EnsureFoldedNames() const {
 
 std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) const {
     std::vector<std::uint32_t> hits;
-    if (!pattern.empty()) {
+    if (loaded_ && !pattern.empty()) {
         std::size_t first = 0;
         while (first < pattern.size() && !IsWildcard(pattern[first]))
             ++first;

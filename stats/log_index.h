@@ -19,7 +19,7 @@ class LogIndex {
   public:
     // Lists dir now (replacing any earlier listing).
     void Load(const std::string& dir);
-    // Drops the listing (what was built on it is kept for a Load that lists the same names).
+    // Drops the listing; what was built on it is kept for a Load that lists the same names.
     void Clear();
     bool Loaded() const { return loaded_; }
     const std::string& Directory() const { return dir_; }
@@ -38,15 +38,15 @@ class LogIndex {
     void EnsureSuffixOrder() const;
     void EnsureFoldedNames() const;
 
-    // Keeps the orders built for the previous listing when the new one holds the same names
-    // in the same order (the usual case from one cycle to the next), drops them otherwise.
-    void KeepOrDropDerived();
+    // Whether the listing holds, in the same order, the names the folded names were built
+    // from; the orders built on an earlier listing are kept when it does (the usual case
+    // from one cycle to the next: no name came or went, only sizes and times changed).
+    bool FoldedNamesMatch() const;
+    void DropDerived();
 
     std::string dir_;
     bool loaded_ = false;
     std::vector<platform::DirEntry> entries_;
-    // The entries of the listing before, kept between Clear and Load for KeepOrDropDerived.
-    std::vector<platform::DirEntry> previous_;
     // Indices of entries_ ordered by their names read backwards (case-insensitive); built on
     // the first suffix search.
     mutable std::vector<std::uint32_t> bySuffix_;
