@@ -6,24 +6,14 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/wildcard.h"
+
 namespace platform::regfile {
 namespace {
 
 // Registry names compare without regard to ASCII case.
 char Fold(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Fold(a[i]) != Fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool NameLess(std::string_view a, std::string_view b) {
@@ -65,19 +55,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // 1 to 8 hex digits, the whole of s.
 bool ParseHex32(std::string_view s, std::uint32_t* out) {
     if (s.empty() || s.size() > 8) {
@@ -85,7 +62,7 @@ bool ParseHex32(std::string_view s, std::uint32_t* out) {
     }
     std::uint32_t v = 0;
     for (char c : s) {
-        const int d = HexValue(c);
+        const int d = HexDigitValue(c);
         if (d < 0) {
             return false;
         }
@@ -96,7 +73,7 @@ bool ParseHex32(std::string_view s, std::uint32_t* out) {
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
+    return s.size() >= prefix.size() && platform::EqualNoCase(s.substr(0, prefix.size()), prefix);
 }
 
 // Splits a text into physical lines, dropping the CR of CR LF.
@@ -373,7 +350,7 @@ void AppendKey(const Node& key, const std::string& path, std::string* out) {
 
 Node* Node::FindSubkey(std::string_view key) {
     for (auto& sub : subkeys) {
-        if (SameName(sub->name, key)) {
+        if (platform::EqualNoCase(sub->name, key)) {
             return sub.get();
         }
     }
@@ -395,7 +372,7 @@ Node* Node::AddSubkey(std::string_view key) {
 
 bool Node::RemoveSubkey(std::string_view key) {
     for (auto it = subkeys.begin(); it != subkeys.end(); ++it) {
-        if (SameName((*it)->name, key)) {
+        if (platform::EqualNoCase((*it)->name, key)) {
             subkeys.erase(it);
             return true;
         }
@@ -405,7 +382,7 @@ bool Node::RemoveSubkey(std::string_view key) {
 
 Value* Node::FindValue(std::string_view valueName) {
     for (Value& v : values) {
-        if (SameName(v.name, valueName)) {
+        if (platform::EqualNoCase(v.name, valueName)) {
             return &v;
         }
     }
@@ -427,7 +404,7 @@ void Node::SetValue(std::string_view valueName, std::uint32_t type, std::string 
 
 bool Node::RemoveValue(std::string_view valueName) {
     for (auto it = values.begin(); it != values.end(); ++it) {
-        if (SameName(it->name, valueName)) {
+        if (platform::EqualNoCase(it->name, valueName)) {
             values.erase(it);
             return true;
         }
@@ -447,7 +424,7 @@ std::vector<const Node*> Node::SortedSubkeys() const {
 
 std::string CanonicalRoot(std::string_view name) {
     for (const RootName& root : kRoots) {
-        if (SameName(name, root.full) || SameName(name, root.shortName)) {
+        if (platform::EqualNoCase(name, root.full) || platform::EqualNoCase(name, root.shortName)) {
             return root.full;
         }
     }
@@ -629,6 +606,19 @@ std::string SerialiseSubtree(const Node& key, const std::string& fullPath) {
     std::string out = std::string(kHeader) + "\r\n\r\n";
     AppendKey(key, fullPath, &out);
     return out;
+}
+
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
 }
 
 }  // namespace platform::regfile

@@ -106,4 +106,7 @@ std::string SerialiseSubtree(const Node& key, const std::string& fullPath);
 // lines joined by CR LF, no line end after the last.
 std::string FormatValue(const Value& value);
 
+// The value of a hexadecimal digit, -1 for any other character.
+int HexDigitValue(char c);
+
 }  // namespace platform::regfile

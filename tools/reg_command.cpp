@@ -232,19 +232,6 @@ bool ParseSwitches(const std::vector<std::string>& words, std::size_t first, con
            1;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Converts the /d text to the bytes of the value, as reg does for each type.
 bool EncodeData(std::uint32_t type, const std::string& text, const std::string& separator,
                 std::string* out) {
@@ -267,7 +254,7 @@ bool EncodeData(std::uint32_t type, const std::string& text, const std::string& 
             std::uint64_t v = 0;
             const std::uint64_t limit = type == 11 ? UINT64_MAX : UINT32_MAX;
             for (std::size_t i = hex ? 2 : 0; i < text.size(); ++i) {
-                const int d = HexDigit(text[i]);
+                const int d = platform::regfile::HexDigitValue(text[i]);
                 if (d < 0 || d >= base || v > (limit - static_cast<std::uint64_t>(d)) / base) {
                     return false;
                 }
@@ -299,8 +286,8 @@ bool EncodeData(std::uint32_t type, const std::string& text, const std::string& 
                 return false;
             }
             for (std::size_t i = 0; i < text.size(); i += 2) {
-                const int high = HexDigit(text[i]);
-                const int low = HexDigit(text[i + 1]);
+                const int high = platform::regfile::HexDigitValue(text[i]);
+                const int low = platform::regfile::HexDigitValue(text[i + 1]);
                 if (high < 0 || low < 0) {
                     return false;
                 }
