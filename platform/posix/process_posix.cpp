@@ -2,6 +2,7 @@
 // with its standard streams on /dev/null, and the intermediate child is reaped at once, so
 // no zombie is left and nobody waits for the sender itself.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,10 @@ bool StartDetached(const std::string& path) {
     }
     if (child == 0) {
         close(ready[0]);
+        // The service blocks its stop signals; the sender must not inherit that.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         setsid();
         pid_t grandchild = fork();
         if (grandchild != 0) {
