@@ -82,6 +82,8 @@ void LogIndex::DropDerived() {
     folded_ = {};
     foldedStart_ = {};
     foldedReady_ = false;
+    found_ = {};
+    foundHits_ = 0;
 }
 
 void LogIndex::EnsureSuffixOrder() const {
@@ -203,8 +205,33 @@ void LogIndex::EnsureFoldedNames() const {
 }
 
 std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) const {
+    std::vector<const platform::DirEntry*> found;
+    if (!loaded_)
+        return found;
+    const auto known = found_.find(std::string(pattern));
+    const std::vector<std::uint32_t>& hits =
+        known != found_.end() ? known->second : Remember(pattern, Search(pattern));
+    found.reserve(hits.size());
+    for (std::uint32_t i : hits)
+        found.push_back(&entries_[i]);
+    return found;
+}
+
+const std::vector<std::uint32_t>& LogIndex::Remember(std::string_view pattern,
+                                                     std::vector<std::uint32_t> hits) const {
+    if (found_.size() >= kMaxRemembered || foundHits_ + hits.size() > kMaxRememberedHits) {
+        scratch_ = std::move(hits);
+        return scratch_;
+    }
+    // The folded names are what tells the next listing whether these results still hold.
+    EnsureFoldedNames();
+    foundHits_ += hits.size();
+    return found_.emplace(std::string(pattern), std::move(hits)).first->second;
+}
+
+std::vector<std::uint32_t> LogIndex::Search(std::string_view pattern) const {
     std::vector<std::uint32_t> hits;
-    if (loaded_ && !pattern.empty()) {
+    if (!pattern.empty()) {
         std::size_t first = 0;
         while (first < pattern.size() && !IsWildcard(pattern[first]))
             ++first;
@@ -224,11 +251,7 @@ std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) 
             FindByInnerLiteral(pattern, &hits);
         }
     }
-    std::vector<const platform::DirEntry*> found;
-    found.reserve(hits.size());
-    for (std::uint32_t i : hits)
-        found.push_back(&entries_[i]);
-    return found;
+    return hits;
 }
 
 }  // namespace stats

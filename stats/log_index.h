@@ -2,13 +2,15 @@
 // search would (Windows wildcards, case-insensitive, results in case-insensitive name order)
 // but without rereading the directory for every pattern: exact names are looked up directly,
 // patterns with a literal start by that prefix, patterns that start with a wildcard and end
-// in a literal by that suffix, any other by its longest literal run. A directory that cannot be
+// in a literal by that suffix, any other by its longest literal run. The matches of each
+// pattern are kept while later listings hold the same names. A directory that cannot be
 // listed behaves as an empty one.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/files.h"
@@ -30,6 +32,11 @@ class LogIndex {
     const std::vector<platform::DirEntry>& Entries() const { return entries_; }
 
   private:
+    // The matches of a pattern, found anew.
+    std::vector<std::uint32_t> Search(std::string_view pattern) const;
+    // Keeps the matches of a pattern for later searches (within bounds) and returns them.
+    const std::vector<std::uint32_t>& Remember(std::string_view pattern,
+                                               std::vector<std::uint32_t> hits) const;
     void FindByPrefix(std::string_view prefix, std::string_view pattern,
                       std::vector<std::uint32_t>* hits) const;
     void FindBySuffix(std::string_view suffix, std::string_view pattern,
@@ -56,6 +63,14 @@ class LogIndex {
     mutable std::string folded_;
     mutable std::vector<std::uint32_t> foldedStart_;
     mutable bool foldedReady_ = false;
+    // The matches of each pattern searched so far, kept like the orders above: a cycle
+    // searches the same few thousand patterns as the last one. Bounded; beyond the bounds
+    // patterns are searched each time.
+    static constexpr std::size_t kMaxRemembered = 200000;
+    static constexpr std::size_t kMaxRememberedHits = std::size_t{4} << 20;
+    mutable std::unordered_map<std::string, std::vector<std::uint32_t>> found_;
+    mutable std::size_t foundHits_ = 0;
+    mutable std::vector<std::uint32_t> scratch_;  // the matches of a pattern not kept
 };
 
 }  // namespace stats

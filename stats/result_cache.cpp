@@ -38,15 +38,42 @@ void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& 
             return;
         it = items_.emplace(log.name, Item{}).first;
     }
-    it->second = Item{log.size, log.mtimeNs, log.fileId, generation_, live, totals};
-    if (Item** slot = SlotOf(log))
+    it->second = Item{log.size, log.mtimeNs, log.fileId, generation_, live, &it->first, totals};
+    if (Item** slot = SlotOf(log)) {
+        if (*slot == nullptr)
+            ++mapped_;
         *slot = &it->second;
+    }
+}
+
+bool TrafficResultCache::PruneSameNames(const std::vector<platform::DirEntry>& listing) {
+    // Every result belongs to an entry of the last listing: when the new listing holds the
+    // same names at the same places, each result only needs checking against its own entry.
+    if (listing_ == nullptr || byEntry_.size() != listing.size() || mapped_ != items_.size())
+        return false;
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        if (byEntry_[i] != nullptr && *byEntry_[i]->name != listing[i].name)
+            return false;
+    }
+    for (std::size_t i = 0; i < listing.size(); ++i) {
+        Item* item = byEntry_[i];
+        if (item != nullptr && (item->live || !Same(*item, listing[i]))) {
+            items_.erase(listing[i].name);
+            byEntry_[i] = nullptr;
+            --mapped_;
+        }
+    }
+    listing_ = &listing;
+    return true;
 }
 
 void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
+    if (PruneSameNames(listing))
+        return;
     ++generation_;
     listing_ = &listing;
     byEntry_.assign(listing.size(), nullptr);
+    mapped_ = 0;
     if (items_.empty())
         return;
     for (std::size_t i = 0; i < listing.size(); ++i) {
@@ -54,6 +81,7 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
         if (it != items_.end() && !it->second.live && Same(it->second, listing[i])) {
             it->second.generation = generation_;
             byEntry_[i] = &it->second;
+            ++mapped_;
         }
     }
     std::erase_if(items_,

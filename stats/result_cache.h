@@ -29,12 +29,14 @@ class TrafficResultCache {
 
     TrafficResultCache() = default;
     // A copy keeps the results but not the tie to a listing (which belongs to the original).
-    TrafficResultCache(const TrafficResultCache& other) : items_(other.items_) {}
+    TrafficResultCache(const TrafficResultCache& other) : items_(other.items_) { Rename(); }
     TrafficResultCache& operator=(const TrafficResultCache& other) {
         if (this != &other) {
             items_ = other.items_;
+            Rename();
             listing_ = nullptr;
             byEntry_.clear();
+            mapped_ = 0;
         }
         return *this;
     }
@@ -52,6 +54,7 @@ class TrafficResultCache {
         items_.clear();
         listing_ = nullptr;
         byEntry_.clear();
+        mapped_ = 0;
     }
     std::size_t Size() const { return items_.size(); }
 
@@ -62,10 +65,20 @@ class TrafficResultCache {
         std::uint64_t fileId;
         std::uint64_t generation;
         bool live;
+        const std::string* name;  // the item's key in items_
         HourTotals totals;
     };
     static bool Same(const Item& item, const platform::DirEntry& log) {
         return item.size == log.size && item.mtimeNs == log.mtimeNs && item.fileId == log.fileId;
+    }
+
+    // Prune when the listing holds the names of the last one in the same order; false (and
+    // nothing done) otherwise.
+    bool PruneSameNames(const std::vector<platform::DirEntry>& listing);
+    // Points each item at its own key (after a copy).
+    void Rename() {
+        for (auto& [key, item] : items_)
+            item.name = &key;
     }
 
     // The entry's slot in byEntry_ when it belongs to the pruned listing, else null.
@@ -76,6 +89,7 @@ class TrafficResultCache {
     std::uint64_t generation_ = 0;
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
+    std::size_t mapped_ = 0;      // the non-null ones of byEntry_
 };
 
 // The lines of one filter log as CopyFilterBytes gives them: each line with its line end as
