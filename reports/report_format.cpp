@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
-#include "reports/ansi_text.h"
 #include "stats/log_names.h"
 
 namespace reports {
@@ -75,7 +75,7 @@ std::string ToXmlText(std::string_view text) {
             kept.push_back(c);
         }
     }
-    return AnsiToUtf8(kept);
+    return platform::AnsiToUtf8(kept);
 }
 
 std::string FormatMegabytes(std::int64_t byteTotal) {

@@ -1,10 +1,12 @@
 // Text encoders of the mail sender: quoted-printable (RFC 2045) with soft breaks at 76
-// characters, Q encoded words (RFC 2047) for header texts, and Windows-1252 to UTF-8.
+// characters, Q encoded words (RFC 2047) for header texts, and ANSI to UTF-8.
 // Nothing here fails; every input gives an output.
 #include "mailer/mime/encoders.h"
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/codepage.h"
 
 namespace {
 
@@ -61,48 +63,6 @@ bool PieceNeedsEncoding(std::string_view piece) {
         }
     }
     return false;
-}
-
-// Windows-1252 bytes 0x80 to 0x9F; the five unassigned ones map to the C1 control of the
-// same value, as the system conversion does.
-constexpr std::uint16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// UTF-16 to UTF-8: pairs become one 4-byte sequence, a lone surrogate its own 3 bytes.
-std::string Utf16ToUtf8(const std::u16string& units) {
-    std::string out;
-    out.reserve(units.size() * 3);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const std::uint32_t u = units[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            const std::uint32_t low = units[++i];
-            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-        } else {
-            AppendUtf8(out, u);
-        }
-    }
-    return out;
 }
 
 // Length of the first piece of a UTF-8 text: at most kHeaderPiece bytes, moved back so that
@@ -207,10 +167,5 @@ std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
 }
 
 std::string AnsiToUtf8(std::string_view text) {
-    std::u16string units;
-    units.reserve(text.size());
-    for (unsigned char c : text) {
-        units += static_cast<char16_t>(c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : c);
-    }
-    return Utf16ToUtf8(units);
+    return platform::AnsiToUtf8(text);
 }

@@ -15,7 +15,7 @@ std::string QPEncode(std::string_view text);
 // the others stay as they are; the pieces are joined without separator.
 std::string EncodeHeaderText(std::string_view text, std::string_view charset);
 
-// ANSI text (code page 1252) to UTF-8 bytes.
+// ANSI text (the ANSI code page of the system; Windows-1252 on Linux) to UTF-8 bytes.
 std::string AnsiToUtf8(std::string_view text);
 
 // True when a equals b ignoring ASCII case.

@@ -1,14 +1,14 @@
-// Windows-1252 to UTF-8 conversion of report fields.
-#include "reports/ansi_text.h"
-
+// ANSI to UTF-8 on POSIX, with Windows-1252 as the ANSI code page: ASCII is copied, 0xA0 to
+// 0xFF are their own code points, 0x80 to 0x9F come from the table (the five bytes the code
+// page leaves unassigned keep their own value, as the Windows conversion does).
 #include <cstdint>
 
-namespace reports {
+#include "platform/codepage.h"
 
+namespace platform {
 namespace {
 
-// Code points of the bytes 0x80 to 0x9F; 0xA0 to 0xFF equal their own code point.
-constexpr std::uint16_t kHighControls[32] = {
+constexpr std::uint16_t kCp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
@@ -34,15 +34,9 @@ std::string AnsiToUtf8(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out.push_back(c);
-        } else if (byte < 0xA0) {
-            AppendUtf8(kHighControls[byte - 0x80], out);
-        } else {
-            AppendUtf8(byte, out);
-        }
+        AppendUtf8(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, out);
     }
     return out;
 }
 
-}  // namespace reports
+}  // namespace platform
