@@ -1,5 +1,5 @@
 // Text encoders of the mail sender: quoted-printable bodies, Q encoded-word header texts and
-// the ANSI (Windows-1252) to UTF-8 conversion. Pure functions returning new strings; nothing
+// the ANSI to UTF-8 conversion. Pure functions returning new strings; nothing
 // fails.
 #pragma once
 
