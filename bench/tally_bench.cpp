@@ -53,7 +53,8 @@ struct Options {
 // The lowest of the measurements made, and the peak memory of the cycles.
 struct Figures {
     double floor = 1e9, check = 1e9, cold = 1e9, steady = 1e9, plain = 1e9;
-    long peakKb = 0, peakBeforeKb = 0;
+    // Of the first cold and the first steady cycle (later runs inherit freed memory).
+    long coldPeakKb = -1, coldBeforeKb = 0, steadyPeakKb = -1, steadyBeforeKb = 0;
     std::size_t trafficEntries = 0, filterEntries = 0, filterBytes = 0;
     std::vector<std::string> patterns;  // the searches of one cycle, in order
 };
@@ -327,9 +328,9 @@ class CycleRunner {
             static_cast<double>(pacer_.totalMs) / 1000.0, peakKb / 1024,
             peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.trafficResults.Size(),
             ctx_.filterResults.Size(), static_cast<double>(ctx_.filterResults.Bytes()) / 1e6);
-        if (ctx_.reuseResults && peakKb > figures.peakKb) {
-            figures.peakKb = peakKb;
-            figures.peakBeforeKb = rssBefore;
+        if (ctx_.reuseResults && (cycles_ == 0 ? figures.coldPeakKb : figures.steadyPeakKb) < 0) {
+            (cycles_ == 0 ? figures.coldPeakKb : figures.steadyPeakKb) = peakKb;
+            (cycles_ == 0 ? figures.coldBeforeKb : figures.steadyBeforeKb) = rssBefore;
             figures.trafficEntries = ctx_.trafficResults.Size();
             figures.filterEntries = ctx_.filterResults.Size();
             figures.filterBytes = ctx_.filterResults.Bytes();
@@ -340,6 +341,7 @@ class CycleRunner {
             std::printf("  ** the statistic texts differ from the first cycle's **\n");
             differed = true;
         }
+        ++cycles_;
         return took;
     }
 
@@ -350,6 +352,7 @@ class CycleRunner {
     platform::FixedClock clock_;
     CountingPacer pacer_;
     stats::LogContext ctx_;
+    int cycles_ = 0;  // cycles run on ctx_
     static std::vector<std::string> last_;
 };
 
@@ -510,10 +513,12 @@ int main(int argc, char** argv) {
                 figures.cold, figures.cold / figures.floor, figures.steady,
                 figures.steady / figures.check);
     std::printf(
-        "  peak memory of a reusing cycle %ld MB (%ld MB before it); reuse table %zu traffic "
-        "logs, %zu filter logs holding %.1f MB of lines\n",
-        figures.peakKb / 1024, figures.peakBeforeKb / 1024, figures.trafficEntries,
-        figures.filterEntries, static_cast<double>(figures.filterBytes) / 1e6);
+        "  peak memory (resident) of the first cold cycle %ld MB (%ld MB before it), of the "
+        "first steady cycle %ld MB (%ld MB before it);\n  reuse table %zu traffic logs, %zu "
+        "filter logs holding %.1f MB of lines\n",
+        figures.coldPeakKb / 1024, figures.coldBeforeKb / 1024, figures.steadyPeakKb / 1024,
+        figures.steadyBeforeKb / 1024, figures.trafficEntries, figures.filterEntries,
+        static_cast<double>(figures.filterBytes) / 1e6);
     if (CycleRunner::differed)
         std::printf("  ** some cycle's statistic texts differed **\n");
     if (!o.keep && !reusable) {
