@@ -94,8 +94,10 @@ class ReuseTest : public stats_test::StoreTest {
         fs::last_write_time(path, mtime + std::chrono::milliseconds(1));
     }
 
-    // Other bytes of the same size, as a new file renamed over the old one (new identity),
-    // with the old modification time.
+    // Other bytes of the same size, as a new file renamed over the old one (new identity).
+    // Where the listing gives file identities it alone must tell them apart, so the new file
+    // gets the old modification time; where it gives none (Windows), the new file's own time
+    // (at least 1 ms later) must.
     void ReplaceByRename(const std::string& name) {
         const std::string path = LogPath(name);
         const auto mtime = fs::last_write_time(path);
@@ -103,8 +105,15 @@ class ReuseTest : public stats_test::StoreTest {
         ASSERT_FALSE(bytes.empty());
         bytes[0] = bytes[0] == 'M' ? 'N' : 'M';
         testing_support::WriteAll(path + ".new", bytes);
-        fs::last_write_time(path + ".new", mtime);
+        fs::last_write_time(path + ".new",
+                            IdentitiesListed() ? mtime : mtime + std::chrono::milliseconds(1));
         fs::rename(path + ".new", path);
+    }
+
+    bool IdentitiesListed() const {
+        std::vector<platform::DirEntry> entries;
+        return platform::ListDirectory(app_ + "Logs/", &entries) && !entries.empty() &&
+               entries[0].fileId != 0;
     }
 
     void Append(const std::string& name, const std::string& bytes) {
