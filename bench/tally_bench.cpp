@@ -6,7 +6,7 @@
 // once), the check pass (list every log, read today's) and the directory scans a literal
 // implementation would make (a fresh scan of the whole log directory per search pattern).
 // Linux only (peak memory from /proc). Exit status 2 for bad arguments, 1 when the
-// installation cannot be written.
+// installation cannot be written, 3 when a cycle's statistic texts differ from the first's.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -529,5 +529,5 @@ int main(int argc, char** argv) {
         std::filesystem::remove(app, ignored);  // only when empty
         std::printf("\ngenerated installation deleted (pass --keep to keep it)\n");
     }
-    return 0;
+    return CycleRunner::differed ? 3 : 0;
 }

@@ -5,7 +5,7 @@
 // may still be writing) is kept only until the next listing, so such a log is read again in
 // every cycle. Entries of logs that vanished or changed are dropped at each new listing; a
 // changed log's entry is replaced in place when it is read again.
-// Memory: about 400 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
+// Memory: about 350 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
 // the filter logs their lines, at most FilterResultCache::kMaxBytes in all (the lines of a
 // year of filter logs are the year extract itself, so the table holds about one extract).
 // Beyond either bound results are simply not kept, and those logs are read as they would be
