@@ -1,6 +1,8 @@
 // The file helpers that need nothing but the backend's File.
 #include "platform/files.h"
 
+#include "platform/wildcard.h"
+
 namespace platform {
 
 bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
@@ -29,6 +31,27 @@ bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
         }
         out->append(buffer, static_cast<std::size_t>(n));
     }
+}
+
+std::vector<std::string> FindFiles(const std::string& patternPath) {
+    // Windows takes either separator; elsewhere only '/' separates.
+    const char* separators = kPathSeparator == '/' ? "/" : "\\/";
+    const std::size_t cut = patternPath.find_last_of(separators);
+    const std::string dir =
+        cut == std::string::npos ? std::string() : patternPath.substr(0, cut + 1);
+    const std::string pattern =
+        cut == std::string::npos ? patternPath : patternPath.substr(cut + 1);
+    std::vector<std::string> names;
+    std::vector<DirEntry> entries;
+    if (pattern.empty() || !ListDirectory(dir, &entries)) {
+        return names;
+    }
+    for (auto& e : entries) {
+        if (WildcardMatch(pattern, e.name)) {
+            names.push_back(std::move(e.name));
+        }
+    }
+    return names;
 }
 
 }  // namespace platform

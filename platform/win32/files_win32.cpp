@@ -190,24 +190,6 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     return true;
 }
 
-std::vector<std::string> FindFiles(const std::string& patternPath) {
-    const std::size_t cut = patternPath.find_last_of("\\/");
-    const std::string dir =
-        cut == std::string::npos ? std::string() : patternPath.substr(0, cut + 1);
-    const std::string pattern =
-        cut == std::string::npos ? patternPath : patternPath.substr(cut + 1);
-    std::vector<std::string> names;
-    std::vector<DirEntry> entries;
-    if (pattern.empty() || !ListDirectory(dir, &entries)) {
-        return names;
-    }
-    for (auto& e : entries) {
-        if (WildcardMatch(pattern, e.name)) {
-            names.push_back(std::move(e.name));
-        }
-    }
-    return names;
-}
 
 // Plain concatenation, exactly as the literals are written; Windows accepts the doubled
 // separator some literals give.
