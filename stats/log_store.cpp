@@ -134,17 +134,22 @@ bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals
     return true;
 }
 
-bool CopyFilterLines(const std::string& path, std::string& text) {
+namespace {
+
+// Appends every line of a filter log: in text mode each line without its end, then "\n"; raw,
+// each line with its end as on disk, a last line without a line feed given one.
+bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text) {
     auto file = OpenLog(path);
     if (!file)
         return false;
-    LineReader reader(*file, LineReader::Mode::Text);
+    LineReader reader(*file, mode);
     std::string line;
     for (;;) {
         switch (reader.Next(&line)) {
             case LineReader::Result::Line:
                 text += line;
-                text += '\n';
+                if (mode == LineReader::Mode::Text || line.back() != '\n')
+                    text += '\n';
                 break;
             case LineReader::Result::TooLong:
                 break;
@@ -156,27 +161,14 @@ bool CopyFilterLines(const std::string& path, std::string& text) {
     }
 }
 
+}  // namespace
+
+bool CopyFilterLines(const std::string& path, std::string& text) {
+    return CopyFilterLog(path, LineReader::Mode::Text, text);
+}
+
 bool CopyFilterBytes(const std::string& path, std::string& text) {
-    auto file = OpenLog(path);
-    if (!file)
-        return false;
-    LineReader reader(*file, LineReader::Mode::Raw);
-    std::string line;
-    for (;;) {
-        switch (reader.Next(&line)) {
-            case LineReader::Result::Line:
-                text += line;
-                if (line.back() != '\n')
-                    text += '\n';
-                break;
-            case LineReader::Result::TooLong:
-                break;
-            case LineReader::Result::Error:
-                return false;
-            case LineReader::Result::End:
-                return true;
-        }
-    }
+    return CopyFilterLog(path, LineReader::Mode::Raw, text);
 }
 
 bool ReadFilterLog(const std::string& path, FilterLines* lines) {
