@@ -485,23 +485,36 @@ long RegCloseKey(RegKey key) {
     return kErrorSuccess;
 }
 
-long RegEnumValues(RegKey key, std::vector<RegValue>* out) {
+namespace {
+
+// The key an enumeration handle names, in a fresh read of the file held by *top.
+long LoadKeyForEnum(RegKey key, bool outGiven, regfile::Node* top, const regfile::Node** node) {
     const KeyObject* object = Resolve(key);
     if (object == nullptr) {
         return kErrorInvalidHandle;
     }
-    if (out == nullptr) {
+    if (!outGiven) {
         return kErrorInvalidParameter;
     }
-    out->clear();
-    regfile::Node top;
-    const long loaded = Read(&top);
+    const long loaded = Read(top);
     if (loaded != kErrorSuccess) {
         return loaded;
     }
-    const regfile::Node* node = FindIn(top, object->parts);
-    if (node == nullptr) {
-        return kErrorKeyDeleted;
+    *node = FindIn(*top, object->parts);
+    return *node == nullptr ? kErrorKeyDeleted : kErrorSuccess;
+}
+
+}  // namespace
+
+long RegEnumValues(RegKey key, std::vector<RegValue>* out) {
+    if (out != nullptr) {
+        out->clear();
+    }
+    regfile::Node top;
+    const regfile::Node* node = nullptr;
+    const long rc = LoadKeyForEnum(key, out != nullptr, &top, &node);
+    if (rc != kErrorSuccess) {
+        return rc;
     }
     for (const regfile::Value& v : node->values) {
         out->push_back(RegValue{v.name, v.type, v.data});
@@ -510,22 +523,14 @@ long RegEnumValues(RegKey key, std::vector<RegValue>* out) {
 }
 
 long RegEnumSubKeys(RegKey key, std::vector<std::string>* out) {
-    const KeyObject* object = Resolve(key);
-    if (object == nullptr) {
-        return kErrorInvalidHandle;
+    if (out != nullptr) {
+        out->clear();
     }
-    if (out == nullptr) {
-        return kErrorInvalidParameter;
-    }
-    out->clear();
     regfile::Node top;
-    const long loaded = Read(&top);
-    if (loaded != kErrorSuccess) {
-        return loaded;
-    }
-    const regfile::Node* node = FindIn(top, object->parts);
-    if (node == nullptr) {
-        return kErrorKeyDeleted;
+    const regfile::Node* node = nullptr;
+    const long rc = LoadKeyForEnum(key, out != nullptr, &top, &node);
+    if (rc != kErrorSuccess) {
+        return rc;
     }
     for (const regfile::Node* sub : node->SortedSubkeys()) {
         out->push_back(sub->name);
@@ -580,6 +585,8 @@ std::string RegRootName(RegKey root) {
     return IsRootObject(object) ? object->parts.front() : std::string();
 }
 
-bool RegistryIsFile() { return true; }
+bool RegistryIsFile() {
+    return true;
+}
 
 }  // namespace platform
