@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "platform/nocase.h"
 #include "platform/wildcard.h"
 
 namespace platform::regfile {
@@ -70,10 +71,6 @@ bool ParseHex32(std::string_view s, std::uint32_t* out) {
     }
     *out = v;
     return true;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && platform::EqualNoCase(s.substr(0, prefix.size()), prefix);
 }
 
 // Splits a text into physical lines, dropping the CR of CR LF.
@@ -246,7 +243,7 @@ class Parser {
             }
             entry.value.type = 1;  // REG_SZ, stored with its terminating NUL
             entry.value.data.push_back('\0');
-        } else if (StartsWithNoCase(data, "dword:")) {
+        } else if (platform::StartsWithNoCase(data, "dword:")) {
             std::uint32_t v = 0;
             if (!ParseHex32(data.substr(6), &v)) {
                 return Fail("bad dword \"" + std::string(data.substr(6)) + "\"");
@@ -255,7 +252,7 @@ class Parser {
             for (int i = 0; i < 4; ++i) {
                 entry.value.data.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
             }
-        } else if (StartsWithNoCase(data, "hex")) {
+        } else if (platform::StartsWithNoCase(data, "hex")) {
             if (!ParseHexValue(data.substr(3), &entry.value)) {
                 return false;
             }

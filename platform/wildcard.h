@@ -4,12 +4,10 @@
 
 #include <string_view>
 
+#include "platform/nocase.h"
+
 namespace platform {
 
 bool WildcardMatch(std::string_view pattern, std::string_view name);
-
-// Case-insensitive (ASCII) ordering used for directory listings.
-bool LessNoCase(std::string_view a, std::string_view b);
-bool EqualNoCase(std::string_view a, std::string_view b);
 
 }  // namespace platform

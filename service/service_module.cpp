@@ -5,11 +5,11 @@
 // everything else goes through LogMessage.
 #include "service/service_module.h"
 
-#include <cctype>
 
 #include "aggregator/aggregator_worker.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "platform/nocase.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
@@ -25,18 +25,6 @@ constexpr std::uint32_t kControlInterrogate = 4;
 constexpr std::uint32_t kControlShutdown = 5;
 constexpr std::size_t kMessageBufferChars = 256;
 constexpr std::uint32_t kLocalServiceBuffer = 260;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 void StaticServiceMain() {
     ServiceModule::Instance()->ServiceMain();
@@ -76,11 +64,11 @@ CommandKeyword ScanCommandLine(std::string_view commandLine) {
         if (commandLine[i] != '-' && commandLine[i] != '/')
             continue;
         std::string_view rest = commandLine.substr(i + 1);
-        if (EqualsNoCase(rest, "UnregServer"))
+        if (platform::EqualNoCase(rest, "UnregServer"))
             return CommandKeyword::UnregServer;
-        if (EqualsNoCase(rest, "RegServer"))
+        if (platform::EqualNoCase(rest, "RegServer"))
             return CommandKeyword::RegServer;
-        if (EqualsNoCase(rest, "Service"))
+        if (platform::EqualNoCase(rest, "Service"))
             return CommandKeyword::Service;
     }
     return CommandKeyword::None;

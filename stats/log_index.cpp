@@ -6,35 +6,22 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/nocase.h"
 #include "platform/wildcard.h"
 
 namespace stats {
 
 namespace {
 
-char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsWildcard(char c) {
     return c == '*' || c == '?';
-}
-
-bool StartsWithNoCase(std::string_view name, std::string_view prefix) {
-    return name.size() >= prefix.size() &&
-           platform::EqualNoCase(name.substr(0, prefix.size()), prefix);
-}
-
-bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
-    return name.size() >= suffix.size() &&
-           platform::EqualNoCase(name.substr(name.size() - suffix.size()), suffix);
 }
 
 // Orders names read from their last character backwards, case-insensitively.
 bool LessBackwards(std::string_view a, std::string_view b) {
     std::size_t i = a.size(), j = b.size();
     while (i > 0 && j > 0) {
-        const char x = Fold(a[--i]), y = Fold(b[--j]);
+        const char x = platform::FoldCase(a[--i]), y = platform::FoldCase(b[--j]);
         if (x != y)
             return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
     }
@@ -69,7 +56,7 @@ bool LogIndex::FoldedNamesMatch() const {
         if (end - start != name.size() + 1)
             return false;
         for (std::size_t k = 0; k < name.size(); ++k) {
-            if (folded_[start + k] != Fold(name[k]))
+            if (folded_[start + k] != platform::FoldCase(name[k]))
                 return false;
         }
     }
@@ -116,7 +103,7 @@ void LogIndex::FindByPrefix(std::string_view prefix, std::string_view pattern,
                                [](const platform::DirEntry& e, std::string_view p) {
                                    return platform::LessNoCase(e.name, p);
                                });
-    for (; it != entries_.end() && StartsWithNoCase(it->name, prefix); ++it) {
+    for (; it != entries_.end() && platform::StartsWithNoCase(it->name, prefix); ++it) {
         if (platform::WildcardMatch(pattern, it->name)) {
             hits->push_back(static_cast<std::uint32_t>(it - entries_.begin()));
         }
@@ -129,7 +116,7 @@ void LogIndex::FindBySuffix(std::string_view suffix, std::string_view pattern,
     auto it = std::lower_bound(
         bySuffix_.begin(), bySuffix_.end(), suffix,
         [this](std::uint32_t i, std::string_view s) { return LessBackwards(entries_[i].name, s); });
-    for (; it != bySuffix_.end() && EndsWithNoCase(entries_[*it].name, suffix); ++it) {
+    for (; it != bySuffix_.end() && platform::EndsWithNoCase(entries_[*it].name, suffix); ++it) {
         if (platform::WildcardMatch(pattern, entries_[*it].name))
             hits->push_back(*it);
     }
@@ -156,7 +143,7 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
     }
     std::string needle(longest);
     for (char& c : needle)
-        c = Fold(c);
+        c = platform::FoldCase(c);
     if (needle.empty() || needle.find('\0') != std::string::npos) {
         for (std::uint32_t i = 0; i < entries_.size(); ++i) {
             if (platform::WildcardMatch(pattern, entries_[i].name))
@@ -198,7 +185,7 @@ void LogIndex::EnsureFoldedNames() const {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         foldedStart_[i] = static_cast<std::uint32_t>(folded_.size());
         for (char c : entries_[i].name)
-            folded_ += Fold(c);
+            folded_ += platform::FoldCase(c);
         folded_ += '\0';
     }
     foldedReady_ = true;

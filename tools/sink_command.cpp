@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/files.h"
+#include "platform/nocase.h"
 #include "platform/socket.h"
 
 namespace {
@@ -168,10 +169,6 @@ std::string Upper(std::string_view text) {
     return out;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && Upper(text.substr(0, prefix.size())) == prefix;
-}
-
 class Sink {
   public:
     Sink(const SinkOptions& options, const platform::Clock& clock)
@@ -315,7 +312,7 @@ void Sink::Serve(platform::SocketHandle client) {
                     reply = "503 5.5.1 Send HELO or EHLO first";
                 } else if (inMail) {
                     reply = "503 5.5.1 Nested MAIL command";
-                } else if (!StartsWithNoCase(argument, "FROM:")) {
+                } else if (!platform::StartsWithNoCase(argument, "FROM:")) {
                     reply = "501 5.5.4 Syntax: MAIL FROM:<address>";
                 } else {
                     inMail = true;
@@ -324,7 +321,7 @@ void Sink::Serve(platform::SocketHandle client) {
             } else if (verb == "RCPT") {
                 if (!inMail) {
                     reply = "503 5.5.1 Send MAIL first";
-                } else if (!StartsWithNoCase(argument, "TO:")) {
+                } else if (!platform::StartsWithNoCase(argument, "TO:")) {
                     reply = "501 5.5.4 Syntax: RCPT TO:<address>";
                 } else if (recipients >= kMaxRecipients) {
                     reply = "452 4.5.3 Too many recipients";

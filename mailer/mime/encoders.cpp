@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/codepage.h"
+#include "platform/nocase.h"
 
 namespace {
 
@@ -77,26 +78,6 @@ std::size_t Utf8PieceLength(std::string_view text) {
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') {
-            x = static_cast<unsigned char>(x + 32);
-        }
-        if (y >= 'A' && y <= 'Z') {
-            y = static_cast<unsigned char>(y + 32);
-        }
-        if (x != y) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string QPEncode(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size() + text.size() / 8);
@@ -131,7 +112,7 @@ std::string QPEncode(std::string_view text) {
 }
 
 std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
-    const bool utf8 = EqualsNoCase(charset, "UTF-8");
+    const bool utf8 = platform::EqualNoCase(charset, "UTF-8");
     std::string converted;
     if (utf8) {
         converted = AnsiToUtf8(text);

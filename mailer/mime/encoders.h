@@ -17,6 +17,3 @@ std::string EncodeHeaderText(std::string_view text, std::string_view charset);
 
 // ANSI text (the ANSI code page of the system; Windows-1252 on Linux) to UTF-8 bytes.
 std::string AnsiToUtf8(std::string_view text);
-
-// True when a equals b ignoring ASCII case.
-bool EqualsNoCase(std::string_view a, std::string_view b);

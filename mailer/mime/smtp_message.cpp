@@ -9,6 +9,7 @@
 
 #include "mailer/mime/encoders.h"
 #include "platform/files.h"
+#include "platform/nocase.h"
 #include "platform/timezone.h"
 #include "platform/uuid.h"
 
@@ -256,7 +257,7 @@ bool CSMTPBodyPart::RenderHeader(std::string* out) const {
 }
 
 std::string CSMTPBodyPart::TextForWire() const {
-    return EqualsNoCase(charset, "UTF-8") ? AnsiToUtf8(text) : text;
+    return platform::EqualNoCase(charset, "UTF-8") ? AnsiToUtf8(text) : text;
 }
 
 bool CSMTPBodyPart::RenderBody(std::string* out) {

@@ -10,6 +10,7 @@
 #include "mailer/mime/md5.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
+#include "platform/nocase.h"
 
 namespace {
 
@@ -45,14 +46,14 @@ void CQuillSMTPConnection::AuthenticateLogin(const std::string& user, const std:
     if (!ExpectReply(334)) {
         Fail(kSmtpLoginStart);
     }
-    if (!EqualsNoCase(UpToZero(DecodeBase64(PromptText())), "username:")) {
+    if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "username:")) {
         Fail(kSmtpLoginUserPrompt);
     }
     SendCommand(Base64Of(user) + "\r\n");
     if (!ExpectReply(334)) {
         Fail(kSmtpLoginUser);
     }
-    if (!EqualsNoCase(UpToZero(DecodeBase64(PromptText())), "password:")) {
+    if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "password:")) {
         Fail(kSmtpLoginPassPrompt);
     }
     SendCommand(Base64Of(password) + "\r\n");
@@ -80,7 +81,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
         }
         return;
     }
-    if (!EqualsNoCase(prompt, "username:")) {
+    if (!platform::EqualNoCase(prompt, "username:")) {
         Fail(kSmtpPlainUserPrompt);
     }
     // Sent as they are, so a line break inside would end the line early.
@@ -91,7 +92,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
     if (!ExpectReply(334)) {
         Fail(kSmtpPlainUser);
     }
-    if (!EqualsNoCase(PromptText(), "password:")) {
+    if (!platform::EqualNoCase(PromptText(), "password:")) {
         Fail(kSmtpPlainPassPrompt);
     }
     if (HasLineBreak(password)) {
