@@ -1,6 +1,8 @@
 // File-name pieces of the log store; see log_names.h. Nothing here fails.
 #include "stats/log_names.h"
 
+#include "common/layout.h"
+
 namespace stats {
 
 std::string DatePart(int value) {
@@ -13,6 +15,28 @@ std::string YearPart(int year) {
 
 std::string DayStamp(int day, int month, int year) {
     return DatePart(day) + "_" + DatePart(month) + "_" + YearPart(year);
+}
+
+std::string MonthStamp(int month, int year) {
+    return "*_" + DatePart(month) + "_" + YearPart(year);
+}
+
+std::string YearStamp(int year) {
+    return "*_*_" + YearPart(year);
+}
+
+std::string TrafficLogName(std::string_view stamp, std::string_view client) {
+    std::string name(stamp);
+    name += '_';
+    name += client;
+    return name;
+}
+
+std::string FilterLogName(std::string_view stamp) {
+    std::string name = layout::kFilterLogPrefix;
+    name += stamp;
+    name += layout::kFilterLogExtension;
+    return name;
 }
 
 std::string ClientKeyOf(std::string_view entry) {
@@ -29,10 +53,6 @@ bool IsSafeClientKey(std::string_view key) {
         return false;
     return key.find_first_of("/\\:") == std::string_view::npos;
 }
-
-}  // namespace stats
-
-namespace stats {
 
 std::string SlotList(const std::vector<std::int64_t>& totals) {
     std::string list;

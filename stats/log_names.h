@@ -15,6 +15,15 @@ std::string DatePart(int value);
 std::string YearPart(int year);
 // DD "_" MM "_" YYYY, the date of a traffic or filter log.
 std::string DayStamp(int day, int month, int year);
+// "*_" MM "_" YYYY: in a search pattern, any day of the month.
+std::string MonthStamp(int month, int year);
+// "*_*_" YYYY: in a search pattern, any day of the year.
+std::string YearStamp(int year);
+
+// Log names (or search patterns, when the stamp or client holds wildcards): a client's
+// traffic log is stamp "_" client key, the filter log of a day "Filter_" stamp ".log".
+std::string TrafficLogName(std::string_view stamp, std::string_view client);
+std::string FilterLogName(std::string_view stamp);
 
 // The client key of a decoded client-list entry: the text after the first "|" (the whole
 // text when there is none), cut before the first line feed.
