@@ -3,11 +3,11 @@
 // every summary file is replaced atomically, so no file is ever left half-written.
 #include "aggregator/aggregator_worker.h"
 
-#include <array>
-
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
+#include "stats/tasks.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ constexpr std::uint32_t kSummaryFilePause = 5000;
 AggregatorWorker::AggregatorWorker(const platform::Clock& clock, platform::Pacer& pacer,
                                    const ServiceHooks& hooks)
     : clock_(clock), pacer_(pacer), hooks_(hooks) {
-    RegistryString path("\\SOFTWARE\\BriskoFilter\\apppath", "");
+    RegistryString path(layout::SettingPath(layout::setting::kAppPath), "");
     std::string value = path.Get();
     if (!value.empty()) {
         appPath = value;
@@ -33,12 +33,12 @@ AggregatorWorker::AggregatorWorker(const platform::Clock& clock, platform::Pacer
             hooks_.requestQuit();
         }
     }
-    context_.appPath = appPath;
-    context_.clock = &clock_;
-    context_.pacer = &pacer_;
+    context_.settings.appPath = appPath;
+    context_.settings.clock = &clock_;
+    context_.settings.pacer = &pacer_;
     // The service is one long-lived process: a log that has not changed since it was last
     // read is not read again.
-    context_.reuseResults = true;
+    context_.settings.reuseResults = true;
 }
 
 AggregatorWorker::~AggregatorWorker() {
@@ -63,82 +63,36 @@ bool AggregatorWorker::Pause(std::uint32_t ms) {
     return pacer_.Pause(ms);
 }
 
-void AggregatorWorker::ClearSlots() {
-    for (std::string* slot :
-         {&clientWeek, &clientTwoWeeks, &clientMonth, &clientThreeMonths, &clientSixMonths,
-          &clientYear, &trafficMonth, &trafficThreeMonths, &trafficSixMonths, &trafficYear,
-          &trafficWeek, &trafficTwoWeeks, &filterWeek, &filterTwoWeeks, &filterMonth,
-          &filterThreeMonths, &filterSixMonths, &filterYear}) {
-        slot->clear();
-    }
-}
-
 void AggregatorWorker::RunCycle() {
     // The date is taken once: a cycle that runs past midnight keeps its start date.
-    const platform::LocalDate today = platform::BreakDown(clock_.Now());
-    const int day = today.day, month = today.month, year = today.year;
-    const int weekday = today.weekday;
-    ClearSlots();
+    const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(clock_.Now()));
+    for (std::string& result : results_) {
+        result.clear();
+    }
     // One listing of the log directory serves every search of the cycle.
     context_.BeginCycle();
 
-    struct Step {
-        std::uint32_t pauseBefore;
-        CycleStep step;
-        std::function<void()> call;
-    };
+    if (!Pause(kDispatchPause)) {
+        return;
+    }
+    Observe({"DispatchReports", {}, 0});
+    DispatchReports();
     // The tasks run grouped by period and, within a period, traffic, client, filter.
-    const Step steps[] = {
-        {kDispatchPause, {"DispatchReports", {}, 0}, [&] { DispatchReports(); }},
-        {kFirstTaskPause, {"BuildTrafficWeek", {weekday}, 1}, [&] { BuildTrafficWeek(weekday); }},
-        {kTaskPause, {"BuildClientWeek", {weekday}, 1}, [&] { BuildClientWeek(weekday); }},
-        {kTaskPause, {"CollectFilterWeek", {weekday}, 1}, [&] { CollectFilterWeek(weekday); }},
-        {kTaskPause, {"BuildTrafficTwoWeeks", {}, 0}, [&] { BuildTrafficTwoWeeks(); }},
-        {kTaskPause, {"BuildClientTwoWeeks", {}, 0}, [&] { BuildClientTwoWeeks(); }},
-        {kTaskPause, {"CollectFilterTwoWeeks", {}, 0}, [&] { CollectFilterTwoWeeks(); }},
-        {kTaskPause,
-         {"BuildTrafficMonth", {month, year}, 2},
-         [&] { BuildTrafficMonth(month, year); }},
-        {kTaskPause,
-         {"BuildClientMonth", {month, year}, 2},
-         [&] { BuildClientMonth(month, year); }},
-        {kTaskPause,
-         {"CollectFilterMonth", {month, year}, 2},
-         [&] { CollectFilterMonth(month, year); }},
-        {kTaskPause,
-         {"BuildTrafficThreeMonths", {month, year}, 2},
-         [&] { BuildTrafficThreeMonths(month, year); }},
-        {kTaskPause,
-         {"BuildClientThreeMonths", {month, year}, 2},
-         [&] { BuildClientThreeMonths(month, year); }},
-        {kTaskPause,
-         {"CollectFilterThreeMonths", {month, year}, 2},
-         [&] { CollectFilterThreeMonths(month, year); }},
-        {kTaskPause,
-         {"BuildTrafficSixMonths", {month, year}, 2},
-         [&] { BuildTrafficSixMonths(month, year); }},
-        {kTaskPause,
-         {"BuildClientSixMonths", {month, year}, 2},
-         [&] { BuildClientSixMonths(month, year); }},
-        {kTaskPause,
-         {"CollectFilterSixMonths", {month, year}, 2},
-         [&] { CollectFilterSixMonths(month, year); }},
-        {kTaskPause, {"BuildTrafficYear", {year}, 1}, [&] { BuildTrafficYear(year); }},
-        {kTaskPause, {"BuildClientYear", {year}, 1}, [&] { BuildClientYear(year); }},
-        {kTaskPause, {"CollectFilterYear", {year}, 1}, [&] { CollectFilterYear(year); }},
-    };
-    for (const Step& step : steps) {
-        if (!Pause(step.pauseBefore)) {
+    for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
+        const stats::Statistic& statistic = stats::kStatistics[i];
+        if (!Pause(i == 0 ? kFirstTaskPause : kTaskPause)) {
             return;
         }
-        Observe(step.step);
-        step.call();
+        CycleStep step{statistic.step, {}, 0};
+        step.argCount = stats::StepArguments(statistic.args, date, step.args);
+        Observe(step);
+        stats::RunStatistic(context_, statistic, date, results_[i]);
     }
     if (!WriteSummaryFiles()) {
         return;
     }
-    Observe({"PurgeOldLogs", {day, month, year}, 3});
-    PurgeOldLogs(day, month, year);
+    Observe({"PurgeOldLogs", {date.day, date.month, date.year}, 3});
+    PurgeOldLogs(date.day, date.month, date.year);
 }
 
 void AggregatorWorker::Observe(const CycleStep& step) {
@@ -148,44 +102,25 @@ void AggregatorWorker::Observe(const CycleStep& step) {
 }
 
 bool AggregatorWorker::WriteSummaryFiles() {
-    struct SummaryFile {
-        const char* literal;
-        std::uint32_t pauseBefore;
-        std::array<const std::string*, 6> texts;
-    };
-    const SummaryFile files[] = {
-        {"\\Logs\\brisko.trf",
-         kTaskPause,
-         {&trafficWeek, &trafficTwoWeeks, &trafficMonth, &trafficThreeMonths, &trafficSixMonths,
-          &trafficYear}},
-        {"\\Logs\\brisko.001", kSummaryFilePause, {&filterWeek}},
-        {"\\Logs\\brisko.002", kSummaryFilePause, {&filterTwoWeeks}},
-        {"\\Logs\\brisko.003", kSummaryFilePause, {&filterMonth}},
-        {"\\Logs\\brisko.004", kSummaryFilePause, {&filterThreeMonths}},
-        {"\\Logs\\brisko.005", kSummaryFilePause, {&filterSixMonths}},
-        {"\\Logs\\brisko.006", kSummaryFilePause, {&filterYear}},
-        {"\\Logs\\brisko.011", kSummaryFilePause, {&clientWeek}},
-        {"\\Logs\\brisko.012", kSummaryFilePause, {&clientTwoWeeks}},
-        {"\\Logs\\brisko.013", kSummaryFilePause, {&clientMonth}},
-        {"\\Logs\\brisko.014", kSummaryFilePause, {&clientThreeMonths}},
-        {"\\Logs\\brisko.015", kSummaryFilePause, {&clientSixMonths}},
-        {"\\Logs\\brisko.016", kSummaryFilePause, {&clientYear}},
-    };
-    for (const SummaryFile& file : files) {
-        if (!Pause(file.pauseBefore)) {
+    for (std::size_t f = 0; f < layout::kSummaryFileCount; ++f) {
+        const char* name = layout::kSummaryFiles[f];
+        // The first file follows the last task like any step; the others come more slowly.
+        if (!Pause(f == 0 ? kTaskPause : kSummaryFilePause)) {
             return false;
         }
-        Observe({file.literal + 6, {}, 0});  // the name after the "\\Logs\\" prefix
+        Observe({name, {}, 0});
         // Each file on its own: a failure (missing directory, file held open, full disk)
         // leaves that file as it was and the others are still written.
         try {
+            // The texts of every statistic the file receives, in the table's order.
             std::string content;
-            for (const std::string* text : file.texts) {
-                if (text != nullptr) {
-                    content += *text;
+            for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
+                if (std::string_view(stats::kStatistics[i].summaryFile) == name) {
+                    content += results_[i];
                 }
             }
-            platform::ReplaceTextFile(platform::AppendPath(appPath, file.literal), content);
+            platform::ReplaceTextFile(platform::AppendPath(appPath, layout::InLogsFolder(name)),
+                                      content);
         } catch (...) {
         }
     }

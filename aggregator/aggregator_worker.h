@@ -2,6 +2,7 @@
 // thirteen summary files, log retention) repeated with a 60-second pause between cycles.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/pacer.h"
 #include "stats/log_context.h"
+#include "stats/statistics.h"
 
 // One step of the cycle as it begins, with the arguments it is given (for observers).
 struct CycleStep {
@@ -41,32 +43,6 @@ class AggregatorWorker : public WorkerThread {
     void DispatchReports();
     void PurgeOldLogs(int day, int month, int year);
 
-    void BuildTrafficWeek(int weekday);
-    void BuildTrafficTwoWeeks();
-    void BuildTrafficMonth(int month, int year);
-    void BuildTrafficThreeMonths(int month, int year);
-    void BuildTrafficSixMonths(int month, int year);
-    void BuildTrafficYear(int year);
-    void BuildClientWeek(int weekday);
-    void BuildClientTwoWeeks();
-    void BuildClientMonth(int month, int year);
-    void BuildClientThreeMonths(int month, int year);
-    void BuildClientSixMonths(int month, int year);
-    void BuildClientYear(int year);
-    void CollectFilterWeek(int weekday);
-    void CollectFilterTwoWeeks();
-    void CollectFilterMonth(int month, int year);
-    void CollectFilterThreeMonths(int month, int year);
-    void CollectFilterSixMonths(int month, int year);
-    void CollectFilterYear(int year);
-
-    void WriteDailyFilterReport();
-    void WriteDailyTrafficReport();
-    void WriteWeeklyFilterReport();
-    void WriteWeeklyTrafficReport();
-    void WriteMonthlyTrafficReport();
-    void WriteMonthlyFilterReport();
-
     // Writes the thirteen summary files (steps 20 to 32 of the cycle, with their pauses).
     // False when a stop ended it early.
     bool WriteSummaryFiles();
@@ -76,29 +52,20 @@ class AggregatorWorker : public WorkerThread {
         stepObserver_ = std::move(observer);
     }
 
+    // The text of a statistic as its task left it in this cycle (empty before the task ran
+    // or when it failed). SetResult puts a text in its place (for tests and tools).
+    const std::string& Result(stats::Kind kind, stats::Period period) const {
+        return results_[stats::IndexOf(kind, period)];
+    }
+    void SetResult(stats::Kind kind, stats::Period period, std::string text) {
+        results_[stats::IndexOf(kind, period)] = std::move(text);
+    }
+
     const std::string& AppPath() const { return appPath; }
     bool HasAppPath() const { return !appPath.empty(); }
     stats::LogContext& Context() { return context_; }
 
     std::string sendList;
-    std::string clientWeek;
-    std::string clientTwoWeeks;
-    std::string clientMonth;
-    std::string clientThreeMonths;
-    std::string clientSixMonths;
-    std::string clientYear;
-    std::string trafficMonth;
-    std::string trafficThreeMonths;
-    std::string trafficSixMonths;
-    std::string trafficYear;
-    std::string trafficWeek;
-    std::string trafficTwoWeeks;
-    std::string filterWeek;
-    std::string filterTwoWeeks;
-    std::string filterMonth;
-    std::string filterThreeMonths;
-    std::string filterSixMonths;
-    std::string filterYear;
     std::string appPath;
 
   protected:
@@ -108,12 +75,12 @@ class AggregatorWorker : public WorkerThread {
   private:
     // Pauses before a step; false when a stop was requested, which ends the cycle.
     bool Pause(std::uint32_t ms);
-    void ClearSlots();
     void Observe(const CycleStep& step);
 
     const platform::Clock& clock_;
     platform::Pacer& pacer_;
     ServiceHooks hooks_;
     stats::LogContext context_;
+    std::array<std::string, stats::kStatisticCount> results_{};  // in the table's order
     std::function<void(const CycleStep&)> stepObserver_;
 };

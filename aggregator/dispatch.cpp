@@ -4,13 +4,14 @@
 // sender. Nothing is reported: registry writes and the sender start fail silently, and
 // CreatedXml keeps a failed run from being repeated within the hour.
 #include <string>
-#include <vector>
 
 #include "aggregator/aggregator_worker.h"
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "reports/writers.h"
 #include "stats/date_cursor.h"
 
 namespace {
@@ -18,16 +19,32 @@ namespace {
 constexpr int kFriday = 6;
 constexpr std::uint32_t kWriterPauseMs = 5000;
 
+enum class Calendar { EveryDay, Friday, LastDayOfMonth };
+
+// The report writers in the order they run when the calendar calls for them.
+struct ReportRun {
+    Calendar when;
+    void (*write)(stats::LogContext& ctx, std::string& sendList);
+};
+constexpr ReportRun kReportRuns[] = {
+    {Calendar::EveryDay, reports::WriteDailyFilterReport},
+    {Calendar::EveryDay, reports::WriteDailyTrafficReport},
+    {Calendar::Friday, reports::WriteWeeklyFilterReport},
+    {Calendar::Friday, reports::WriteWeeklyTrafficReport},
+    {Calendar::LastDayOfMonth, reports::WriteMonthlyTrafficReport},
+    {Calendar::LastDayOfMonth, reports::WriteMonthlyFilterReport},
+};
+
 }  // namespace
 
 void AggregatorWorker::DispatchReports() {
-    RegistryString reportTime("\\SOFTWARE\\BriskoFilter\\ReportTime", "");
-    RegistryDword createdXml("\\SOFTWARE\\BriskoFilter\\CreatedXml", 0);
-    RegistryString toSendFile("Software\\BriskoFilter\\ToSendFile", "");
+    RegistryString reportTime(layout::SettingPath(layout::setting::kReportTime), "");
+    RegistryDword createdXml(layout::SettingPath(layout::setting::kCreatedXml), 0);
+    RegistryString toSendFile(layout::SettingPath(layout::setting::kToSendFile), "");
 
     stats::LogContext& ctx = Context();
-    const platform::LocalDate now = platform::BreakDown(ctx.clock->Now());
-    stats::DateCursor cursor(*ctx.clock);
+    const platform::LocalDate now = platform::BreakDown(ctx.settings.clock->Now());
+    stats::DateCursor cursor(*ctx.settings.clock);
     cursor.NextDay(now.day, now.month, now.year);
 
     // The hour is compared as text, so "08" or " 8" never matches.
@@ -44,20 +61,13 @@ void AggregatorWorker::DispatchReports() {
     createdXml.Set(1);
     sendList.clear();
 
-    using Writer = void (AggregatorWorker::*)();
-    std::vector<Writer> writers = {&AggregatorWorker::WriteDailyFilterReport,
-                                   &AggregatorWorker::WriteDailyTrafficReport};
-    if (now.weekday == kFriday) {
-        writers.push_back(&AggregatorWorker::WriteWeeklyFilterReport);
-        writers.push_back(&AggregatorWorker::WriteWeeklyTrafficReport);
-    }
-    if (cursor.nextDay == 1) {
-        writers.push_back(&AggregatorWorker::WriteMonthlyTrafficReport);
-        writers.push_back(&AggregatorWorker::WriteMonthlyFilterReport);
-    }
-    for (Writer writer : writers) {
-        (this->*writer)();
-        if (!ctx.pacer->Pause(kWriterPauseMs)) {
+    const bool due[] = {true, now.weekday == kFriday, cursor.nextDay == 1};
+    for (const ReportRun& run : kReportRuns) {
+        if (!due[static_cast<int>(run.when)]) {
+            continue;
+        }
+        run.write(ctx, sendList);
+        if (!ctx.Pause(kWriterPauseMs)) {
             return;
         }
     }

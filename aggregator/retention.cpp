@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "aggregator/aggregator_worker.h"
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "reports/report_format.h"
@@ -24,7 +25,8 @@ std::string DateText(int day, int month, int year) {
 
 void DeleteMatches(const std::string& appPath, const std::string& logsDir,
                    const std::string& pattern) {
-    for (const std::string& name : platform::FindFiles(platform::AppendPath(appPath, pattern))) {
+    const std::string search = platform::AppendPath(appPath, layout::InLogsFolder(pattern));
+    for (const std::string& name : platform::FindFiles(search)) {
         platform::DeleteFileAt(logsDir + name);
     }
 }
@@ -34,19 +36,14 @@ void DeleteMatches(const std::string& appPath, const std::string& logsDir,
 void PurgeDate(const std::string& appPath, const std::string& logsDir, int day, int month,
                int year) {
     const std::string dayFirst = stats::DayStamp(day, month, year);
-    DeleteMatches(appPath, logsDir, "\\Logs\\" + dayFirst + "_*.*");
-    DeleteMatches(appPath, logsDir, "\\Logs\\Filter_" + dayFirst + ".log");
-    for (const char* name : {"month.xml", "week.xml", "filtermonth.xml", "filterweek.xml"}) {
-        platform::DeleteFileAt(logsDir + name);
-    }
-    // The daily reports under the names they were written with: the traffic report names the
+    DeleteMatches(appPath, logsDir, stats::TrafficLogName(dayFirst, "*.*"));
+    DeleteMatches(appPath, logsDir, stats::FilterLogName(dayFirst));
+    // Every report under the name it was written with: the daily traffic report names the
     // month first, so the report of this date is deleted and not that of another date.
-    platform::DeleteFileAt(platform::AppendPath(
-        appPath,
-        "\\" + reports::ReportFileLiteral(reports::ReportKind::DailyTraffic, day, month, year)));
-    platform::DeleteFileAt(platform::AppendPath(
-        appPath,
-        "\\" + reports::ReportFileLiteral(reports::ReportKind::DailyFilter, day, month, year)));
+    for (const reports::ReportKind kind : reports::kReportKinds) {
+        platform::DeleteFileAt(platform::AppendPath(
+            appPath, "\\" + reports::ReportFileLiteral(kind, day, month, year)));
+    }
 }
 
 }  // namespace
@@ -55,16 +52,16 @@ void AggregatorWorker::PurgeOldLogs(int day, int month, int year) {
     if (appPath.empty()) {
         return;  // every path would lose its directory
     }
-    RegistryString dellogdate("\\SOFTWARE\\BriskoFilter\\dellogdate", "");
+    RegistryString dellogdate(layout::SettingPath(layout::setting::kDelLogDate), "");
     const std::string stored = dellogdate.Get();
-    const std::string logsDir = platform::AppendPath(appPath, "\\Logs\\");
+    const std::string logsDir = platform::AppendPath(appPath, layout::InLogsFolder(""));
     const std::string today = DateText(day, month, year);
 
     if (stored == "1") {
         dellogdate.Set(today);
         return;
     }
-    stats::DateCursor cursor(*Context().clock);
+    stats::DateCursor cursor(*Context().settings.clock);
     cursor.DaysFromToday(kPeriodDays, 0);
     int d = cursor.startDay;
     int m = cursor.startMonth;

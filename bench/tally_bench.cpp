@@ -245,50 +245,16 @@ class CycleRunner {
   public:
     CycleRunner(const Options& o, const std::string& app, bool reuse)
         : o_(o), clock_(platform::LocalTimeOf(o.year, o.month, o.day, 12)) {
-        ctx_.appPath = app;
-        ctx_.clock = &clock_;
-        ctx_.pacer = &pacer_;
-        ctx_.reuseResults = reuse;
+        ctx_.settings.appPath = app;
+        ctx_.settings.clock = &clock_;
+        ctx_.settings.pacer = &pacer_;
+        ctx_.settings.reuseResults = reuse;
     }
 
     // Returns the cycle's work time.
     double Run(const char* title, bool perTask) {
-        const platform::LocalDate today = platform::BreakDown(clock_.Now());
-        const int w = today.weekday, m = today.month, y = today.year;
-        stats::LogContext& ctx = ctx_;
-        struct Task {
-            const char* name;
-            std::function<void(std::string&)> run;
-        };
-        const std::vector<Task> tasks = {
-            {"BuildTrafficWeek", [&](std::string& s) { stats::BuildTrafficWeek(ctx, w, s); }},
-            {"BuildClientWeek", [&](std::string& s) { stats::BuildClientWeek(ctx, w, s); }},
-            {"CollectFilterWeek", [&](std::string& s) { stats::CollectFilterWeek(ctx, w, s); }},
-            {"BuildTrafficTwoWeeks", [&](std::string& s) { stats::BuildTrafficTwoWeeks(ctx, s); }},
-            {"BuildClientTwoWeeks", [&](std::string& s) { stats::BuildClientTwoWeeks(ctx, s); }},
-            {"CollectFilterTwoWeeks",
-             [&](std::string& s) { stats::CollectFilterTwoWeeks(ctx, s); }},
-            {"BuildTrafficMonth", [&](std::string& s) { stats::BuildTrafficMonth(ctx, m, y, s); }},
-            {"BuildClientMonth", [&](std::string& s) { stats::BuildClientMonth(ctx, m, y, s); }},
-            {"CollectFilterMonth",
-             [&](std::string& s) { stats::CollectFilterMonth(ctx, m, y, s); }},
-            {"BuildTrafficThreeMonths",
-             [&](std::string& s) { stats::BuildTrafficThreeMonths(ctx, m, y, s); }},
-            {"BuildClientThreeMonths",
-             [&](std::string& s) { stats::BuildClientThreeMonths(ctx, m, y, s); }},
-            {"CollectFilterThreeMonths",
-             [&](std::string& s) { stats::CollectFilterThreeMonths(ctx, m, y, s); }},
-            {"BuildTrafficSixMonths",
-             [&](std::string& s) { stats::BuildTrafficSixMonths(ctx, m, y, s); }},
-            {"BuildClientSixMonths",
-             [&](std::string& s) { stats::BuildClientSixMonths(ctx, m, y, s); }},
-            {"CollectFilterSixMonths",
-             [&](std::string& s) { stats::CollectFilterSixMonths(ctx, m, y, s); }},
-            {"BuildTrafficYear", [&](std::string& s) { stats::BuildTrafficYear(ctx, y, s); }},
-            {"BuildClientYear", [&](std::string& s) { stats::BuildClientYear(ctx, y, s); }},
-            {"CollectFilterYear", [&](std::string& s) { stats::CollectFilterYear(ctx, y, s); }},
-        };
-        std::vector<std::string> slots(tasks.size());
+        const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(clock_.Now()));
+        std::vector<std::string> slots(stats::kStatisticCount);
         pacer_.count = 0;
         pacer_.totalMs = 0;
         const bool peakReset = ResetPeakMemory();
@@ -298,7 +264,7 @@ class CycleRunner {
         if (!perTask)
             ctx_.BeginCycle();
         std::vector<std::string> patterns;
-        ctx_.searchLog = figures.patterns.empty() ? &patterns : nullptr;
+        ctx_.settings.searchLog = figures.patterns.empty() ? &patterns : nullptr;
         if (!perTask && o_.tasks) {
             // The listing of the cycle (and the check of the reuse table against it), which
             // the first search would otherwise take.
@@ -307,16 +273,16 @@ class CycleRunner {
             std::printf("%-54s %7.3f s\n", "listing of the log directory", Seconds(listingStart));
         }
         std::uint64_t slotBytes = 0;
-        for (std::size_t i = 0; i < tasks.size(); ++i) {
+        for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
             const Reads taskBefore = Snapshot();
             const auto taskStart = std::chrono::steady_clock::now();
-            tasks[i].run(slots[i]);
+            stats::RunStatistic(ctx_, stats::kStatistics[i], date, slots[i]);
             if (o_.tasks)
-                PrintReads(tasks[i].name, Seconds(taskStart), taskBefore);
+                PrintReads(stats::kStatistics[i].step, Seconds(taskStart), taskBefore);
             slotBytes += slots[i].size();
         }
         const double took = Seconds(start);
-        ctx_.searchLog = nullptr;
+        ctx_.settings.searchLog = nullptr;
         if (!patterns.empty())
             figures.patterns = std::move(patterns);
         PrintReads(title, took, before);
@@ -326,14 +292,15 @@ class CycleRunner {
             "%s, %ld MB before; reuse table %zu traffic logs, %zu filter logs (%.1f MB)\n",
             static_cast<double>(slotBytes) / 1e6, static_cast<unsigned long long>(pacer_.count),
             static_cast<double>(pacer_.totalMs) / 1000.0, peakKb / 1024,
-            peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.trafficResults.Size(),
-            ctx_.filterResults.Size(), static_cast<double>(ctx_.filterResults.Bytes()) / 1e6);
-        if (ctx_.reuseResults && (cycles_ == 0 ? figures.coldPeakKb : figures.steadyPeakKb) < 0) {
+            peakReset ? "" : " (whole process)", rssBefore / 1024, ctx_.caches.traffic.Size(),
+            ctx_.caches.filter.Size(), static_cast<double>(ctx_.caches.filter.Bytes()) / 1e6);
+        if (ctx_.settings.reuseResults &&
+            (cycles_ == 0 ? figures.coldPeakKb : figures.steadyPeakKb) < 0) {
             (cycles_ == 0 ? figures.coldPeakKb : figures.steadyPeakKb) = peakKb;
             (cycles_ == 0 ? figures.coldBeforeKb : figures.steadyBeforeKb) = rssBefore;
-            figures.trafficEntries = ctx_.trafficResults.Size();
-            figures.filterEntries = ctx_.filterResults.Size();
-            figures.filterBytes = ctx_.filterResults.Bytes();
+            figures.trafficEntries = ctx_.caches.traffic.Size();
+            figures.filterEntries = ctx_.caches.filter.Size();
+            figures.filterBytes = ctx_.caches.filter.Bytes();
         }
         if (last_.empty()) {
             last_ = slots;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/layout.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "reports/filter_line.h"
@@ -13,28 +14,28 @@
 #include "reports/report_gate.h"
 #include "reports/writers.h"
 #include "stats/log_names.h"
+#include "stats/statistics.h"
 
 namespace reports {
 
 namespace {
 
+// summary: the statistic whose summary file holds the input; null for today's filter log.
 void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind,
-                       std::string& sendList) {
+                       const stats::Statistic* summary, std::string& sendList) {
     try {
         if (!ReportEnabled(gate)) {
             return;
         }
-        const platform::LocalDate today = platform::BreakDown(ctx.clock->Now());
-        std::string input;
-        if (kind == ReportKind::DailyFilter) {
-            input =
-                "\\Logs\\Filter_" + stats::DayStamp(today.day, today.month, today.year) + ".log";
-        } else {
-            input = kind == ReportKind::WeeklyFilter ? "\\Logs\\brisko.001" : "\\Logs\\brisko.003";
-        }
+        const platform::LocalDate today = platform::BreakDown(ctx.settings.clock->Now());
+        const std::string input =
+            summary != nullptr
+                ? summary->summaryFile
+                : stats::FilterLogName(stats::DayStamp(today.day, today.month, today.year));
         std::vector<std::string> lines;
-        if (!ReadDecodedLines(platform::AppendPath(ctx.appPath, input), platform::ShareMode::None,
-                              &lines)) {
+        if (!ReadDecodedLines(
+                platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)),
+                platform::ShareMode::None, &lines)) {
             return;
         }
         std::string body;
@@ -55,15 +56,18 @@ void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind
 }  // namespace
 
 void WriteDailyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, "RegDayFilter", ReportKind::DailyFilter, sendList);
+    WriteFilterReport(ctx, layout::setting::kRegDayFilter, ReportKind::DailyFilter, nullptr,
+                      sendList);
 }
 
 void WriteWeeklyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, "RegWeekFilter", ReportKind::WeeklyFilter, sendList);
+    WriteFilterReport(ctx, layout::setting::kRegWeekFilter, ReportKind::WeeklyFilter,
+                      &stats::StatisticOf(stats::Kind::Filter, stats::Period::Week), sendList);
 }
 
 void WriteMonthlyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, "RegMonFilter", ReportKind::MonthlyFilter, sendList);
+    WriteFilterReport(ctx, layout::setting::kRegMonFilter, ReportKind::MonthlyFilter,
+                      &stats::StatisticOf(stats::Kind::Filter, stats::Period::Month), sendList);
 }
 
 }  // namespace reports

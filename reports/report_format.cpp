@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/layout.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
@@ -16,7 +17,7 @@ namespace {
 struct KindInfo {
     const char* title;       // title text (daily kinds: followed by the date)
     const char* stylesheet;  // path on the stylesheet host
-    const char* file;        // below the application directory (daily kinds: before the date)
+    const char* file;        // in the log folder (daily kinds: the stem before the date)
     bool filter;             // filter kinds put the stylesheet on a line of its own
     bool daily;
     bool monthFirst;  // the daily traffic report names the month first
@@ -24,14 +25,17 @@ struct KindInfo {
 
 const KindInfo& Info(ReportKind kind) {
     static const KindInfo kInfo[] = {
-        {"Daily Website Traffic - ", "/bwfp/template.xsl", "Logs\\day", false, true, true},
-        {"Weekly Website Traffic", "/bwfp/template.xsl", "Logs\\week.xml", false, false, false},
-        {"Monthly Website Traffic", "/bwfp/template.xsl", "Logs\\month.xml", false, false, false},
-        {"Daily Filter Activity - ", "/bwfp/template_filter.xsl", "Logs\\filterday", true, true,
+        {"Daily Website Traffic - ", "/bwfp/template.xsl", layout::kDailyTrafficReportStem, false,
+         true, true},
+        {"Weekly Website Traffic", "/bwfp/template.xsl", layout::kWeeklyTrafficReport, false, false,
          false},
-        {"Weekly Filter Activity", "/bwfp/template_filter.xsl", "Logs\\filterweek.xml", true, false,
-         false},
-        {"Monthly Filter Activity", "/bwfp/template_filter.xsl", "Logs\\filtermonth.xml", true,
+        {"Monthly Website Traffic", "/bwfp/template.xsl", layout::kMonthlyTrafficReport, false,
+         false, false},
+        {"Daily Filter Activity - ", "/bwfp/template_filter.xsl", layout::kDailyFilterReportStem,
+         true, true, false},
+        {"Weekly Filter Activity", "/bwfp/template_filter.xsl", layout::kWeeklyFilterReport, true,
+         false, false},
+        {"Monthly Filter Activity", "/bwfp/template_filter.xsl", layout::kMonthlyFilterReport, true,
          false, false},
     };
     return kInfo[static_cast<int>(kind)];
@@ -131,11 +135,12 @@ std::string FormatFilterRecord(std::string_view date, std::string_view client,
 
 std::string ReportFileLiteral(ReportKind kind, int day, int month, int year) {
     const KindInfo& info = Info(kind);
-    std::string literal = info.file;
+    std::string literal = layout::kLogsFolder;
+    literal += info.file;
     if (info.daily) {
         std::string parts[3];
         DateParts(info, day, month, year, parts);
-        literal += "_" + parts[0] + "_" + parts[1] + "_" + parts[2] + ".xml";
+        literal += "_" + parts[0] + "_" + parts[1] + "_" + parts[2] + layout::kReportExtension;
     }
     return literal;
 }
@@ -165,15 +170,16 @@ std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
 
 bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int month, int year,
                      std::string_view body, std::string& sendList) {
-    if (ctx.appPath.empty()) {
+    const std::string& appPath = ctx.settings.appPath;
+    if (appPath.empty()) {
         return false;  // the file would land outside the installation
     }
     const std::string literal = ReportFileLiteral(kind, day, month, year);
-    const std::string path = platform::AppendPath(ctx.appPath, "\\" + literal);
+    const std::string path = platform::AppendPath(appPath, "\\" + literal);
     if (!platform::ReplaceTextFile(path, BuildReportDocument(kind, day, month, year, body))) {
         return false;
     }
-    sendList += platform::AppendPath(ctx.appPath, literal);
+    sendList += platform::AppendPath(appPath, literal);
     sendList += ',';
     return true;
 }

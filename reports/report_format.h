@@ -20,6 +20,10 @@ enum class ReportKind {
     WeeklyFilter,
     MonthlyFilter,
 };
+inline constexpr ReportKind kReportKinds[] = {
+    ReportKind::DailyTraffic, ReportKind::WeeklyTraffic, ReportKind::MonthlyTraffic,
+    ReportKind::DailyFilter,  ReportKind::WeeklyFilter,  ReportKind::MonthlyFilter,
+};
 
 // Host of the stylesheet URLs the documents name.
 inline constexpr char kStylesheetHost[] = "http://reports.example.com";

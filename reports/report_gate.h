@@ -4,7 +4,7 @@
 
 namespace reports {
 
-// name is the value below \SOFTWARE\BriskoFilter ("RegDaily", "RegDayFilter", ...).
+// name is a gate of the settings key (layout::setting::kRegDaily, ...).
 bool ReportEnabled(const char* name);
 
 }  // namespace reports

@@ -1,6 +1,7 @@
 // Reading of the traffic reports' inputs.
 #include "reports/traffic_input.h"
 
+#include "common/layout.h"
 #include "platform/files.h"
 #include "reports/input_lines.h"
 #include "stats/log_names.h"
@@ -32,7 +33,7 @@ ClientTotal ParseClientTotalLine(std::string_view line) {
 bool ReadClientList(const stats::LogContext& ctx, std::vector<std::string>* clients) {
     std::vector<std::string> lines;
     // The proxy keeps the list open while it runs, so it is read with sharing.
-    if (!ReadDecodedLines(ctx.LogDirectory() + "logip.log", platform::ShareMode::ReadWrite,
+    if (!ReadDecodedLines(ctx.LogDirectory() + layout::kClientList, platform::ShareMode::ReadWrite,
                           &lines)) {
         return false;
     }
@@ -50,10 +51,10 @@ std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate&
         return 0;
     }
     stats::HourTotals hours{};
-    stats::ScanLogFiles(ctx, stats::DayStamp(day.day, day.month, day.year) + "_" + client, false,
-                        stats::ErrorPolicy::Skip, [&hours](const stats::LogFile& file) {
-                            return stats::ReadTrafficFile(file.path, hours);
-                        });
+    stats::ScanLogFiles(
+        ctx, stats::TrafficLogName(stats::DayStamp(day.day, day.month, day.year), client), false,
+        stats::ErrorPolicy::Skip,
+        [&hours](const stats::LogFile& file) { return stats::ReadTrafficFile(file.path, hours); });
     return stats::SumOf(hours);
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/layout.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "reports/input_lines.h"
@@ -16,20 +17,24 @@
 #include "reports/traffic_input.h"
 #include "reports/user_names.h"
 #include "reports/writers.h"
+#include "stats/statistics.h"
 
 namespace reports {
 
 namespace {
 
-void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, const char* input,
+// Reads the client totals of the period from the summary file the cycle wrote them to.
+void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, stats::Period period,
                              ReportKind kind, std::string& sendList) {
     try {
         if (!ReportEnabled(gate)) {
             return;
         }
+        const std::string input =
+            layout::InLogsFolder(stats::StatisticOf(stats::Kind::Client, period).summaryFile);
         std::vector<std::string> lines;
-        if (!ReadDecodedLines(platform::AppendPath(ctx.appPath, input), platform::ShareMode::None,
-                              &lines)) {
+        if (!ReadDecodedLines(platform::AppendPath(ctx.settings.appPath, input),
+                              platform::ShareMode::None, &lines)) {
             return;
         }
         std::string body;
@@ -39,7 +44,7 @@ void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, const cha
                 FormatTrafficRecord(total.client, LookupUserName(ctx, total.client), total.bytes);
         }
         if (!body.empty()) {
-            const platform::LocalDate today = platform::BreakDown(ctx.clock->Now());
+            const platform::LocalDate today = platform::BreakDown(ctx.settings.clock->Now());
             WriteReportFile(ctx, kind, today.day, today.month, today.year, body, sendList);
         }
     } catch (const std::exception&) {
@@ -53,11 +58,11 @@ void WriteDailyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
     std::string body;
     platform::LocalDate today;
     try {
-        if (!ReportEnabled("RegDaily")) {
+        if (!ReportEnabled(layout::setting::kRegDaily)) {
             return;
         }
         ctx.BeginTask();
-        today = platform::BreakDown(ctx.clock->Now());
+        today = platform::BreakDown(ctx.settings.clock->Now());
         std::vector<std::string> clients;
         if (!ReadClientList(ctx, &clients)) {
             return;
@@ -80,13 +85,13 @@ void WriteDailyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
 }
 
 void WriteWeeklyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteClientTotalsReport(ctx, "RegWeekly", "\\Logs\\brisko.011", ReportKind::WeeklyTraffic,
-                            sendList);
+    WriteClientTotalsReport(ctx, layout::setting::kRegWeekly, stats::Period::Week,
+                            ReportKind::WeeklyTraffic, sendList);
 }
 
 void WriteMonthlyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteClientTotalsReport(ctx, "RegMonthly", "\\Logs\\brisko.013", ReportKind::MonthlyTraffic,
-                            sendList);
+    WriteClientTotalsReport(ctx, layout::setting::kRegMonthly, stats::Period::Month,
+                            ReportKind::MonthlyTraffic, sendList);
 }
 
 }  // namespace reports

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/layout.h"
 #include "platform/files.h"
 #include "reports/input_lines.h"
 
@@ -11,8 +12,9 @@ namespace reports {
 
 std::string LookupUserName(const stats::LogContext& ctx, std::string_view client) {
     std::vector<std::string> lines;
-    if (!ReadDecodedLines(platform::AppendPath(ctx.appPath, "\\brisko.users"),
-                          platform::ShareMode::None, &lines)) {
+    if (!ReadDecodedLines(
+            platform::AppendPath(ctx.settings.appPath, std::string("\\") + layout::kUserList),
+            platform::ShareMode::None, &lines)) {
         return kUnknownUser;
     }
     for (const std::string& line : lines) {

@@ -19,23 +19,16 @@ namespace {
 
 constexpr std::uint32_t kExtraPauseMs = 1000;
 
-std::string DayFilterLog(const PeriodUnit& unit) {
-    return "Filter_" + DayStamp(unit.day, unit.month, unit.year) + ".log";
-}
-
-std::string MonthFilterLogs(int month, int year) {
-    return "Filter_*_" + DatePart(month) + "_" + YearPart(year) + ".log";
-}
-
 // One search per unit with CopyFilterLines and Skip, then one pause after the last unit.
-void CollectUnits(LogContext& ctx, const std::vector<std::string>& patterns, std::string& slot) {
+void CollectUnits(LogContext& ctx, const std::vector<PeriodUnit>& units, std::string& slot) {
     ctx.BeginTask();
     const std::size_t start = slot.size();
     const auto reader = [&ctx, &slot](const LogFile& file) {
         return CopyFilterLog(ctx, file, FilterForm::Lines, slot);
     };
-    for (const std::string& pattern : patterns) {
-        if (ScanLogFiles(ctx, pattern, true, ErrorPolicy::Skip, reader) == ScanResult::Stopped) {
+    for (const PeriodUnit& unit : units) {
+        if (ScanLogFiles(ctx, FilterLogName(StampOf(unit)), true, ErrorPolicy::Skip, reader) ==
+            ScanResult::Stopped) {
             slot.resize(start);
             return;
         }
@@ -45,12 +38,12 @@ void CollectUnits(LogContext& ctx, const std::vector<std::string>& patterns, std
 }
 
 // One search with CopyFilterBytes, pausing before the search is closed.
-void CollectOneSearch(LogContext& ctx, const std::string& pattern, ErrorPolicy policy,
+void CollectOneSearch(LogContext& ctx, const std::string& stamp, ErrorPolicy policy,
                       std::string& slot) {
     ctx.BeginTask();
     const std::size_t start = slot.size();
     const ScanResult result = ScanLogFiles(
-        ctx, pattern, true, policy,
+        ctx, FilterLogName(stamp), true, policy,
         [&ctx, &slot](const LogFile& file) {
             return CopyFilterLog(ctx, file, FilterForm::Bytes, slot);
         },
@@ -59,47 +52,30 @@ void CollectOneSearch(LogContext& ctx, const std::string& pattern, ErrorPolicy p
         slot.resize(start);
 }
 
-std::vector<std::string> DayPatterns(const std::vector<PeriodUnit>& days) {
-    std::vector<std::string> patterns;
-    for (const PeriodUnit& day : days)
-        patterns.push_back(DayFilterLog(day));
-    return patterns;
-}
-
-std::vector<std::string> MonthPatterns(const std::vector<PeriodUnit>& months) {
-    std::vector<std::string> patterns;
-    for (const PeriodUnit& m : months)
-        patterns.push_back(MonthFilterLogs(m.month, m.year));
-    return patterns;
-}
-
 }  // namespace
 
-void CollectFilterWeek(LogContext& ctx, int weekday, std::string& slot) {
-    CollectUnits(ctx, DayPatterns(WeekSoFar(*ctx.clock, weekday)), slot);
-}
-
-void CollectFilterTwoWeeks(LogContext& ctx, std::string& slot) {
-    // Fifteen days, one more than the two-week traffic totals.
-    CollectUnits(ctx, DayPatterns(LastDays(*ctx.clock, 15)), slot);
-}
-
-void CollectFilterMonth(LogContext& ctx, int month, int year, std::string& slot) {
-    const PeriodUnit previous = PreviousMonth(month, year);
-    CollectOneSearch(ctx, MonthFilterLogs(previous.month, previous.year), ErrorPolicy::Skip, slot);
-}
-
-void CollectFilterThreeMonths(LogContext& ctx, int, int, std::string& slot) {
-    CollectUnits(ctx, MonthPatterns(LastMonths(*ctx.clock, 3)), slot);
-}
-
-void CollectFilterSixMonths(LogContext& ctx, int, int, std::string& slot) {
-    CollectUnits(ctx, MonthPatterns(LastMonths(*ctx.clock, 6)), slot);
-}
-
-void CollectFilterYear(LogContext& ctx, int year, std::string& slot) {
-    CollectOneSearch(ctx, "Filter_*_*_" + YearPart(year) + ".log", ErrorPolicy::AbandonOnFirst,
-                     slot);
+void CollectFilterExtract(LogContext& ctx, Period period, const CycleDate& date,
+                          std::string& slot) {
+    const platform::Clock& clock = *ctx.settings.clock;
+    switch (period) {
+        case Period::Week:
+        case Period::ThreeMonths:
+        case Period::SixMonths:
+            CollectUnits(ctx, UnitsOf(period, clock, date), slot);
+            return;
+        case Period::TwoWeeks:
+            // Fifteen days, one more than the two-week traffic totals.
+            CollectUnits(ctx, LastDays(clock, 15), slot);
+            return;
+        case Period::Month: {
+            const PeriodUnit previous = PreviousMonth(date.month, date.year);
+            CollectOneSearch(ctx, StampOf(previous), ErrorPolicy::Skip, slot);
+            return;
+        }
+        case Period::Year:
+            CollectOneSearch(ctx, YearStamp(date.year), ErrorPolicy::AbandonOnFirst, slot);
+            return;
+    }
 }
 
 }  // namespace stats

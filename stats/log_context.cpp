@@ -2,6 +2,7 @@
 // one per task otherwise. Nothing here fails; an unreadable directory lists as empty.
 #include "stats/log_context.h"
 
+#include "common/layout.h"
 #include "platform/files.h"
 #include "platform/wildcard.h"
 #include "stats/log_names.h"
@@ -9,57 +10,57 @@
 namespace stats {
 
 void LogContext::BeginCycle() {
-    listingPerCycle = true;
-    logIndex.Clear();
+    listingPerCycle_ = true;
+    logIndex_.Clear();
 }
 
 void LogContext::BeginTask() {
-    if (!listingPerCycle)
-        logIndex.Clear();
+    if (!listingPerCycle_)
+        logIndex_.Clear();
 }
 
 std::string LogContext::LogDirectory() const {
-    return platform::AppendPath(appPath, "Logs\\");
+    return platform::AppendPath(settings.appPath, layout::kLogsFolder);
 }
 
 const LogIndex& LogContext::Logs() {
     const std::string dir = LogDirectory();
-    if (!logIndex.Loaded() || logIndex.Directory() != dir) {
-        logIndex.Load(dir);
-        todayStamp.clear();
-        if (clock != nullptr) {
-            const platform::LocalDate today = platform::BreakDown(clock->Now());
-            todayStamp = DayStamp(today.day, today.month, today.year);
+    if (!logIndex_.Loaded() || logIndex_.Directory() != dir) {
+        logIndex_.Load(dir);
+        todayStamp_.clear();
+        if (settings.clock != nullptr) {
+            const platform::LocalDate today = platform::BreakDown(settings.clock->Now());
+            todayStamp_ = DayStamp(today.day, today.month, today.year);
         }
         // Each fresh listing drops the results of logs that vanished or changed, and those of
         // today's logs.
-        if (reuseResults) {
-            trafficResults.Prune(logIndex.Entries());
-            filterResults.Prune(logIndex.Entries());
+        if (settings.reuseResults) {
+            caches.traffic.Prune(logIndex_.Entries());
+            caches.filter.Prune(logIndex_.Entries());
         } else {
-            trafficResults.Clear();
-            filterResults.Clear();
+            caches.traffic.Clear();
+            caches.filter.Clear();
         }
     }
-    return logIndex;
+    return logIndex_;
 }
 
 bool LogContext::IsTodaysLog(const platform::DirEntry& log) const {
-    if (todayStamp.empty())
+    if (todayStamp_.empty())
         return true;  // no date known: nothing counts as settled
     const std::string_view name = log.name;
-    const std::size_t n = todayStamp.size();
-    if (name.size() > n && name.substr(0, n) == todayStamp && name[n] == '_')
+    const std::size_t n = todayStamp_.size();
+    if (name.size() > n && name.substr(0, n) == todayStamp_ && name[n] == '_')
         return true;
-    return platform::EqualNoCase(name, "Filter_" + todayStamp + ".log");
+    return platform::EqualNoCase(name, FilterLogName(todayStamp_));
 }
 
 bool LogContext::Pause(std::uint32_t ms) {
-    return pacer == nullptr || pacer->Pause(ms);
+    return settings.pacer == nullptr || settings.pacer->Pause(ms);
 }
 
 bool LogContext::StopRequested() const {
-    return pacer != nullptr && pacer->StopRequested();
+    return settings.pacer != nullptr && settings.pacer->StopRequested();
 }
 
 }  // namespace stats

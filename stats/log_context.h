@@ -1,9 +1,12 @@
-// What every statistic task and report reader needs from the worker: where the logs are,
-// what time it is, the pacer for the scan pauses, and the listing of the log directory that
-// the directory searches look names up in.
+// What every statistic task and report reader works with, in three parts: the settings its
+// owner gives once (where the installation is, the clock, the pacer, whether results are
+// reused), the state of the current cycle (the listing of the log directory that the
+// searches look names up in, and the date it was taken on), and the per-log results kept
+// from one cycle to the next.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -13,10 +16,33 @@
 
 namespace stats {
 
-struct LogContext {
+struct LogSettings {
     std::string appPath;  // the proxy's installation directory, ending with a separator
     const platform::Clock* clock = nullptr;
     platform::Pacer* pacer = nullptr;
+    // Off: every log is read by every task that needs it. On: a traffic log's hour totals
+    // and a filter log's lines are read once and reused, within the cycle and by later
+    // cycles, while the log's size, modification time and identity stay the same; a log of
+    // today is read once per listing (once per cycle). A past log reused this way is not
+    // reopened, so a lock the proxy holds on an unchanged past log is not noticed.
+    bool reuseResults = false;
+    // When set, every search pattern of a scan is appended here (the benchmark replays them).
+    std::vector<std::string>* searchLog = nullptr;
+};
+
+// The per-log results kept for reuse (see LogSettings::reuseResults).
+struct ReuseCaches {
+    TrafficResultCache traffic{};
+    FilterResultCache filter{};
+};
+
+class LogContext {
+  public:
+    LogContext() = default;
+    explicit LogContext(LogSettings given) : settings(std::move(given)) {}
+
+    LogSettings settings;
+    ReuseCaches caches;
 
     // The worker calls this at the start of each cycle: from then on one listing of the log
     // directory, taken at the first search of the cycle, serves every task of the cycle.
@@ -34,26 +60,15 @@ struct LogContext {
     bool Pause(std::uint32_t ms);
     bool StopRequested() const;
 
-    LogIndex logIndex{};
-    bool listingPerCycle = false;
-
     // True for a log of today's date (a traffic log "DD_MM_YYYY_..." or the filter log
     // "Filter_DD_MM_YYYY.log" of the date the current listing was taken on): the proxy may
     // still be writing it, so its result serves the current listing only.
     bool IsTodaysLog(const platform::DirEntry& log) const;
 
-    // Off by default: every log is read by every task that needs it. On: a traffic log's
-    // hour totals and a filter log's lines are read once and reused, within the cycle and by
-    // later cycles, while the log's size, modification time and identity stay the same; a
-    // log of today is read once per listing (once per cycle). A past log reused this way is
-    // not reopened, so a lock the proxy holds on an unchanged past log is not noticed.
-    bool reuseResults = false;
-    TrafficResultCache trafficResults{};
-    FilterResultCache filterResults{};
-    std::string todayStamp{};
-    // When set, every search pattern of a scan is appended here (the benchmark replays them).
-    std::vector<std::string>* searchLog =
-        nullptr;  // DD_MM_YYYY of the current listing, empty without a clock
+  private:
+    LogIndex logIndex_{};
+    bool listingPerCycle_ = false;
+    std::string todayStamp_{};  // DD_MM_YYYY of the current listing, empty without a clock
 };
 
 }  // namespace stats

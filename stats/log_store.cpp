@@ -117,16 +117,16 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
 }
 
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
-    if (!ctx.reuseResults)
+    if (!ctx.settings.reuseResults)
         return ReadTrafficFile(file.path, hourTotals);
-    const HourTotals* known = ctx.trafficResults.Find(file.entry);
+    const HourTotals* known = ctx.caches.traffic.Find(file.entry);
     HourTotals fileTotals{};
     if (known != nullptr) {
         fileTotals = *known;
     } else {
         if (!ReadTrafficFile(file.path, fileTotals))
             return false;
-        ctx.trafficResults.Store(file.entry, fileTotals, ctx.IsTodaysLog(file.entry));
+        ctx.caches.traffic.Store(file.entry, fileTotals, ctx.IsTodaysLog(file.entry));
     }
     for (std::size_t h = 0; h < hourTotals.size(); ++h) {
         hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
@@ -211,11 +211,11 @@ void AppendForm(const FilterLines& lines, FilterForm form, std::string& text) {
 }  // namespace
 
 bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text) {
-    if (!ctx.reuseResults) {
+    if (!ctx.settings.reuseResults) {
         return form == FilterForm::Bytes ? CopyFilterBytes(file.path, text)
                                          : CopyFilterLines(file.path, text);
     }
-    if (const FilterLines* known = ctx.filterResults.Find(file.entry)) {
+    if (const FilterLines* known = ctx.caches.filter.Find(file.entry)) {
         AppendForm(*known, form, text);
         return true;
     }
@@ -224,14 +224,14 @@ bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::s
     // Lines read before a read error stay in the text, as they do without reuse.
     AppendForm(lines, form, text);
     if (read)
-        ctx.filterResults.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
+        ctx.caches.filter.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
     return read;
 }
 
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
-    if (ctx.searchLog != nullptr)
-        ctx.searchLog->emplace_back(pattern);
+    if (ctx.settings.searchLog != nullptr)
+        ctx.settings.searchLog->emplace_back(pattern);
     const LogIndex& logs = ctx.Logs();
     const std::vector<const platform::DirEntry*> found = logs.Find(pattern);
     if (pacing && !ctx.Pause(kScanPauseMs))

@@ -2,6 +2,7 @@
 #include "stats/periods.h"
 
 #include "stats/date_cursor.h"
+#include "stats/log_names.h"
 
 namespace stats {
 
@@ -35,6 +36,11 @@ std::vector<PeriodUnit> MonthsFrom(const platform::Clock& clock, int month, int 
 }
 
 }  // namespace
+
+std::string StampOf(const PeriodUnit& unit) {
+    return unit.day == 0 ? MonthStamp(unit.month, unit.year)
+                         : DayStamp(unit.day, unit.month, unit.year);
+}
 
 std::vector<PeriodUnit> WeekSoFar(const platform::Clock& clock, int weekday) {
     if (weekday < 1)
@@ -76,6 +82,25 @@ std::vector<PeriodUnit> LastMonths(const platform::Clock& clock, int n) {
 
 std::vector<PeriodUnit> MonthsOfYear(const platform::Clock& clock, int year) {
     return MonthsFrom(clock, 1, year, 12);
+}
+
+std::vector<PeriodUnit> UnitsOf(Period period, const platform::Clock& clock,
+                                const CycleDate& date) {
+    const int slots = static_cast<int>(InfoOf(period).slots);
+    switch (period) {
+        case Period::Week:
+            return WeekSoFar(clock, date.weekday);
+        case Period::TwoWeeks:
+            return LastDays(clock, slots);
+        case Period::Month:
+            return PreviousMonthDays(clock, date.month, date.year);
+        case Period::ThreeMonths:
+        case Period::SixMonths:
+            return LastMonths(clock, slots);
+        case Period::Year:
+            return MonthsOfYear(clock, date.year);
+    }
+    return {};
 }
 
 }  // namespace stats

@@ -2,9 +2,11 @@
 // with a DateCursor. The lists are in calendar order; a unit's index is its slot.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "stats/statistics.h"
 
 namespace stats {
 
@@ -13,6 +15,9 @@ struct PeriodUnit {
     int month = 0;
     int year = 0;
 };
+
+// The date part of the unit's log names: DD_MM_YYYY for a day, *_MM_YYYY for a month.
+std::string StampOf(const PeriodUnit& unit);
 
 // From the Sunday of the current week (weekday 1 = Sunday ... 7 = Saturday) through today.
 std::vector<PeriodUnit> WeekSoFar(const platform::Clock& clock, int weekday);
@@ -26,5 +31,9 @@ PeriodUnit PreviousMonth(int month, int year);
 std::vector<PeriodUnit> LastMonths(const platform::Clock& clock, int n);
 // January to December of year.
 std::vector<PeriodUnit> MonthsOfYear(const platform::Clock& clock, int year);
+
+// The units of a period's traffic and client lines, one per slot (the month's may be fewer),
+// for a step handed the given date.
+std::vector<PeriodUnit> UnitsOf(Period period, const platform::Clock& clock, const CycleDate& date);
 
 }  // namespace stats

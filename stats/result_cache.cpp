@@ -34,7 +34,7 @@ const HourTotals* TrafficResultCache::Find(const platform::DirEntry& log) const 
 void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& totals, bool live) {
     auto it = items_.find(log.name);
     if (it == items_.end()) {
-        if (items_.size() >= kMaxEntries)
+        if (items_.size() >= maxEntries_)
             return;
         it = items_.emplace(log.name, Item{}).first;
     }
@@ -116,7 +116,7 @@ const FilterLines* FilterResultCache::Find(const platform::DirEntry& log) const 
 void FilterResultCache::Store(const platform::DirEntry& log, FilterLines lines, bool live) {
     auto it = items_.find(log.name);
     const std::size_t old = it == items_.end() ? 0 : it->second.lines.bytes.size();
-    if (bytes_ - old + lines.bytes.size() > kMaxBytes) {
+    if (bytes_ - old + lines.bytes.size() > maxBytes_) {
         if (it != items_.end()) {
             bytes_ -= old;
             items_.erase(it);

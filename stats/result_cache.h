@@ -8,8 +8,8 @@
 // Memory: about 350 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
 // the filter logs their lines, at most FilterResultCache::kMaxBytes in all (the lines of a
 // year of filter logs are the year extract itself, so the table holds about one extract).
-// Beyond either bound results are simply not kept, and those logs are read as they would be
-// without reuse.
+// Those are the default bounds; a table can be made with smaller ones. Beyond either bound
+// results are simply not kept, and those logs are read as they would be without reuse.
 #pragma once
 
 #include <cstddef>
@@ -28,11 +28,17 @@ class TrafficResultCache {
     static constexpr std::size_t kMaxEntries = 500000;
 
     TrafficResultCache() = default;
+    // Keeps at most maxEntries logs' results.
+    explicit TrafficResultCache(std::size_t maxEntries) : maxEntries_(maxEntries) {}
     // A copy keeps the results but not the tie to a listing (which belongs to the original).
-    TrafficResultCache(const TrafficResultCache& other) : items_(other.items_) { Rename(); }
+    TrafficResultCache(const TrafficResultCache& other)
+        : items_(other.items_), maxEntries_(other.maxEntries_) {
+        Rename();
+    }
     TrafficResultCache& operator=(const TrafficResultCache& other) {
         if (this != &other) {
             items_ = other.items_;
+            maxEntries_ = other.maxEntries_;
             Rename();
             listing_ = nullptr;
             byEntry_.clear();
@@ -86,6 +92,7 @@ class TrafficResultCache {
     Item* const* SlotOf(const platform::DirEntry& log) const;
 
     std::unordered_map<std::string, Item> items_;  // nodes never move, so pointers stay valid
+    std::size_t maxEntries_ = kMaxEntries;
     std::uint64_t generation_ = 0;
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
@@ -108,6 +115,10 @@ class FilterResultCache {
     // About the year extract of a proxy writing 2 MB of filter log a day; beyond it the
     // further logs are read each time instead of kept.
     static constexpr std::size_t kMaxBytes = std::size_t{512} << 20;
+
+    FilterResultCache() = default;
+    // Keeps at most maxBytes of lines in all.
+    explicit FilterResultCache(std::size_t maxBytes) : maxBytes_(maxBytes) {}
 
     const FilterLines* Find(const platform::DirEntry& log) const;
     void Store(const platform::DirEntry& log, FilterLines lines, bool live);
@@ -133,6 +144,7 @@ class FilterResultCache {
     }
 
     std::unordered_map<std::string, Item> items_;
+    std::size_t maxBytes_ = kMaxBytes;
     std::size_t bytes_ = 0;  // sum of the kept lines' sizes
 };
 

@@ -23,79 +23,49 @@ enum class Extra {
     AfterEachAndOnceAfterLast  // one after each unit's search and one after the last unit
 };
 
-struct TrafficTask {
-    const char* label;
-    std::size_t slots;
-    bool monthUnits;
-    const char* suffix;  // after the unit's date fields: "_*" or "_*.*"
+// How each period's task searches: what follows the unit's date in the pattern, what an
+// unreadable log does, and its own pauses.
+struct ScanRule {
+    Period period;
+    const char* suffix;  // "*" or "*.*", after the unit's date and "_"
     ErrorPolicy policy;
     Extra extra;
 };
 
-std::string UnitPattern(const PeriodUnit& unit, bool monthUnits, const char* suffix) {
-    if (monthUnits)
-        return "*_" + DatePart(unit.month) + "_" + YearPart(unit.year) + suffix;
-    return DayStamp(unit.day, unit.month, unit.year) + suffix;
-}
+constexpr ScanRule kRules[kPeriodCount] = {
+    {Period::Week, "*", ErrorPolicy::Skip, Extra::OnceAfterLast},
+    {Period::TwoWeeks, "*", ErrorPolicy::Skip, Extra::OnceAfterLast},
+    {Period::Month, "*.*", ErrorPolicy::Abandon, Extra::BeforeEachClose},
+    {Period::ThreeMonths, "*", ErrorPolicy::Skip, Extra::OnceAfterLast},
+    {Period::SixMonths, "*", ErrorPolicy::Skip, Extra::OnceAfterLast},
+    {Period::Year, "*.*", ErrorPolicy::Abandon, Extra::AfterEachAndOnceAfterLast},
+};
 
-void RunTrafficTask(LogContext& ctx, const TrafficTask& task, const std::vector<PeriodUnit>& units,
-                    std::string& slot) {
+static_assert(InPeriodOrder(kRules));
+
+}  // namespace
+
+void BuildTrafficTotals(LogContext& ctx, Period period, const CycleDate& date, std::string& slot) {
+    const ScanRule& rule = kRules[static_cast<std::size_t>(period)];
+    const std::vector<PeriodUnit> units = UnitsOf(period, *ctx.settings.clock, date);
     ctx.BeginTask();
-    std::vector<std::int64_t> totals(task.slots, 0);
-    const std::uint32_t beforeClose = task.extra == Extra::BeforeEachClose ? kExtraPauseMs : 0;
+    std::vector<std::int64_t> totals(InfoOf(period).slots, 0);
+    const std::uint32_t beforeClose = rule.extra == Extra::BeforeEachClose ? kExtraPauseMs : 0;
     for (std::size_t s = 0; s < units.size() && s < totals.size(); ++s) {
         HourTotals hours{};
         const ScanResult result = ScanLogFiles(
-            ctx, UnitPattern(units[s], task.monthUnits, task.suffix), true, task.policy,
+            ctx, TrafficLogName(StampOf(units[s]), rule.suffix), true, rule.policy,
             [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); },
             beforeClose);
         if (result != ScanResult::Completed)
             return;
         totals[s] = SaturatingAdd(totals[s], SumOf(hours));
-        if (task.extra == Extra::AfterEachAndOnceAfterLast && !ctx.Pause(kExtraPauseMs))
+        if (rule.extra == Extra::AfterEachAndOnceAfterLast && !ctx.Pause(kExtraPauseMs))
             return;
     }
-    if (task.extra != Extra::BeforeEachClose && !ctx.Pause(kExtraPauseMs))
+    if (rule.extra != Extra::BeforeEachClose && !ctx.Pause(kExtraPauseMs))
         return;
-    slot = Base64Encode(task.label + SlotList(totals)) + "\n";
-}
-
-}  // namespace
-
-void BuildTrafficWeek(LogContext& ctx, int weekday, std::string& slot) {
-    static const TrafficTask task{"Last 1 Week: ",     7, false, "_*", ErrorPolicy::Skip,
-                                  Extra::OnceAfterLast};
-    RunTrafficTask(ctx, task, WeekSoFar(*ctx.clock, weekday), slot);
-}
-
-void BuildTrafficTwoWeeks(LogContext& ctx, std::string& slot) {
-    static const TrafficTask task{"Last 2 Week: ",     14, false, "_*", ErrorPolicy::Skip,
-                                  Extra::OnceAfterLast};
-    RunTrafficTask(ctx, task, LastDays(*ctx.clock, 14), slot);
-}
-
-void BuildTrafficMonth(LogContext& ctx, int month, int year, std::string& slot) {
-    static const TrafficTask task{"Last 1 Mounth: ",     31, false, "_*.*", ErrorPolicy::Abandon,
-                                  Extra::BeforeEachClose};
-    RunTrafficTask(ctx, task, PreviousMonthDays(*ctx.clock, month, year), slot);
-}
-
-void BuildTrafficThreeMonths(LogContext& ctx, int, int, std::string& slot) {
-    static const TrafficTask task{"Last 3 Mounth: ",   3, true, "_*", ErrorPolicy::Skip,
-                                  Extra::OnceAfterLast};
-    RunTrafficTask(ctx, task, LastMonths(*ctx.clock, 3), slot);
-}
-
-void BuildTrafficSixMonths(LogContext& ctx, int, int, std::string& slot) {
-    static const TrafficTask task{"Last 6 Mounth: ",   6, true, "_*", ErrorPolicy::Skip,
-                                  Extra::OnceAfterLast};
-    RunTrafficTask(ctx, task, LastMonths(*ctx.clock, 6), slot);
-}
-
-void BuildTrafficYear(LogContext& ctx, int year, std::string& slot) {
-    static const TrafficTask task{
-        "Last Year: ", 12, true, "_*.*", ErrorPolicy::Abandon, Extra::AfterEachAndOnceAfterLast};
-    RunTrafficTask(ctx, task, MonthsOfYear(*ctx.clock, year), slot);
+    slot = Base64Encode(StatisticOf(Kind::Traffic, period).label + SlotList(totals)) + "\n";
 }
 
 }  // namespace stats

@@ -13,48 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
-#include "stats/base64.h"
+#include "stats/statistics.h"
 #include "stats/summary_lines.h"
 
 namespace {
 
 constexpr std::size_t kColumnsPerBand = 12;
 constexpr std::size_t kNameWidthCap = 28;
-
-struct Period {
-    const char* title;
-    std::vector<std::string> columns;
-};
-
-std::vector<std::string> Numbered(int count, int first) {
-    std::vector<std::string> labels;
-    for (int i = 0; i < count; ++i)
-        labels.push_back(std::to_string(first + i));
-    return labels;
-}
-
-std::vector<std::string> Relative(int count, const char* unit) {
-    std::vector<std::string> labels;
-    for (int i = count - 1; i > 0; --i)
-        labels.push_back("-" + std::to_string(i) + unit);
-    labels.push_back(std::string("this") + (unit[0] == 'd' ? " day" : " mon"));
-    return labels;
-}
-
-// The six periods in the order of brisko.trf and of the numbered files.
-std::vector<Period> Periods() {
-    return {
-        {"Current week", {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"}},
-        {"Last two weeks", Relative(14, "d")},
-        {"Previous month", Numbered(31, 1)},
-        {"Last three months", Relative(3, "m")},
-        {"Last six months", Relative(6, "m")},
-        {"Current year",
-         {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"}},
-    };
-}
 
 std::string Megabytes(std::int64_t bytes) {
     char text[64];
@@ -111,10 +79,12 @@ bool ReadSummary(const std::string& logs, const std::string& name, std::string* 
     return true;
 }
 
-void ShowTraffic(const std::string& logs, const std::vector<Period>& periods) {
-    std::printf("Traffic of the proxy, MB (brisko.trf)\n");
+void ShowTraffic(const std::string& logs) {
+    const char* file = layout::kTrafficSummaryFile;
+    const stats::KindInfo& kind = stats::InfoOf(stats::Kind::Traffic);
+    std::printf("%s, %s (%s)\n", kind.title, kind.unit, file);
     std::string bytes;
-    if (!ReadSummary(logs, "brisko.trf", &bytes))
+    if (!ReadSummary(logs, file, &bytes))
         return;
     for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
         stats::SlotLine parsed;
@@ -122,24 +92,24 @@ void ShowTraffic(const std::string& logs, const std::vector<Period>& periods) {
             std::printf("  unreadable line\n");
             continue;
         }
-        const Period* period = nullptr;
-        for (const Period& p : periods) {
-            if (p.columns.size() == parsed.slots.size())
-                period = &p;
-        }
-        std::vector<std::string> columns =
-            period ? period->columns : Numbered(static_cast<int>(parsed.slots.size()), 1);
+        // A line is known by its label: a task that failed leaves its line out.
+        const stats::Statistic* statistic = stats::TrafficStatisticNamed(parsed.name);
+        const std::vector<std::string> columns = statistic != nullptr
+                                                     ? stats::SlotLabels(statistic->period)
+                                                     : stats::NumberedLabels(parsed.slots.size());
         PrintGrid("period", columns, {parsed});
         std::printf("\n");
     }
 }
 
-void ShowClients(const std::string& logs, const std::vector<Period>& periods) {
-    for (std::size_t i = 0; i < periods.size(); ++i) {
-        const std::string name = "brisko.01" + std::to_string(i + 1);
-        std::printf("\nTraffic per client, %s, MB (%s)\n", periods[i].title, name.c_str());
+void ShowClients(const std::string& logs) {
+    const stats::KindInfo& kind = stats::InfoOf(stats::Kind::Client);
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const stats::Statistic& statistic = stats::StatisticOf(kind.kind, period.period);
+        std::printf("\n%s, %s, %s (%s)\n", kind.title, statistic.title, kind.unit,
+                    statistic.summaryFile);
         std::string bytes;
-        if (!ReadSummary(logs, name, &bytes))
+        if (!ReadSummary(logs, statistic.summaryFile, &bytes))
             continue;
         std::vector<stats::SlotLine> rows;
         for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
@@ -147,7 +117,7 @@ void ShowClients(const std::string& logs, const std::vector<Period>& periods) {
             if (stats::ParseSlotLine(line, &parsed))
                 rows.push_back(parsed);
         }
-        PrintGrid("client", periods[i].columns, rows);
+        PrintGrid("client", stats::SlotLabels(period.period), rows);
     }
 }
 
@@ -169,13 +139,13 @@ std::string FilterNameOf(const std::string& record) {
     return "(malformed)";
 }
 
-void ShowFilters(const std::string& logs, const std::vector<Period>& periods) {
-    for (std::size_t i = 0; i < periods.size(); ++i) {
-        const std::string name = "brisko.00" + std::to_string(i + 1);
-        const char* title = i == 1 ? "Last fifteen days" : periods[i].title;
-        std::printf("\nFilter events, %s (%s)\n", title, name.c_str());
+void ShowFilters(const std::string& logs) {
+    const stats::KindInfo& kind = stats::InfoOf(stats::Kind::Filter);
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const stats::Statistic& statistic = stats::StatisticOf(kind.kind, period.period);
+        std::printf("\n%s, %s (%s)\n", kind.title, statistic.title, statistic.summaryFile);
         std::string bytes;
-        if (!ReadSummary(logs, name, &bytes))
+        if (!ReadSummary(logs, statistic.summaryFile, &bytes))
             continue;
         std::map<std::string, long> byFilter;
         long total = 0;
@@ -193,25 +163,22 @@ void ShowFilters(const std::string& logs, const std::vector<Period>& periods) {
 // The Logs folder of DIR (or DIR itself when it is one), or of the registered installation.
 bool LocateLogs(const std::vector<std::string>& args, std::string* logs) {
     if (args.empty()) {
-        RegistryString appPath("\\SOFTWARE\\BriskoFilter\\apppath", "");
+        RegistryString appPath(layout::SettingPath(layout::setting::kAppPath), "");
         const std::string app = appPath.Get();
         if (app.empty())
             return false;
-        *logs = platform::AppendPath(app, "Logs\\");
+        *logs = platform::AppendPath(app, layout::kLogsFolder);
         return true;
     }
     const std::string dir = args[0];
-    const std::string inside = platform::AppendPath(dir, "\\Logs\\");
-    for (const char* probe : {"brisko.trf", "brisko.001", "brisko.011"}) {
-        if (platform::FileExists(inside + probe)) {
-            *logs = inside;
-            return true;
+    for (const std::string& candidate :
+         {platform::AppendPath(dir, layout::InLogsFolder("")), platform::AppendPath(dir, "\\")}) {
+        for (const char* probe : layout::kSummaryFiles) {
+            if (platform::FileExists(candidate + probe)) {
+                *logs = candidate;
+                return true;
+            }
         }
-    }
-    *logs = platform::AppendPath(dir, "\\");
-    for (const char* probe : {"brisko.trf", "brisko.001", "brisko.011"}) {
-        if (platform::FileExists(*logs + probe))
-            return true;
     }
     return false;
 }
@@ -231,9 +198,8 @@ int RunShowCommand(const std::vector<std::string>& args) {
         return 1;
     }
     std::printf("Summary files in %s\n\n", logs.c_str());
-    const std::vector<Period> periods = Periods();
-    ShowTraffic(logs, periods);
-    ShowClients(logs, periods);
-    ShowFilters(logs, periods);
+    ShowTraffic(logs);
+    ShowClients(logs);
+    ShowFilters(logs);
     return 0;
 }

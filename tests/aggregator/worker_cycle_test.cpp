@@ -10,6 +10,8 @@
 #include "platform/files.h"
 #include "tests/support/test_env.h"
 
+using stats::Kind;
+using stats::Period;
 using testing_support::ReadAll;
 using testing_support::WriteAll;
 
@@ -154,12 +156,12 @@ TEST_F(WorkerCycleTest, SummaryFilesHoldTheirSlotsWithCrLf) {
     platform::FixedClock clock(0);
     testing_support::RecordingPacer pacer;
     AggregatorWorker worker(clock, pacer, {});
-    worker.trafficWeek = "V2Vlaw==\n";
-    worker.trafficTwoWeeks = "";  // a failed task: the others follow directly
-    worker.trafficMonth = "TW9udGg=\n";
-    worker.trafficYear = "WWVhcg==\n";
-    worker.filterMonth = "bGluZTE=\nbGluZTI=\n";
-    worker.clientYear = "Y2xpZW50\n";
+    worker.SetResult(Kind::Traffic, Period::Week, "V2Vlaw==\n");
+    worker.SetResult(Kind::Traffic, Period::TwoWeeks, "");  // failed: the others follow directly
+    worker.SetResult(Kind::Traffic, Period::Month, "TW9udGg=\n");
+    worker.SetResult(Kind::Traffic, Period::Year, "WWVhcg==\n");
+    worker.SetResult(Kind::Filter, Period::Month, "bGluZTE=\nbGluZTI=\n");
+    worker.SetResult(Kind::Client, Period::Year, "Y2xpZW50\n");
     WriteAll(Logs("brisko.002"), "old content that must go\r\n");
     ASSERT_TRUE(worker.WriteSummaryFiles());
 
@@ -183,8 +185,8 @@ TEST_F(WorkerCycleTest, ALockedSummaryFileKeepsItsContentAndTheOthersAreWritten)
     platform::FixedClock clock(0);
     testing_support::RecordingPacer pacer;
     AggregatorWorker worker(clock, pacer, {});
-    worker.filterMonth = "bmV3\n";
-    worker.filterThreeMonths = "dGhyZWU=\n";
+    worker.SetResult(Kind::Filter, Period::Month, "bmV3\n");
+    worker.SetResult(Kind::Filter, Period::ThreeMonths, "dGhyZWU=\n");
     ASSERT_TRUE(worker.WriteSummaryFiles());
     holder.reset();  // Windows would refuse the test's own read while it is held
     EXPECT_EQ(ReadAll(Logs("brisko.003")), "previous\r\n");

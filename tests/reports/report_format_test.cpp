@@ -24,7 +24,7 @@ const std::string kFilterHead =
 class ReportFileTest : public ::testing::Test {
   protected:
     ReportFileTest() {
-        ctx_.appPath = scratch_.Path() + "/";
+        ctx_.settings.appPath = scratch_.Path() + "/";
         platform::CreateDirectories(scratch_ / "Logs");
     }
     ScratchDir scratch_;
@@ -122,7 +122,8 @@ TEST_F(ReportFileTest, WeeklyTrafficIsByteExact) {
                   "<log>\r\n<type><lg>Weekly Website Traffic</lg></type>\r\n<data>\r\n"
                   "<ip>10.0.0.5</ip>\r\n<name>frontdesk</name>\r\n<size>1.50</size>\r\n"
                   "</data>\r\n</log>");
-    EXPECT_EQ(sendList, "earlier," + platform::AppendPath(ctx_.appPath, "Logs\\week.xml") + ",");
+    EXPECT_EQ(sendList,
+              "earlier," + platform::AppendPath(ctx_.settings.appPath, "Logs\\week.xml") + ",");
 }
 
 TEST_F(ReportFileTest, EveryKindIsByteExact) {
@@ -155,7 +156,8 @@ TEST_F(ReportFileTest, EveryKindIsByteExact) {
                   (isFilter ? kFilterHead : kTrafficHead) + "<log>\r\n<type><lg>" + k.title +
                       "</lg></type>\r\n" + (isFilter ? filterCrLf : trafficCrLf) + "</log>")
             << k.file;
-        entries += platform::AppendPath(ctx_.appPath, "Logs\\" + std::string(k.file)) + ",";
+        entries +=
+            platform::AppendPath(ctx_.settings.appPath, "Logs\\" + std::string(k.file)) + ",";
     }
     EXPECT_EQ(sendList, entries);
 }
@@ -171,13 +173,13 @@ TEST_F(ReportFileTest, ReplacesAnOlderFileCompletely) {
 }
 
 TEST_F(ReportFileTest, FailedWriteAddsNoEntry) {
-    ctx_.appPath = scratch_.Path() + "/missing/";
+    ctx_.settings.appPath = scratch_.Path() + "/missing/";
     std::string sendList = "kept,";
     EXPECT_FALSE(reports::WriteReportFile(ctx_, ReportKind::WeeklyFilter, 1, 1, 2026,
                                           reports::FormatFilterRecord("", "", "", "", "", ""),
                                           sendList));
     EXPECT_EQ(sendList, "kept,");
-    ctx_.appPath.clear();
+    ctx_.settings.appPath.clear();
     EXPECT_FALSE(
         reports::WriteReportFile(ctx_, ReportKind::WeeklyFilter, 1, 1, 2026, "", sendList));
     EXPECT_EQ(sendList, "kept,");

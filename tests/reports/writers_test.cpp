@@ -32,13 +32,13 @@ class WritersTest : public testing_support::RegistryTest {
     WritersTest() : clock_(platform::LocalTimeOf(2026, 12, 7, 14, 0, 5)) {
         app_ = scratch_.Path() + "/app";
         platform::CreateDirectories(app_ + "/Logs");
-        ctx_.appPath = app_ + "/";
-        ctx_.clock = &clock_;
-        ctx_.pacer = &pacer_;
+        ctx_.settings.appPath = app_ + "/";
+        ctx_.settings.clock = &clock_;
+        ctx_.settings.pacer = &pacer_;
     }
     std::string Logs(const std::string& name) const { return app_ + "/Logs/" + name; }
     std::string Entry(const std::string& name) const {
-        return platform::AppendPath(ctx_.appPath, "Logs\\" + name) + ",";
+        return platform::AppendPath(ctx_.settings.appPath, "Logs\\" + name) + ",";
     }
 
     std::string app_;

@@ -12,6 +12,9 @@
 
 namespace {
 
+using stats::Kind;
+using stats::Period;
+
 using stats_test::HeldOpen;
 using Lines = std::vector<std::string>;
 
@@ -26,7 +29,7 @@ TEST_F(ClientTest, WeekGivesOneLinePerEntryOverTheFullPeriod) {
     Traffic("07_03_2026_10.0.0.7", {9});
     At(2026, 3, 11);
     std::string slot;
-    stats::BuildClientWeek(ctx_, 4, slot);
+    Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(slot.substr(0, slot.find('\n') + 1),
               stats::Base64Encode("10.0.0.5 |300|0|1000|0|0|0|0|") + "\n");
     EXPECT_EQ(Decoded(slot), (Lines{"10.0.0.5 |300|0|1000|0|0|0|0|", "10.0.0.6 |50|0|0|7|0|0|0|",
@@ -40,7 +43,7 @@ TEST_F(ClientTest, MonthTaskFindsTheClientsDayLogs) {
     Traffic("03_03_2026_10.0.0.99", {1});  // another client whose key starts alike
     At(2026, 4, 2);
     std::string slot;
-    stats::BuildClientMonth(ctx_, 4, 2026, slot);
+    Run(Kind::Client, Period::Month, slot);
     std::string expected = "10.0.0.9 |0|0|350";
     for (int i = 3; i < 31; ++i)
         expected += "|0";
@@ -57,9 +60,9 @@ TEST_F(ClientTest, MonthUnitTasksSearchEveryDayOfEachMonth) {
     Traffic("15_02_2026_xa", {32});  // not client a
     At(2026, 2, 28);
     std::string three, six, year;
-    stats::BuildClientThreeMonths(ctx_, 2, 2026, three);
-    stats::BuildClientSixMonths(ctx_, 2, 2026, six);
-    stats::BuildClientYear(ctx_, 2026, year);
+    Run(Kind::Client, Period::ThreeMonths, three);
+    Run(Kind::Client, Period::SixMonths, six);
+    Run(Kind::Client, Period::Year, year);
     EXPECT_EQ(Decoded(three), (Lines{"a |8|3|0|", "b.lan |0|0|4|"}));
     EXPECT_EQ(Decoded(six), (Lines{"a |0|0|0|8|3|0|", "b.lan |0|0|0|0|0|4|"}));
     EXPECT_EQ(Decoded(year),
@@ -74,7 +77,7 @@ TEST_F(ClientTest, TwoWeeksSkipsALockedLogButKeepsTheLine) {
     At(2026, 3, 11);
     HeldOpen held(LogPath("10_03_2026_a"));
     std::string slot;
-    stats::BuildClientTwoWeeks(ctx_, slot);
+    Run(Kind::Client, Period::TwoWeeks, slot);
     EXPECT_EQ(Decoded(slot), Lines{"a |1|0|0|0|0|0|0|0|0|0|0|0|0|2|"});
 }
 
@@ -87,7 +90,7 @@ TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
     const bool dotsDropped = platform::FileExists(LogPath("08_03_2026_"));
     At(2026, 3, 8);
     std::string slot;
-    stats::BuildClientWeek(ctx_, 1, slot);
+    Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(Decoded(slot),
               (Lines{".. |0|0|0|0|0|0|0|", "../Logs/08_03_2026_a |0|0|0|0|0|0|0|",
                      "sub\\a |0|0|0|0|0|0|0|", "c:a |0|0|0|0|0|0|0|",
@@ -97,11 +100,11 @@ TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
 TEST_F(ClientTest, ClientListEdgeCases) {
     At(2026, 3, 8);
     std::string slot = "kept";
-    stats::BuildClientWeek(ctx_, 1, slot);  // no logip.log
+    Run(Kind::Client, Period::Week, slot);  // no logip.log
     EXPECT_EQ(slot, "kept");
 
     Raw("logip.log", "");
-    stats::BuildClientWeek(ctx_, 1, slot);
+    Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(slot, "kept");
 
     // A line over the cap is skipped; the entries around it are not.
@@ -109,7 +112,7 @@ TEST_F(ClientTest, ClientListEdgeCases) {
                          std::string(stats::kMaxLineBytes + 10, 'Q') + "\r\n" +
                          stats::Base64Encode("x|b"));
     slot.clear();
-    stats::BuildClientWeek(ctx_, 1, slot);
+    Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), (Lines{"a |0|0|0|0|0|0|0|", "b |0|0|0|0|0|0|0|"}));
 }
 
@@ -120,7 +123,7 @@ TEST_F(ClientTest, ClientListIsReadWhileTheProxyHoldsItShared) {
     ASSERT_NE(proxy, nullptr);
     At(2026, 3, 8);
     std::string slot;
-    stats::BuildClientWeek(ctx_, 1, slot);
+    Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), Lines{"a |0|0|0|0|0|0|0|"});
 }
 
@@ -129,7 +132,7 @@ TEST_F(ClientTest, StopRequestStoresNothing) {
     At(2026, 3, 8);
     pacer_.RequestStop();
     std::string slot;
-    stats::BuildClientYear(ctx_, 2026, slot);
+    Run(Kind::Client, Period::Year, slot);
     EXPECT_EQ(slot, "");
 }
 

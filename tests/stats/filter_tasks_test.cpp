@@ -11,6 +11,9 @@
 
 namespace {
 
+using stats::Kind;
+using stats::Period;
+
 using stats_test::HeldOpen;
 
 class FilterTest : public stats_test::StoreTest {
@@ -27,7 +30,7 @@ TEST_F(FilterTest, WeekCopiesLinesWithoutTheirEnds) {
     Day(11, 3, 2026, "TOMORROW\r\n");
     At(2026, 3, 10);
     std::string slot;
-    stats::CollectFilterWeek(ctx_, 3, slot);
+    Run(Kind::Filter, Period::Week, slot);
     EXPECT_EQ(slot, "AAA\nBBB\nCCC\n");
     // 8th: search + first file; 9th: search; 10th: search + first file; one more at the end.
     EXPECT_EQ(pacer_.pauses, Seconds(2 + 1 + 2 + 1));
@@ -40,12 +43,12 @@ TEST_F(FilterTest, WeekOnASundayAndTheFifteenDayExtract) {
     Day(10, 3, 2026, "D10\r\n");
     At(2026, 3, 8);
     std::string week;
-    stats::CollectFilterWeek(ctx_, 1, week);
+    Run(Kind::Filter, Period::Week, week);
     EXPECT_EQ(week, "D8\n");
     At(2026, 3, 10);
     std::string twoWeeks;
     pacer_.pauses.clear();
-    stats::CollectFilterTwoWeeks(ctx_, twoWeeks);
+    Run(Kind::Filter, Period::TwoWeeks, twoWeeks);
     EXPECT_EQ(twoWeeks, "D24\nD8\nD10\n");
     EXPECT_EQ(pacer_.pauses, Seconds(15 + 3 + 1));
 }
@@ -57,7 +60,7 @@ TEST_F(FilterTest, MonthCopiesBytesOfThePreviousMonthInJanuary) {
     Day(2, 12, 2024, "OLD\r\n");
     At(2026, 1, 31);
     std::string slot;
-    stats::CollectFilterMonth(ctx_, 1, 2026, slot);
+    Run(Kind::Filter, Period::Month, slot);
     EXPECT_EQ(slot, "TWO-A\r\nTWO-B\nTEN\r\n");
     // Search, first file, then the pause before the search is closed.
     EXPECT_EQ(pacer_.pauses, Seconds(3));
@@ -70,10 +73,10 @@ TEST_F(FilterTest, ThreeAndSixMonthsCopyEveryLogOfEachMonth) {
     Day(28, 2, 2026, "FEB\r\n");
     At(2026, 2, 28);
     std::string three, six;
-    stats::CollectFilterThreeMonths(ctx_, 2, 2026, three);
+    Run(Kind::Filter, Period::ThreeMonths, three);
     EXPECT_EQ(three, "DEC\nJAN\nFEB\n");
     EXPECT_EQ(pacer_.pauses, Seconds(3 * 2 + 1));
-    stats::CollectFilterSixMonths(ctx_, 2, 2026, six);
+    Run(Kind::Filter, Period::SixMonths, six);
     EXPECT_EQ(six, "SEP\nDEC\nJAN\nFEB\n");
 }
 
@@ -86,7 +89,7 @@ TEST_F(FilterTest, YearAbandonsOnlyOnItsFirstLog) {
     {
         HeldOpen held(LogPath("Filter_02_01_2026.log"));
         std::string slot;
-        stats::CollectFilterYear(ctx_, 2026, slot);
+        Run(Kind::Filter, Period::Year, slot);
         EXPECT_EQ(slot, "FIRST\r\nTHIRD\r\n");
         EXPECT_EQ(pacer_.pauses, Seconds(3));
     }
@@ -94,7 +97,7 @@ TEST_F(FilterTest, YearAbandonsOnlyOnItsFirstLog) {
         HeldOpen held(LogPath("Filter_01_01_2026.log"));
         std::string slot;
         pacer_.pauses.clear();
-        stats::CollectFilterYear(ctx_, 2026, slot);
+        Run(Kind::Filter, Period::Year, slot);
         EXPECT_EQ(slot, "");
         EXPECT_EQ(pacer_.pauses, Seconds(1));
     }
@@ -107,13 +110,13 @@ TEST_F(FilterTest, SkippedLogsAndStops) {
     {
         HeldOpen held(LogPath("Filter_08_03_2026.log"));
         std::string slot;
-        stats::CollectFilterWeek(ctx_, 2, slot);
+        Run(Kind::Filter, Period::Week, slot);
         EXPECT_EQ(slot, "B\n");
     }
     pacer_.pauses.clear();
     pacer_.stopAtPause = 2;
     std::string slot = "previous";
-    stats::CollectFilterWeek(ctx_, 2, slot);
+    Run(Kind::Filter, Period::Week, slot);
     EXPECT_EQ(slot, "previous");
 }
 
@@ -121,8 +124,8 @@ TEST_F(FilterTest, EmptyLogsAddNothing) {
     Day(8, 3, 2026, "");
     At(2026, 3, 8);
     std::string week, year;
-    stats::CollectFilterWeek(ctx_, 1, week);
-    stats::CollectFilterYear(ctx_, 2026, year);
+    Run(Kind::Filter, Period::Week, week);
+    Run(Kind::Filter, Period::Year, year);
     EXPECT_EQ(week, "");
     EXPECT_EQ(year, "");
 }

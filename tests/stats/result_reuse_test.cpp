@@ -32,7 +32,7 @@ class ReuseTest : public stats_test::StoreTest {
             Raw("Filter_" + stamp + ".log", "F" + std::to_string(back) + "\r\nG\r\n");
         }
         At(2026, 3, 11);
-        ctx_.reuseResults = true;
+        ctx_.settings.reuseResults = true;
     }
 
     static std::string StampBack(int back) {
@@ -43,33 +43,17 @@ class ReuseTest : public stats_test::StoreTest {
 
     // The eighteen tasks in the order of the cycle, as the worker runs them.
     static std::vector<std::string> Cycle(stats::LogContext& ctx) {
-        std::vector<std::string> s(18);
-        const int w = 4, m = 3, y = 2026;
+        std::vector<std::string> s(stats::kStatisticCount);
+        const stats::CycleDate date{11, 3, 2026, 4};
         ctx.BeginCycle();
-        stats::BuildTrafficWeek(ctx, w, s[0]);
-        stats::BuildClientWeek(ctx, w, s[1]);
-        stats::CollectFilterWeek(ctx, w, s[2]);
-        stats::BuildTrafficTwoWeeks(ctx, s[3]);
-        stats::BuildClientTwoWeeks(ctx, s[4]);
-        stats::CollectFilterTwoWeeks(ctx, s[5]);
-        stats::BuildTrafficMonth(ctx, m, y, s[6]);
-        stats::BuildClientMonth(ctx, m, y, s[7]);
-        stats::CollectFilterMonth(ctx, m, y, s[8]);
-        stats::BuildTrafficThreeMonths(ctx, m, y, s[9]);
-        stats::BuildClientThreeMonths(ctx, m, y, s[10]);
-        stats::CollectFilterThreeMonths(ctx, m, y, s[11]);
-        stats::BuildTrafficSixMonths(ctx, m, y, s[12]);
-        stats::BuildClientSixMonths(ctx, m, y, s[13]);
-        stats::CollectFilterSixMonths(ctx, m, y, s[14]);
-        stats::BuildTrafficYear(ctx, y, s[15]);
-        stats::BuildClientYear(ctx, y, s[16]);
-        stats::CollectFilterYear(ctx, y, s[17]);
+        for (std::size_t i = 0; i < stats::kStatisticCount; ++i)
+            stats::RunStatistic(ctx, stats::kStatistics[i], date, s[i]);
         return s;
     }
 
     // What a context without reuse computes from the store as it is now.
     std::vector<std::string> Reference() {
-        stats::LogContext plain{app_, &clock_, &pacer_};
+        stats::LogContext plain({app_, &clock_, &pacer_});
         return Cycle(plain);
     }
 
@@ -130,8 +114,8 @@ TEST_F(ReuseTest, ColdThenSteadyReadsEachLogOnceThenOnlyTodays) {
     EXPECT_FALSE(texts[17].empty());
     // 80 traffic logs and 40 filter logs once each, the client list once per client task.
     EXPECT_EQ(opens, 80u + 40u + 6u);
-    EXPECT_EQ(ctx_.trafficResults.Size(), 80u);
-    EXPECT_EQ(ctx_.filterResults.Size(), 40u);
+    EXPECT_EQ(ctx_.caches.traffic.Size(), 80u);
+    EXPECT_EQ(ctx_.caches.filter.Size(), 40u);
 
     texts = Counted(&opens);
     EXPECT_EQ(texts, Reference()) << "steady";
@@ -177,8 +161,8 @@ TEST_F(ReuseTest, ChangedPastLogsAreReadAgain) {
         const std::vector<std::string> texts = Cycle(ctx_);
         EXPECT_EQ(texts, Reference()) << change.what;
         EXPECT_NE(texts, last) << change.what << ": the change shows in some text";
-        EXPECT_EQ(ctx_.trafficResults.Size(), change.trafficKept) << change.what;
-        EXPECT_EQ(ctx_.filterResults.Size(), change.filterKept) << change.what;
+        EXPECT_EQ(ctx_.caches.traffic.Size(), change.trafficKept) << change.what;
+        EXPECT_EQ(ctx_.caches.filter.Size(), change.filterKept) << change.what;
         last = texts;
     }
 }
@@ -202,8 +186,7 @@ TEST_F(ReuseTest, TodaysLogsAreReadEveryCycleEvenWhenTheyLookUnchanged) {
 TEST_F(ReuseTest, UnreadableLogsAreNotRemembered) {
     for (const std::string& name :
          {std::string("08_03_2026_10.0.0.3"), std::string("Filter_08_03_2026.log")}) {
-        stats::LogContext ctx{app_, &clock_, &pacer_};
-        ctx.reuseResults = true;
+        stats::LogContext ctx({app_, &clock_, &pacer_, true});
         {
             stats_test::HeldOpen held(LogPath(name));
             EXPECT_EQ(Cycle(ctx), Reference())

@@ -12,6 +12,7 @@
 #include "platform/files.h"
 #include "stats/base64.h"
 #include "stats/log_context.h"
+#include "stats/tasks.h"
 #include "tests/support/test_env.h"
 
 namespace stats_test {
@@ -21,9 +22,9 @@ class StoreTest : public ::testing::Test {
     StoreTest() {
         app_ = scratch_.Path() + "/";
         platform::CreateDirectories(app_ + "Logs");
-        ctx_.appPath = app_;
-        ctx_.clock = &clock_;
-        ctx_.pacer = &pacer_;
+        ctx_.settings.appPath = app_;
+        ctx_.settings.clock = &clock_;
+        ctx_.settings.pacer = &pacer_;
     }
 
     // Local 10:00 of the given date.
@@ -32,6 +33,12 @@ class StoreTest : public ::testing::Test {
     }
 
     std::string LogPath(const std::string& name) const { return app_ + "Logs/" + name; }
+
+    // Runs a statistic's task as the cycle would on the clock's date.
+    void Run(stats::Kind kind, stats::Period period, std::string& slot) {
+        stats::RunStatistic(ctx_, stats::StatisticOf(kind, period),
+                            stats::CycleDateOf(platform::BreakDown(clock_.Now())), slot);
+    }
 
     // Writes a log whose lines are the base64 encodings of records, each ending in eol.
     void WriteEncoded(const std::string& name, const std::vector<std::string>& records,

@@ -11,6 +11,9 @@
 
 namespace {
 
+using stats::Kind;
+using stats::Period;
+
 using stats_test::HeldOpen;
 
 std::string Slots(const std::vector<long long>& values) {
@@ -37,7 +40,7 @@ TEST_F(TrafficTest, WeekOnAWednesday) {
     MarchStore();
     At(2026, 3, 11);
     std::string slot;
-    stats::BuildTrafficWeek(ctx_, 4, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(slot, stats::Base64Encode("Last 1 Week: |350|0|1000|7|0|0|0|") + "\n");
     // Four days: 8th (found), 9th (none), 10th, 11th (found), then one extra pause.
     EXPECT_EQ(pacer_.pauses, Seconds(2 + 1 + 2 + 2 + 1));
@@ -47,7 +50,7 @@ TEST_F(TrafficTest, WeekOnASundayReadsOnlySunday) {
     MarchStore();
     At(2026, 3, 8);
     std::string slot;
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |350|0|0|0|0|0|0|"});
     EXPECT_EQ(pacer_.pauses, Seconds(3));
 }
@@ -58,7 +61,7 @@ TEST_F(TrafficTest, TwoWeeksEndWithToday) {
     Traffic("26_02_2026_x", {2});  // today - 13: slot 0
     At(2026, 3, 11);
     std::string slot;
-    stats::BuildTrafficTwoWeeks(ctx_, slot);
+    Run(Kind::Traffic, Period::TwoWeeks, slot);
     EXPECT_EQ(Decoded(slot),
               std::vector<std::string>{"Last 2 Week: |2|0|0|0|0|0|0|0|0|9999|350|0|1000|7|"});
 }
@@ -66,9 +69,9 @@ TEST_F(TrafficTest, TwoWeeksEndWithToday) {
 TEST_F(TrafficTest, NoLogsGiveZeroLines) {
     At(2026, 3, 11);
     std::string week, month, year;
-    stats::BuildTrafficWeek(ctx_, 4, week);
-    stats::BuildTrafficMonth(ctx_, 3, 2026, month);
-    stats::BuildTrafficYear(ctx_, 2026, year);
+    Run(Kind::Traffic, Period::Week, week);
+    Run(Kind::Traffic, Period::Month, month);
+    Run(Kind::Traffic, Period::Year, year);
     EXPECT_EQ(Decoded(week), std::vector<std::string>{"Last 1 Week: |0|0|0|0|0|0|0|"});
     EXPECT_EQ(Decoded(month)[0], "Last 1 Mounth: " + Slots(std::vector<long long>(31, 0)));
     EXPECT_EQ(Decoded(year), std::vector<std::string>{"Last Year: |0|0|0|0|0|0|0|0|0|0|0|0|"});
@@ -81,7 +84,7 @@ TEST_F(TrafficTest, MonthInJanuaryIsDecemberOfTheYearBefore) {
     Traffic("01_01_2026_a", {1000});
     At(2026, 1, 10);
     std::string slot;
-    stats::BuildTrafficMonth(ctx_, 1, 2026, slot);
+    Run(Kind::Traffic, Period::Month, slot);
     std::vector<long long> expected(31, 0);
     expected[0] = 5;
     expected[30] = 42;
@@ -95,7 +98,7 @@ TEST_F(TrafficTest, MonthOfALeapFebruary) {
     Traffic("01_03_2024_a", {1000});
     At(2024, 3, 15);
     std::string slot;
-    stats::BuildTrafficMonth(ctx_, 3, 2024, slot);
+    Run(Kind::Traffic, Period::Month, slot);
     std::vector<long long> expected(31, 0);
     expected[28] = 3;
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Mounth: " + Slots(expected)});
@@ -111,12 +114,12 @@ TEST_F(TrafficTest, MonthUnitsThreeSixAndYear) {
     Traffic("01_09_2025_a", {32});
     At(2026, 2, 14);
     std::string three, six, year;
-    stats::BuildTrafficThreeMonths(ctx_, 2, 2026, three);
+    Run(Kind::Traffic, Period::ThreeMonths, three);
     EXPECT_EQ(Decoded(three), std::vector<std::string>{"Last 3 Mounth: |1|2|4|"});
-    stats::BuildTrafficSixMonths(ctx_, 2, 2026, six);
+    Run(Kind::Traffic, Period::SixMonths, six);
     EXPECT_EQ(Decoded(six), std::vector<std::string>{"Last 6 Mounth: |32|8|0|1|2|4|"});
     pacer_.pauses.clear();
-    stats::BuildTrafficYear(ctx_, 2026, year);
+    Run(Kind::Traffic, Period::Year, year);
     EXPECT_EQ(Decoded(year), std::vector<std::string>{"Last Year: |2|4|0|0|0|0|0|0|0|0|0|0|"});
     // Twelve months searched (two with a file), a pause after each, one more at the end.
     EXPECT_EQ(pacer_.pauses, Seconds(12 * 2 + 2 + 1));
@@ -127,7 +130,7 @@ TEST_F(TrafficTest, TotalsBeyondTwoGigabytesStayExact) {
     Traffic("08_03_2026_b", {2000000000});
     At(2026, 3, 8);
     std::string slot;
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |6000000000|0|0|0|0|0|0|"});
 }
 
@@ -138,14 +141,14 @@ TEST_F(TrafficTest, SkipLeavesOutALockedLogAbandonStoresNothing) {
     HeldOpen week(LogPath("08_03_2026_10.0.0.6"));
     HeldOpen month(LogPath("10_02_2026_a"));
     std::string weekSlot, monthSlot = "left as it was", yearSlot = "left as it was";
-    stats::BuildTrafficWeek(ctx_, 4, weekSlot);
+    Run(Kind::Traffic, Period::Week, weekSlot);
     EXPECT_EQ(Decoded(weekSlot), std::vector<std::string>{"Last 1 Week: |300|0|1000|7|0|0|0|"});
     pacer_.pauses.clear();
-    stats::BuildTrafficMonth(ctx_, 3, 2026, monthSlot);
+    Run(Kind::Traffic, Period::Month, monthSlot);
     EXPECT_EQ(monthSlot, "left as it was");
     // Days 1 to 9 (search, close), then day 10: search, and the task ends at its locked log.
     EXPECT_EQ(pacer_.pauses, Seconds(9 * 2 + 1));
-    stats::BuildTrafficYear(ctx_, 2026, yearSlot);
+    Run(Kind::Traffic, Period::Year, yearSlot);
     EXPECT_EQ(yearSlot, "left as it was");
 }
 
@@ -154,7 +157,7 @@ TEST_F(TrafficTest, StopEndsTheTaskWithoutStoring) {
     At(2026, 3, 11);
     pacer_.stopAtPause = 3;
     std::string slot = "previous";
-    stats::BuildTrafficWeek(ctx_, 4, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(slot, "previous");
     EXPECT_EQ(pacer_.pauses.size(), 3u);
 }
@@ -169,18 +172,18 @@ TEST_F(TrafficTest, DirectoryListingPerTaskOrPerCycle) {
     At(2026, 3, 8);
     Traffic("08_03_2026_a", {1});
     std::string slot;
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     Traffic("08_03_2026_b", {2});
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |3|0|0|0|0|0|0|"});
 
     ctx_.BeginCycle();
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     Traffic("08_03_2026_c", {4});
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |3|0|0|0|0|0|0|"});
     ctx_.BeginCycle();
-    stats::BuildTrafficWeek(ctx_, 1, slot);
+    Run(Kind::Traffic, Period::Week, slot);
     EXPECT_EQ(Decoded(slot), std::vector<std::string>{"Last 1 Week: |7|0|0|0|0|0|0|"});
 }
 
