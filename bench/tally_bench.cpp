@@ -30,6 +30,7 @@
 #include "stats/log_store.h"
 #include "stats/read_counters.h"
 #include "stats/tasks.h"
+#include "tools/synthetic_install.h"
 
 namespace {
 
@@ -59,22 +60,6 @@ struct Figures {
     std::vector<std::string> patterns;  // the searches of one cycle, in order
 };
 Figures figures;
-
-// splitmix64: the same data on every run.
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    long Below(long n) { return static_cast<long>(Next() % static_cast<std::uint64_t>(n)); }
-
-  private:
-    std::uint64_t state_;
-};
 
 // Counts the pauses instead of sleeping.
 class CountingPacer final : public platform::Pacer {
@@ -120,12 +105,6 @@ std::string ClientKey(long i) {
            std::to_string(i % 250 + 1);
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-    auto file =
-        platform::File::Open(path, platform::OpenMode::WriteTruncate, platform::ShareMode::None);
-    return file && file->Write(bytes.data(), bytes.size());
-}
-
 std::string ParamsLine(const Options& o) {
     return std::to_string(o.clients) + " " + std::to_string(o.days) + " " +
            std::to_string(o.records) + " " + std::to_string(o.filterLines) + " " +
@@ -133,54 +112,51 @@ std::string ParamsLine(const Options& o) {
            "\n";
 }
 
-bool Generate(const Options& o, const std::string& logs, std::uint64_t* bytesWritten) {
-    static const char* kFilters[] = {"Adult_Content", "Gambling",        "Social_Networking",
-                                     "Malware_Sites", "Streaming_Media", "Advertising"};
-    if (!platform::CreateDirectories(logs))
-        return false;
-    Random random(42);
-    std::string list;
-    for (long c = 0; c < o.clients; ++c) {
-        list += stats::Base64Encode("bench|" + ClientKey(c)) + "\r\n";
+// The same load every day: each client with the same number of records of random size and
+// hour, and the same number of filter events.
+class UniformLoad final : public synthetic::Profile {
+  public:
+    explicit UniformLoad(const Options& o) : o_(o) {}
+
+    std::vector<synthetic::Client> Clients(synthetic::Random&) const override {
+        std::vector<synthetic::Client> clients;
+        for (long c = 0; c < o_.clients; ++c)
+            clients.push_back({ClientKey(c), "bench", "", 100});
+        return clients;
     }
-    if (!WriteFile(logs + "logip.log", list))
-        return false;
-    *bytesWritten = list.size();
-    std::string bytes, record;
-    for (long d = 0; d < o.days; ++d) {
-        const platform::LocalDate date = platform::BreakDown(
-            platform::LocalTimeOf(o.year, o.month, o.day - (o.days - 1 - d), 12));
+
+    std::vector<std::string> Traffic(synthetic::Random& random, const synthetic::Client&,
+                                     const platform::LocalDate&) const override {
+        std::vector<std::string> records;
+        for (long r = 0; r < o_.records; ++r) {
+            records.push_back(std::to_string(200 + random.Below(250000)) + "*GET http://site" +
+                              std::to_string(random.Below(5000)) + ".example/page" +
+                              std::to_string(random.Below(100000)) +
+                              " HTTP/1.1 200 OK Time:" + TwoDigits(random.Below(24)) + ":" +
+                              TwoDigits(random.Below(60)) + ":" + TwoDigits(random.Below(60)));
+        }
+        return records;
+    }
+
+    std::vector<std::string> Filter(synthetic::Random& random,
+                                    const std::vector<synthetic::Client>&,
+                                    const platform::LocalDate& date) const override {
+        static const char* kFilters[] = {"Adult_Content", "Gambling",        "Social_Networking",
+                                         "Malware_Sites", "Streaming_Media", "Advertising"};
         const std::string stamp = stats::DayStamp(date.day, date.month, date.year);
-        for (long c = 0; c < o.clients; ++c) {
-            bytes.clear();
-            for (long r = 0; r < o.records; ++r) {
-                record = std::to_string(200 + random.Below(250000)) + "*GET http://site" +
-                         std::to_string(random.Below(5000)) + ".example/page" +
-                         std::to_string(random.Below(100000)) +
-                         " HTTP/1.1 200 OK Time:" + TwoDigits(random.Below(24)) + ":" +
-                         TwoDigits(random.Below(60)) + ":" + TwoDigits(random.Below(60));
-                bytes += stats::Base64Encode(record);
-                bytes += "\r\n";
-            }
-            if (!WriteFile(logs + stamp + "_" + ClientKey(c), bytes))
-                return false;
-            *bytesWritten += bytes.size();
+        std::vector<std::string> records;
+        for (long f = 0; f < o_.filterLines; ++f) {
+            records.push_back(stamp + " " + ClientKey(random.Below(o_.clients)) + " user" +
+                              std::to_string(random.Below(50)) + " " + TwoDigits(random.Below(24)) +
+                              ":00:00 http://blocked" + std::to_string(random.Below(900)) +
+                              ".example/ " + kFilters[random.Below(6)] + " ");
         }
-        bytes.clear();
-        for (long f = 0; f < o.filterLines; ++f) {
-            record = stamp + " " + ClientKey(random.Below(o.clients)) + " user" +
-                     std::to_string(random.Below(50)) + " " + TwoDigits(random.Below(24)) +
-                     ":00:00 http://blocked" + std::to_string(random.Below(900)) + ".example/ " +
-                     kFilters[random.Below(6)] + " ";
-            bytes += stats::Base64Encode(record);
-            bytes += "\r\n";
-        }
-        if (!WriteFile(logs + "Filter_" + stamp + ".log", bytes))
-            return false;
-        *bytesWritten += bytes.size();
+        return records;
     }
-    return WriteFile(logs + "bench.params", ParamsLine(o));
-}
+
+  private:
+    const Options& o_;
+};
 
 struct Reads {
     std::uint64_t files, bytes;
@@ -434,14 +410,21 @@ int main(int argc, char** argv) {
             return 1;
         }
         const auto start = std::chrono::steady_clock::now();
-        std::uint64_t written = 0;
-        if (!Generate(o, logs, &written)) {
-            std::fprintf(stderr, "tally_bench: cannot write the installation in %s\n",
-                         logs.c_str());
+        synthetic::Counts counts;
+        std::string failed;
+        // A fixed seed: the same data on every run.
+        if (!synthetic::WriteInstallation(app, UniformLoad(o), 42, o.days, o.year, o.month, o.day,
+                                          &counts, &failed)) {
+            std::fprintf(stderr, "tally_bench: cannot write %s\n", failed.c_str());
             return 1;
         }
-        std::printf("generated %ld logs, %.1f MB in %.1f s\n", o.days * (o.clients + 1) + 1,
-                    static_cast<double>(written) / 1e6, Seconds(start));
+        if (!platform::ReplaceFileBytes(logs + "bench.params", ParamsLine(o))) {
+            std::fprintf(stderr, "tally_bench: cannot write %sbench.params\n", logs.c_str());
+            return 1;
+        }
+        std::printf("generated %ld logs, %.1f MB in %.1f s\n",
+                    counts.trafficLogs + counts.filterLogs + 1,
+                    static_cast<double>(counts.bytes) / 1e6, Seconds(start));
     } else {
         std::printf("reusing the generated installation\n");
     }

@@ -14,15 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "platform/text_mode.h"
-#include "stats/base64.h"
-#include "stats/date_cursor.h"
-#include "stats/log_names.h"
+#include "tools/synthetic_install.h"
 
 namespace {
+
+using synthetic::Client;
+using synthetic::Random;
 
 struct Options {
     std::string app;
@@ -32,37 +33,6 @@ struct Options {
     int reportHour = 18;
     bool hasUntil = false;
     int untilDay = 0, untilMonth = 0, untilYear = 0;
-};
-
-// splitmix64: the same sequence on every platform and compiler.
-class Random {
-  public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [lo, hi].
-    long Between(long lo, long hi) {
-        return lo + static_cast<long>(Next() % static_cast<std::uint64_t>(hi - lo + 1));
-    }
-    bool Chance(int percent) { return Between(1, 100) <= percent; }
-    template <typename T, std::size_t N>
-    const T& Pick(const T (&items)[N]) {
-        return items[Next() % N];
-    }
-
-  private:
-    std::uint64_t state_;
-};
-
-struct Client {
-    std::string address;
-    std::string host;
-    std::string user;  // empty: not in the user list
-    int activity;      // percent of the typical volume
 };
 
 const char* const kUsers[] = {"frontdesk", "accounts",  "j.miller", "s.garcia",
@@ -157,25 +127,6 @@ bool ParseArgs(const std::vector<std::string>& args, Options* o) {
     return !o->app.empty();
 }
 
-std::vector<Client> MakeClients(Random& rng, long count) {
-    std::vector<Client> clients;
-    for (long i = 0; i < count; ++i) {
-        Client c;
-        c.address = "192.168.10." + std::to_string(10 + i);
-        char host[32];
-        std::snprintf(host, sizeof host, "WS-%03ld", i + 1);
-        c.host = host;
-        // The last client of a larger office is missing from the user list.
-        if (count < 3 || i + 1 < count) {
-            c.user = i < static_cast<long>(std::size(kUsers)) ? kUsers[i]
-                                                              : "user" + std::to_string(i + 1);
-        }
-        c.activity = static_cast<int>(rng.Between(40, 160));
-        clients.push_back(c);
-    }
-    return clients;
-}
-
 // Seconds into the day, mostly office hours.
 int EventSecond(Random& rng) {
     const int hour = rng.Chance(85) ? static_cast<int>(rng.Between(8, 17))
@@ -201,82 +152,75 @@ long TransferSize(Random& rng) {
     return rng.Between(1000000, 12000000);  // downloads, video
 }
 
-bool WriteLines(const std::string& path, std::vector<std::pair<int, std::string>> records) {
-    // The proxy appends as events happen, so a file is in time order.
-    std::stable_sort(records.begin(), records.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::string text;
-    for (const auto& r : records) {
-        text += stats::Base64Encode(r.second);
-        text += '\n';
-    }
-    if (!platform::ReplaceTextFile(path, text)) {
-        std::fprintf(stderr, "tallyctl simulate: cannot write %s\n", path.c_str());
-        return false;
-    }
-    return true;
-}
+// A small office: clients on 192.168.10.x, busy on working days, quiet at weekends.
+class Office final : public synthetic::Profile {
+  public:
+    explicit Office(long clients) : clients_(clients) {}
 
-struct Counts {
-    long trafficLogs = 0;
-    long filterLogs = 0;
-    long records = 0;
-    long events = 0;
-};
-
-bool SimulateDay(Random& rng, const std::string& logs, const std::vector<Client>& clients,
-                 const platform::LocalDate& date, Counts* counts) {
-    const bool weekend = date.weekday == 1 || date.weekday == 7;
-    const std::string stamp = stats::DayStamp(date.day, date.month, date.year);
-    for (const Client& c : clients) {
-        const long base = weekend ? rng.Between(0, 6) : rng.Between(10, 50);
-        const long n = base * c.activity / 100;
-        if (n == 0) {
-            continue;  // the client was not on line: the proxy writes no log
+    std::vector<Client> Clients(Random& rng) const override {
+        std::vector<Client> clients;
+        for (long i = 0; i < clients_; ++i) {
+            Client c;
+            c.key = "192.168.10." + std::to_string(10 + i);
+            char host[32];
+            std::snprintf(host, sizeof host, "WS-%03ld", i + 1);
+            c.host = host;
+            // The last client of a larger office is missing from the user list.
+            if (clients_ < 3 || i + 1 < clients_) {
+                c.user = i < static_cast<long>(std::size(kUsers)) ? kUsers[i]
+                                                                  : "user" + std::to_string(i + 1);
+            }
+            c.activity = static_cast<int>(rng.Between(40, 160));
+            clients.push_back(c);
         }
-        std::vector<std::pair<int, std::string>> records;
+        return clients;
+    }
+
+    std::vector<std::string> Traffic(Random& rng, const Client& c,
+                                     const platform::LocalDate& date) const override {
+        const long base = Weekend(date) ? rng.Between(0, 6) : rng.Between(10, 50);
+        const long n = base * c.activity / 100;
+        std::vector<synthetic::Event> records;
         for (long i = 0; i < n; ++i) {
             const int second = EventSecond(rng);
-            records.emplace_back(second, std::to_string(TransferSize(rng)) + "*" +
-                                             rng.Pick(kMethods) + " http://" + rng.Pick(kSites) +
-                                             rng.Pick(kPaths) +
-                                             " HTTP/1.1 Time:" + TimeOfDay(second));
+            records.push_back({second, std::to_string(TransferSize(rng)) + "*" +
+                                           rng.Pick(kMethods) + " http://" + rng.Pick(kSites) +
+                                           rng.Pick(kPaths) +
+                                           " HTTP/1.1 Time:" + TimeOfDay(second)});
         }
-        if (!WriteLines(logs + stamp + "_" + c.address, records)) {
-            return false;
+        return synthetic::InTimeOrder(std::move(records));
+    }
+
+    std::vector<std::string> Filter(Random& rng, const std::vector<Client>& clients,
+                                    const platform::LocalDate& date) const override {
+        const long events = Weekend(date) ? rng.Between(0, 4) : rng.Between(2, 20);
+        char dateToken[16];
+        std::snprintf(dateToken, sizeof dateToken, "%02d/%02d/%d", date.day, date.month, date.year);
+        std::vector<synthetic::Event> lines;
+        for (long i = 0; i < events; ++i) {
+            const Client& c = clients[static_cast<std::size_t>(
+                rng.Between(0, static_cast<long>(clients.size()) - 1))];
+            const int second = EventSecond(rng);
+            const Blocked& blocked = rng.Pick(kBlocked);
+            const std::string url = std::string("http://") + blocked.site + rng.Pick(kPaths);
+            // Six tokens, each followed by one blank; blanks in the filter name are "_".
+            lines.push_back({second, std::string(dateToken) + " " + c.key + " " +
+                                         (c.user.empty() ? "-" : c.user) + " " + TimeOfDay(second) +
+                                         " " + url + " " + blocked.filter + " "});
         }
-        ++counts->trafficLogs;
-        counts->records += n;
+        return synthetic::InTimeOrder(std::move(lines));
     }
-    const long events = weekend ? rng.Between(0, 4) : rng.Between(2, 20);
-    if (events == 0) {
-        return true;
+
+  private:
+    static bool Weekend(const platform::LocalDate& date) {
+        return date.weekday == 1 || date.weekday == 7;
     }
-    char dateToken[16];
-    std::snprintf(dateToken, sizeof dateToken, "%02d/%02d/%d", date.day, date.month, date.year);
-    std::vector<std::pair<int, std::string>> lines;
-    for (long i = 0; i < events; ++i) {
-        const Client& c = clients[static_cast<std::size_t>(
-            rng.Between(0, static_cast<long>(clients.size()) - 1))];
-        const int second = EventSecond(rng);
-        const Blocked& blocked = rng.Pick(kBlocked);
-        const std::string url = std::string("http://") + blocked.site + rng.Pick(kPaths);
-        // Six tokens, each followed by one blank; blanks in the filter name are "_".
-        lines.emplace_back(second, std::string(dateToken) + " " + c.address + " " +
-                                       (c.user.empty() ? "-" : c.user) + " " + TimeOfDay(second) +
-                                       " " + url + " " + blocked.filter + " ");
-    }
-    if (!WriteLines(logs + "Filter_" + stamp + ".log", lines)) {
-        return false;
-    }
-    ++counts->filterLogs;
-    counts->events += events;
-    return true;
-}
+    long clients_;
+};
 
 template <typename V>
 bool StoreValue(const char* name, const V& value) {
-    const std::string path = std::string("\\SOFTWARE\\BriskoFilter\\") + name;
+    const std::string path = layout::SettingPath(name);
     RegistryValue<V>(path, V{}).Set(value);
     if (RegistryValue<V>(path, V{}).Get() != value) {
         std::fprintf(stderr, "tallyctl simulate: cannot set the registry value %s\n", name);
@@ -296,7 +240,7 @@ int RunSimulateCommand(const std::vector<std::string>& args) {
     if (appPath.back() != '/' && appPath.back() != '\\') {
         appPath += platform::kPathSeparator;
     }
-    const std::string logs = platform::AppendPath(appPath, "Logs\\");
+    const std::string logs = platform::AppendPath(appPath, layout::kLogsFolder);
     if (!platform::CreateDirectories(logs)) {
         std::fprintf(stderr, "tallyctl simulate: cannot create %s\n", logs.c_str());
         return 1;
@@ -308,58 +252,34 @@ int RunSimulateCommand(const std::vector<std::string>& args) {
         o.untilMonth = today.month;
         o.untilYear = today.year;
     }
-    const platform::FixedClock until(
-        platform::LocalTimeOf(o.untilYear, o.untilMonth, o.untilDay, 12));
-    stats::DateCursor cursor(until);
-    cursor.DaysFromToday(static_cast<int>(o.days - 1), 0);
-    platform::LocalDate date = platform::BreakDown(
-        platform::LocalTimeOf(cursor.startYear, cursor.startMonth, cursor.startDay, 12));
-    const platform::LocalDate first = date;
-
-    Random rng(o.seed);
-    const std::vector<Client> clients = MakeClients(rng, o.clients);
-
-    std::vector<std::pair<int, std::string>> list;
-    std::vector<std::pair<int, std::string>> users;
-    for (std::size_t i = 0; i < clients.size(); ++i) {
-        list.emplace_back(static_cast<int>(i), clients[i].host + "|" + clients[i].address);
-        if (!clients[i].user.empty()) {
-            users.emplace_back(static_cast<int>(i), clients[i].user + "|" + clients[i].address);
-        }
-    }
-    if (!WriteLines(logs + "logip.log", list) ||
-        !WriteLines(platform::AppendPath(appPath, "brisko.users"), users)) {
+    synthetic::Counts counts;
+    std::string failed;
+    if (!synthetic::WriteInstallation(appPath, Office(o.clients), o.seed, o.days, o.untilYear,
+                                      o.untilMonth, o.untilDay, &counts, &failed)) {
+        std::fprintf(stderr, "tallyctl simulate: cannot write %s\n", failed.c_str());
         return 1;
     }
 
-    Counts counts;
-    for (long d = 0; d < o.days; ++d) {
-        if (!SimulateDay(rng, logs, clients, date, &counts)) {
-            return 1;
-        }
-        cursor.NextDay(date.day, date.month, date.year);
-        date = platform::BreakDown(
-            platform::LocalTimeOf(cursor.nextYear, cursor.nextMonth, cursor.nextDay, 12));
-    }
-
-    const char* gates[] = {"RegDaily",     "RegWeekly",     "RegMonthly",
-                           "RegDayFilter", "RegWeekFilter", "RegMonFilter"};
-    bool stored = StoreValue<std::string>("apppath", appPath) &&
-                  StoreValue<std::string>("ReportTime", std::to_string(o.reportHour));
+    namespace setting = layout::setting;
+    const char* gates[] = {setting::kRegDaily,     setting::kRegWeekly,     setting::kRegMonthly,
+                           setting::kRegDayFilter, setting::kRegWeekFilter, setting::kRegMonFilter};
+    bool stored = StoreValue<std::string>(setting::kAppPath, appPath) &&
+                  StoreValue<std::string>(setting::kReportTime, std::to_string(o.reportHour));
     for (const char* gate : gates) {
         stored = stored && StoreValue<std::uint32_t>(gate, 1);
     }
     // A fresh installation has made no report in this hour yet.
-    stored = stored && StoreValue<std::uint32_t>("CreatedXml", 0);
+    stored = stored && StoreValue<std::uint32_t>(setting::kCreatedXml, 0);
     if (!stored) {
         return 1;
     }
 
     std::printf("Simulated proxy installation in %s\n", appPath.c_str());
-    std::printf("  %ld clients in Logs%clogip.log, %zu named in brisko.users\n", o.clients,
-                platform::kPathSeparator, users.size());
-    std::printf("  %ld days, %02d/%02d/%d to %02d/%02d/%d (seed %llu)\n", o.days, first.day,
-                first.month, first.year, o.untilDay, o.untilMonth, o.untilYear,
+    std::printf("  %ld clients in Logs%c%s, %ld named in %s\n", counts.clients,
+                platform::kPathSeparator, layout::kClientList, counts.usersListed,
+                layout::kUserList);
+    std::printf("  %ld days, %02d/%02d/%d to %02d/%02d/%d (seed %llu)\n", o.days, counts.first.day,
+                counts.first.month, counts.first.year, o.untilDay, o.untilMonth, o.untilYear,
                 static_cast<unsigned long long>(o.seed));
     std::printf("  %ld traffic logs with %ld records, %ld filter logs with %ld events\n",
                 counts.trafficLogs, counts.records, counts.filterLogs, counts.events);
