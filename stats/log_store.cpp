@@ -32,6 +32,30 @@ std::unique_ptr<platform::File> OpenLog(const std::string& path) {
     return file;
 }
 
+// Hands each line of a log (opened without sharing) to onLine; a line over the cap is
+// skipped. False when the log cannot be opened or a read fails, after the lines before it.
+template <typename OnLine>
+bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine) {
+    auto file = OpenLog(path);
+    if (!file)
+        return false;
+    LineReader reader(*file, mode);
+    std::string line;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                onLine(line);
+                break;
+            case LineReader::Result::TooLong:
+                break;
+            case LineReader::Result::Error:
+                return false;
+            case LineReader::Result::End:
+                return true;
+        }
+    }
+}
+
 }  // namespace
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
@@ -87,33 +111,20 @@ bool AccumulateByHour(std::string_view record, HourTotals& hourTotals) {
 }
 
 bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
-    auto file = OpenLog(path);
-    if (!file)
-        return false;
     HourTotals fileTotals{};
-    LineReader reader(*file, LineReader::Mode::Text);
-    std::string line;
     std::string decoded;  // reused: one allocation per file, not per record
-    for (;;) {
-        switch (reader.Next(&line)) {
-            case LineReader::Result::Line: {
-                Base64Decode(line, &decoded);
-                // The record ends at the first zero byte, as a decoded C string does.
-                const std::string_view record(decoded.data(), std::strlen(decoded.c_str()));
-                AccumulateByHour(record, fileTotals);
-                break;
-            }
-            case LineReader::Result::TooLong:
-                break;
-            case LineReader::Result::Error:
-                return false;
-            case LineReader::Result::End:
-                for (std::size_t h = 0; h < hourTotals.size(); ++h) {
-                    hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
-                }
-                return true;
-        }
+    const bool read = ForEachLogLine(path, LineReader::Mode::Text, [&](const std::string& line) {
+        Base64Decode(line, &decoded);
+        // The record ends at the first zero byte, as a decoded C string does.
+        AccumulateByHour(std::string_view(decoded.data(), std::strlen(decoded.c_str())),
+                         fileTotals);
+    });
+    if (!read)
+        return false;
+    for (std::size_t h = 0; h < hourTotals.size(); ++h) {
+        hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
     }
+    return true;
 }
 
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
@@ -139,26 +150,11 @@ namespace {
 // Appends every line of a filter log: in text mode each line without its end, then "\n"; raw,
 // each line with its end as on disk, a last line without a line feed given one.
 bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text) {
-    auto file = OpenLog(path);
-    if (!file)
-        return false;
-    LineReader reader(*file, mode);
-    std::string line;
-    for (;;) {
-        switch (reader.Next(&line)) {
-            case LineReader::Result::Line:
-                text += line;
-                if (mode == LineReader::Mode::Text || line.back() != '\n')
-                    text += '\n';
-                break;
-            case LineReader::Result::TooLong:
-                break;
-            case LineReader::Result::Error:
-                return false;
-            case LineReader::Result::End:
-                return true;
-        }
-    }
+    return ForEachLogLine(path, mode, [&](const std::string& line) {
+        text += line;
+        if (mode == LineReader::Mode::Text || line.back() != '\n')
+            text += '\n';
+    });
 }
 
 }  // namespace
@@ -174,28 +170,13 @@ bool CopyFilterBytes(const std::string& path, std::string& text) {
 bool ReadFilterLog(const std::string& path, FilterLines* lines) {
     lines->bytes.clear();
     lines->lastLineEndsInCr = false;
-    auto file = OpenLog(path);
-    if (!file)
-        return false;
-    LineReader reader(*file, LineReader::Mode::Raw);
-    std::string line;
-    for (;;) {
-        switch (reader.Next(&line)) {
-            case LineReader::Result::Line:
-                lines->bytes += line;
-                if (line.back() != '\n') {
-                    lines->lastLineEndsInCr = line.back() == '\r';
-                    lines->bytes += '\n';
-                }
-                break;
-            case LineReader::Result::TooLong:
-                break;
-            case LineReader::Result::Error:
-                return false;
-            case LineReader::Result::End:
-                return true;
+    return ForEachLogLine(path, LineReader::Mode::Raw, [lines](const std::string& line) {
+        lines->bytes += line;
+        if (line.back() != '\n') {
+            lines->lastLineEndsInCr = line.back() == '\r';
+            lines->bytes += '\n';
         }
-    }
+    });
 }
 
 namespace {
