@@ -14,18 +14,6 @@
 
 namespace {
 
-bool ParseLocalTime(const std::string& text, std::time_t* out) {
-    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    char tail = 0;
-    int n = std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail);
-    if ((n != 6 && n != 3) || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
-        mi > 59 || s < 0 || s > 60 || y < 1970 || y > 9999) {
-        return false;
-    }
-    *out = platform::LocalTimeOf(y, mo, d, h, mi, s);
-    return *out != static_cast<std::time_t>(-1);
-}
-
 int Usage() {
     std::fprintf(stderr,
                  "usage: tallyctl cycle [--at \"YYYY-MM-DD HH:MM:SS\"] [--no-pause] "
@@ -35,6 +23,28 @@ int Usage() {
 
 }  // namespace
 
+bool ParseCycleTime(const std::string& text, std::time_t* out) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char tail = 0;
+    // A date alone must end where the date does; with a time, nothing may follow it.
+    const bool withTime =
+        std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) == 6;
+    if (!withTime && std::sscanf(text.c_str(), "%d-%d-%d%c", &y, &mo, &d, &tail) != 3) {
+        return false;
+    }
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
+        s > 60 || y < 1970 || y > 9999) {
+        return false;
+    }
+    // Only a real calendar date comes back unchanged ("2026-02-30" would become 2 March).
+    const platform::LocalDate back = platform::BreakDown(platform::LocalTimeOf(y, mo, d, 12));
+    if (back.year != y || back.month != mo || back.day != d) {
+        return false;
+    }
+    *out = platform::LocalTimeOf(y, mo, d, h, mi, s);
+    return *out != static_cast<std::time_t>(-1);
+}
+
 int RunCycleCommand(const std::vector<std::string>& args) {
     std::unique_ptr<platform::Clock> clock = std::make_unique<platform::SystemClock>();
     bool pauses = true, quiet = false;
@@ -42,7 +52,7 @@ int RunCycleCommand(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--at" && i + 1 < args.size()) {
             std::time_t t = 0;
-            if (!ParseLocalTime(args[++i], &t)) {
+            if (!ParseCycleTime(args[++i], &t)) {
                 std::fprintf(stderr, "tallyctl cycle: cannot read the time '%s'\n",
                              args[i].c_str());
                 return 2;
