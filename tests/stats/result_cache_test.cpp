@@ -1,0 +1,116 @@
+// The bounds of the reuse tables: beyond them results are not kept, a kept result may still be
+// replaced, the filter table's byte count stays exact through replacements and pruning, and a
+// cycle with full tables gives the same texts as one without reuse.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stats/read_counters.h"
+#include "stats/result_cache.h"
+#include "stats/tasks.h"
+#include "tests/stats/store_fixture.h"
+
+namespace {
+
+platform::DirEntry Log(const std::string& name, std::uint64_t size = 10) {
+    return {name, size, 1000, 7};
+}
+
+stats::FilterLines Lines(std::size_t bytes) {
+    return {std::string(bytes, 'x'), false};
+}
+
+TEST(TrafficResultCache, KeepsAtMostItsBoundOfLogs) {
+    stats::TrafficResultCache cache(2);
+    const stats::HourTotals one{1}, two{2};
+    cache.Store(Log("a"), one);
+    cache.Store(Log("b"), one);
+    cache.Store(Log("c"), one);  // beyond the bound: not kept
+    EXPECT_EQ(cache.Size(), 2u);
+    EXPECT_EQ(cache.Find(Log("c")), nullptr);
+    cache.Store(Log("a", 20), two);  // a kept log read again after a change: replaced in place
+    EXPECT_EQ(cache.Size(), 2u);
+    ASSERT_NE(cache.Find(Log("a", 20)), nullptr);
+    EXPECT_EQ((*cache.Find(Log("a", 20)))[0], 2);
+    EXPECT_EQ(cache.Find(Log("a")), nullptr);  // the old size no longer matches
+
+    // A listing without "b" makes room again.
+    const std::vector<platform::DirEntry> listing = {Log("a", 20), Log("c")};
+    cache.Prune(listing);
+    EXPECT_EQ(cache.Size(), 1u);
+    cache.Store(listing[1], one);
+    EXPECT_NE(cache.Find(listing[1]), nullptr);
+    EXPECT_EQ(cache.Size(), 2u);
+}
+
+TEST(FilterResultCache, KeepsAtMostItsBoundOfBytes) {
+    stats::FilterResultCache cache(10);
+    const struct {
+        const char* what;
+        const char* log;
+        std::size_t bytes;
+        std::size_t sizeAfter, bytesAfter;
+    } steps[] = {
+        {"first log", "a", 6, 1, 6},
+        {"would pass the bound: not kept", "b", 6, 1, 6},
+        {"fits beside the first", "b", 4, 2, 10},
+        {"a kept log replaced by fewer bytes", "a", 2, 2, 6},
+        {"a kept log grown past the bound: dropped", "a", 7, 1, 4},
+        {"exactly up to the bound", "c", 6, 2, 10},
+    };
+    for (const auto& s : steps) {
+        cache.Store(Log(s.log, s.bytes), Lines(s.bytes), false);
+        EXPECT_EQ(cache.Size(), s.sizeAfter) << s.what;
+        EXPECT_EQ(cache.Bytes(), s.bytesAfter) << s.what;
+    }
+    EXPECT_EQ(cache.Find(Log("a", 7)), nullptr);
+    cache.Prune({Log("c", 6)});  // "b" vanished
+    EXPECT_EQ(cache.Size(), 1u);
+    EXPECT_EQ(cache.Bytes(), 6u);
+}
+
+class FullTablesTest : public stats_test::StoreTest {};
+
+TEST_F(FullTablesTest, ACycleWithFullTablesGivesTheSameTextsAndRereadsWhatItCouldNotKeep) {
+    Clients({"x|10.0.0.1", "x|10.0.0.2"});
+    for (int day = 1; day <= 10; ++day) {
+        const std::string stamp = (day < 10 ? "0" : "") + std::to_string(day) + "_03_2026";
+        Traffic(stamp + "_10.0.0.1", {100 * day});
+        Traffic(stamp + "_10.0.0.2", {7, day});
+        Raw("Filter_" + stamp + ".log", "F" + std::to_string(day) + "\r\nG\r\n");
+    }
+    At(2026, 3, 11);
+    const stats::CycleDate date{11, 3, 2026, 4};
+    const auto cycle = [&date](stats::LogContext& ctx) {
+        std::vector<std::string> texts(stats::kStatisticCount);
+        ctx.BeginCycle();
+        for (std::size_t i = 0; i < stats::kStatisticCount; ++i)
+            stats::RunStatistic(ctx, stats::kStatistics[i], date, texts[i]);
+        return texts;
+    };
+    const auto opened = [&cycle](stats::LogContext& ctx, std::vector<std::string>* texts) {
+        const std::uint64_t before = stats::LogReads().filesOpened.load();
+        *texts = cycle(ctx);
+        return stats::LogReads().filesOpened.load() - before;
+    };
+    stats::LogContext plain({app_, &clock_, &pacer_});
+    std::vector<std::string> expected;
+    const std::uint64_t plainOpens = opened(plain, &expected);
+
+    // Room for 5 of the 20 traffic logs and 2 of the 10 filter logs (7 or 8 bytes each).
+    stats::LogContext small({app_, &clock_, &pacer_, true});
+    small.caches = {stats::TrafficResultCache(5), stats::FilterResultCache(16)};
+    for (int run = 0; run < 2; ++run) {
+        std::vector<std::string> texts;
+        const std::uint64_t opens = opened(small, &texts);
+        EXPECT_EQ(texts, expected) << "run " << run;
+        EXPECT_EQ(small.caches.traffic.Size(), 5u);
+        EXPECT_EQ(small.caches.filter.Size(), 2u);
+        // The kept logs are not read again; the others are read as without reuse.
+        EXPECT_LT(opens, plainOpens) << "run " << run;
+        EXPECT_GT(opens, 6u + 15u + 8u) << "run " << run;
+    }
+}
+
+}  // namespace
