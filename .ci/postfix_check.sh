@@ -367,3 +367,99 @@ grep -q "does not offer STARTTLS" "$BASE/stderr-starttls-not-offered" ||
     die "starttls-not-offered: the reason is not given"
 unset REFUSED_BEFORE_AUTH
 say "all Linux deliveries and refusals checked"
+
+# --- Postvane.exe under wine --------------------------------------------------------------
+((${#WINDOWS_BUILDS[@]})) || exit 0
+export WINEDEBUG=-all
+WINE_WORK=$(mktemp -d)
+export WINEPREFIX="$WINE_WORK/prefix"
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || die "no wine prefix"
+/usr/lib/wine/wineserver -w
+
+win_path() { printf 'Z:%s' "${1//\//\\}"; }
+ATTACH_WIN="$(win_path "$BASE/reports/week.xml"),$(win_path "$BASE/reports/57.bin");$(win_path "$BASE/reports/58.bin"), $(win_path "$BASE/reports/empty.xml"),$(win_path "$BASE/reports/large.bin"),"
+
+# The loader for a program: 32-bit programs need the machine to run 32-bit code.
+pe_bits() {
+    python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+pe = struct.unpack_from("<I", data, 0x3C)[0]
+print(64 if struct.unpack_from("<H", data, pe + 24)[0] == 0x20B else 32)
+PY
+}
+
+# wine_run NAME PORT AUTH USER PASSWORD EXPECTED [smtp set options...]
+wine_run() {
+    local name="$WINE_TAG-$1" port=$2 auth=$3 user=$4 password=$5 expected=$6
+    shift 6
+    "$WINE" "$WIN_CTL" reg add 'HKLM\SOFTWARE\BriskoFilter' /v ToSendFile /t REG_SZ \
+        /d "$ATTACH_WIN" /f >/dev/null 2>&1 || die "$name: ToSendFile not set"
+    "$WINE" "$WIN_CTL" smtp set --server 127.0.0.1 --port "$port" --auth "$auth" --user "$user" \
+        --password "$password" --to "Report Desk <report@$REALM>" --from "tallyvane@$REALM" \
+        --tls none --ca-file "" "$@" >/dev/null 2>&1 || die "$name: smtp set failed"
+    local before status=0
+    before=$(delivered)
+    timeout 180 "$WINE" "$WIN_PV" >"$BASE/stdout-$name" 2>"$BASE/stderr-$name" || status=$?
+    if [ "$status" != "$expected" ]; then
+        tr -d '\r' <"$BASE/stderr-$name" | grep -a "Postvane" >&2 || true
+        die "$name: Postvane.exe exit status $status, expected $expected"
+    fi
+    if [ "$expected" != 0 ]; then
+        say "$name: refused as expected: $(tr -d '\r' <"$BASE/stderr-$name" | grep -a "Postvane" | head -n 1)"
+        return
+    fi
+    check_delivery "$name" "$before"
+}
+
+# NTLM through wine's SSPI runs Samba's ntlm_auth, which must be allowed NTLMv1 answers: the
+# server's challenge carries no target information.
+cp "$SMB_CONF" "$SMB_SAVED"
+sed -i '/^\[global\]/a \   client ntlmv2 auth = no' "$SMB_CONF"
+
+run_windows_build() {
+    local build=$1 phase=$2
+    WIN_PV="$build/mailer/Postvane.exe"
+    WIN_CTL="$build/tools/tallyctl.exe"
+    [ -f "$WIN_PV" ] && [ -f "$WIN_CTL" ] || die "$build: Postvane.exe or tallyctl.exe not built"
+    if [ "$(pe_bits "$WIN_PV")" = 64 ]; then
+        WINE=/usr/lib/wine/wine64 WINE_TAG=win64
+    else
+        WINE=/usr/lib/wine/wine WINE_TAG=win32
+        if ! "$WINE" --version >/dev/null 2>&1; then
+            say "SKIPPED $build: this machine cannot run 32-bit programs (no 32-bit support in its kernel)"
+            return
+        fi
+    fi
+    if [ "$phase" = clear ]; then
+        wine_run login "$PORT_AUTH" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0
+        wine_run cram-md5 "$PORT_AUTH" "CRAM MD5" "$USER_NAME" "$PASSWORD" 0
+        wine_run ntlm "$PORT_AUTH" "NTLM" "$USER_NAME" "$PASSWORD" 0
+        wine_run ntlm-domain "$PORT_AUTH" "NTLM" "WORKGROUP\\$USER_NAME" "$PASSWORD" 0
+        # Without a user name the running account is used; wine has no credentials for it.
+        wine_run ntlm-running-account "$PORT_AUTH" "NTLM" "" "" 6
+        grep -aq "authenticating with the mail server failed" "$BASE/stderr-$WINE_TAG-ntlm-running-account" ||
+            die "$WINE_TAG: no failure line for NTLM with the running account"
+        # The test CA is not installed yet: SMTPCAFile alone makes it trusted.
+        wine_run starttls-ca-file "$PORT_STARTTLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0 \
+            --tls starttls --ca-file "$(win_path "$CA_FILE")"
+        wine_run unknown-ca "$PORT_TLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 9 --tls tls
+        grep -aq "unknown issuer" "$BASE/stderr-$WINE_TAG-unknown-ca" ||
+            die "$WINE_TAG: the unknown issuer is not named"
+    else
+        wine_run starttls "$PORT_STARTTLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0 --tls starttls
+        wine_run tls "$PORT_TLS" "CRAM MD5" "$USER_NAME" "$PASSWORD" 0 --tls tls
+        wine_run tls-ntlm "$PORT_TLS" "NTLM" "$USER_NAME" "$PASSWORD" 0 --tls tls
+        wine_run name-mismatch "$PORT_STARTTLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 9 \
+            --tls starttls --server localhost
+        grep -aq "name mismatch" "$BASE/stderr-$WINE_TAG-name-mismatch" ||
+            die "$WINE_TAG: the name mismatch is not named"
+    fi
+}
+
+for build in "${WINDOWS_BUILDS[@]}"; do run_windows_build "$build" clear; done
+# Schannel trusts the system's store, which wine takes from the host's CA store.
+cp "$CA_FILE" "$SYSTEM_CA"
+update-ca-certificates >/dev/null 2>&1 || die "update-ca-certificates failed"
+for build in "${WINDOWS_BUILDS[@]}"; do run_windows_build "$build" store; done
+say "all Windows deliveries and refusals checked"

@@ -293,6 +293,23 @@ TlsFailure FromPolicyError(DWORD error) {
     }
 }
 
+// The chain engine's own verdict; revocation that could not be checked is no failure, as
+// revocation is not asked for.
+TlsFailure FromChainStatus(DWORD status, bool trustedByFile) {
+    if (status & CERT_TRUST_IS_NOT_TIME_VALID) {
+        return TlsFailure::Expired;
+    }
+    if (status & CERT_TRUST_IS_PARTIAL_CHAIN) {
+        return TlsFailure::UnknownIssuer;
+    }
+    if ((status & CERT_TRUST_IS_UNTRUSTED_ROOT) && !trustedByFile) {
+        return TlsFailure::UnknownIssuer;
+    }
+    const DWORD ignored = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                          CERT_TRUST_IS_OFFLINE_REVOCATION | CERT_TRUST_NO_ISSUANCE_CHAIN_POLICY;
+    return (status & ~ignored) != 0 ? TlsFailure::Certificate : TlsFailure::None;
+}
+
 bool ChainEndsIn(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE roots) {
     if (!roots || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) {
         return false;
@@ -359,10 +376,10 @@ TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots
         policy.pvExtraPolicyPara = &ssl;
         CERT_CHAIN_POLICY_STATUS verdict{};
         verdict.cbSize = sizeof verdict;
+        bool trustedByFile = ChainEndsIn(chain, roots);
         BOOL ran =
             ::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
-        if (ran && verdict.dwError == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) &&
-            ChainEndsIn(chain, roots)) {
+        if (ran && verdict.dwError == static_cast<DWORD>(CERT_E_UNTRUSTEDROOT) && trustedByFile) {
             // A root of SMTPCAFile: trusted here, everything else still checked.
             ssl.fdwChecks = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
             policy.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
@@ -371,12 +388,19 @@ TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots
             ran =
                 ::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &verdict);
         }
+        TlsFailure fromChain = FromChainStatus(chain->TrustStatus.dwErrorStatus, trustedByFile);
         if (!ran) {
             *detail = StatusText("certificate policy not run, error", ::GetLastError());
             failure = TlsFailure::Certificate;
         } else if (verdict.dwError != 0) {
             *detail = StatusText("certificate refused, error", static_cast<long>(verdict.dwError));
             failure = FromPolicyError(verdict.dwError);
+        } else if (fromChain != TlsFailure::None) {
+            // Some policy engines pass a chain that stops short of any root; the chain's own
+            // verdict is checked as well.
+            *detail = StatusText("certificate chain refused, trust status",
+                                 static_cast<long>(chain->TrustStatus.dwErrorStatus));
+            failure = fromChain;
         } else if (byAddress && !CertificateHasAddress(remote, address)) {
             *detail = "the certificate has no IP address entry for " + host;
             failure = TlsFailure::NameMismatch;
