@@ -18,6 +18,7 @@
 # after TLS), +3 (implicit TLS), +4 (the wire recorder).
 set -euo pipefail
 
+CI_DIR=$(cd "$(dirname "$0")" && pwd)
 BUILD_DIR=$(cd "${1:-build}" && pwd)
 shift || true
 WINDOWS_BUILDS=()
@@ -190,7 +191,7 @@ SYSTEM_CA=/usr/local/share/ca-certificates/postvane-test-ca.crt
 cleanup() {
     postfix -c "$CONF" stop >/dev/null 2>&1 || true
     if [ -f "$SMB_SAVED" ]; then cp "$SMB_SAVED" "$SMB_CONF" && rm -f "$SMB_SAVED"; fi
-    if [ -f "$SYSTEM_CA" ]; then rm -f "$SYSTEM_CA" && update-ca-certificates >/dev/null 2>&1; fi
+    if [ -f "$SYSTEM_CA" ]; then rm -f "$SYSTEM_CA" && update-ca-certificates --fresh >/dev/null 2>&1; fi
     if [ -n "${WINE_WORK:-}" ]; then
         WINEPREFIX="$WINE_WORK/prefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
         rm -rf "$WINE_WORK"
@@ -379,15 +380,7 @@ export WINEPREFIX="$WINE_WORK/prefix"
 win_path() { printf 'Z:%s' "${1//\//\\}"; }
 ATTACH_WIN="$(win_path "$BASE/reports/week.xml"),$(win_path "$BASE/reports/57.bin");$(win_path "$BASE/reports/58.bin"), $(win_path "$BASE/reports/empty.xml"),$(win_path "$BASE/reports/large.bin"),"
 
-# The loader for a program: 32-bit programs need the machine to run 32-bit code.
-pe_bits() {
-    python3 - "$1" <<'PY'
-import struct, sys
-data = open(sys.argv[1], "rb").read(4096)
-pe = struct.unpack_from("<I", data, 0x3C)[0]
-print(64 if struct.unpack_from("<H", data, pe + 24)[0] == 0x20B else 32)
-PY
-}
+. "$CI_DIR/wine_loader.sh"
 
 # wine_run NAME PORT AUTH USER PASSWORD EXPECTED [smtp set options...]
 wine_run() {
@@ -422,15 +415,12 @@ run_windows_build() {
     WIN_PV="$build/mailer/Postvane.exe"
     WIN_CTL="$build/tools/tallyctl.exe"
     [ -f "$WIN_PV" ] && [ -f "$WIN_CTL" ] || die "$build: Postvane.exe or tallyctl.exe not built"
-    if [ "$(pe_bits "$WIN_PV")" = 64 ]; then
-        WINE=/usr/lib/wine/wine64 WINE_TAG=win64
-    else
-        WINE=/usr/lib/wine/wine WINE_TAG=win32
-        if ! "$WINE" --version >/dev/null 2>&1; then
-            say "SKIPPED $build: this machine cannot run 32-bit programs (no 32-bit support in its kernel)"
-            return
-        fi
+    if ! WINE=$(wine_loader "$WIN_PV" 2>"$BASE/loader.txt"); then
+        say "SKIPPED $build: $(cat "$BASE/loader.txt")"
+        return
     fi
+    WINE_TAG=win64
+    [[ $WINE == */wine64 ]] || WINE_TAG=win32
     if [ "$phase" = clear ]; then
         wine_run login "$PORT_AUTH" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0
         wine_run cram-md5 "$PORT_AUTH" "CRAM MD5" "$USER_NAME" "$PASSWORD" 0
