@@ -12,9 +12,9 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
 
 #include "platform/posix/socket_error.h"
 #include "platform/tls.h"
@@ -38,25 +38,15 @@ Clock::time_point DeadlineAfter(std::uint32_t timeoutMs) {
 }
 
 // Waits for the socket to become readable (or writable) before the deadline: 1 ready,
-// 0 time-out, -1 error (lastError set).
+// 0 time-out, -1 error (lastError set either way).
 int WaitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            SocketSetLastError(kWsaTimedOut);
-            return 0;
-        }
-        int slice = left.count() > INT_MAX ? INT_MAX : static_cast<int>(left.count());
-        pollfd entry{fd, events, 0};
-        int rc = ::poll(&entry, 1, slice);
-        if (rc > 0) {
-            return 1;
-        }
-        if (rc < 0 && errno != EINTR) {
-            SocketSetLastError(ToWsaError(errno));
-            return -1;
-        }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+        SocketSetLastError(kWsaTimedOut);
+        return 0;
     }
+    auto ms = static_cast<std::uint32_t>(std::min<long long>(left.count(), 0x7FFFFFFF));
+    return events == POLLIN ? SocketWaitReadable(fd, ms) : SocketWaitWritable(fd, ms);
 }
 
 // What an OpenSSL call that did not succeed asks for: 1 wait and retry (after the wait

@@ -62,24 +62,9 @@ Clock::time_point DeadlineAfter(std::uint32_t timeoutMs) {
 // 1 ready, 0 time-out (WSAETIMEDOUT set), -1 error.
 int WaitFor(SOCKET socket, bool forWrite, Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    long ms =
-        left.count() > 0 ? static_cast<long>(std::min<long long>(left.count(), 0x7FFFFFFF)) : 0;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(socket, &set);
-    timeval tv;
-    tv.tv_sec = ms / 1000;
-    tv.tv_usec = (ms % 1000) * 1000;
-    int rc = forWrite ? ::select(0, nullptr, &set, nullptr, &tv)
-                      : ::select(0, &set, nullptr, nullptr, &tv);
-    if (rc == SOCKET_ERROR) {
-        return -1;
-    }
-    if (rc == 0) {
-        ::WSASetLastError(WSAETIMEDOUT);
-        return 0;
-    }
-    return 1;
+    auto ms = static_cast<std::uint32_t>(std::clamp<long long>(left.count(), 0, 0x7FFFFFFF));
+    auto handle = static_cast<SocketHandle>(socket);
+    return forWrite ? SocketWaitWritable(handle, ms) : SocketWaitReadable(handle, ms);
 }
 
 bool SendAll(TlsSession* s, const char* data, std::size_t length, Clock::time_point deadline) {
