@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Windows checks under wine64: the service registers, starts through the service control
+# Windows checks under wine (wine64 for a mingw64 build, wine for a mingw32 build; a machine
+# that cannot run 32-bit programs skips an i686 build and says so): the service registers, starts through the service control
 # manager, reports running, logs "Service started" to the event log, stops promptly while the
 # worker is inside a pause, and unregisters; run from a console it prints "Service started";
 # a missing apppath stops the service at once with its message.
-# Usage: .ci/wine_check.sh BUILD_DIR   (a mingw64 build with Tallyvane.exe and tallyctl.exe)
+# Usage: .ci/wine_check.sh BUILD_DIR   (a mingw64 or mingw32 build with Tallyvane.exe and
+# tallyctl.exe)
 set -euo pipefail
+. "$(dirname "$0")/wine_loader.sh"
 build=$(cd "${1:?usage: wine_check.sh BUILD_DIR}" && pwd)
-wine=/usr/lib/wine/wine64
-[[ -x $wine ]] || { echo "wine64 is not installed"; exit 1; }
+[[ -x /usr/lib/wine/wine64 ]] || { echo "wine64 is not installed"; exit 1; }
+if ! wine=$(wine_loader "$build/service/Tallyvane.exe" 2>&1); then
+    echo "SKIPPED $build: $wine"
+    exit 0
+fi
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all,+eventlog
@@ -31,7 +37,7 @@ wait_state() {  # wait_state STATE SECONDS
 }
 
 cd "$work"
-"$wine" wineboot --init >>"$log" 2>&1 || fail "wine prefix could not be created"
+/usr/lib/wine/wine64 wineboot --init >>"$log" 2>&1 || fail "wine prefix could not be created"
 /usr/lib/wine/wineserver -w
 /usr/lib/wine/wineserver -p >>"$log" 2>&1  # keeps services alive between sc commands
 run "$ctl" reg add 'HKLM\SOFTWARE\BriskoFilter' /v apppath /t REG_SZ /d "$apppath" /f

@@ -7,3 +7,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# A 64-bit time_t, as on x86_64 and in Microsoft's own compilers since 2005: dates after 2038
+# and before 1970 (the NTLM epoch) stay representable. msvcrt.dll has the 64-bit functions.
+set(CMAKE_C_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")
+set(CMAKE_CXX_FLAGS_INIT "-D__MINGW_USE_VC2005_COMPAT")

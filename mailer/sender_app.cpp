@@ -32,6 +32,41 @@ bool IsGreetingCode(std::uint32_t code) {
            code == SmtpInterfaceError(kSmtpHeloNoAuth);
 }
 
+// What a TLS failure means to an administrator, by its code.
+struct TlsReason {
+    std::uint32_t code;
+    const char* words;
+};
+
+constexpr TlsReason kTlsReasons[] = {
+    {kSmtpTlsNotOffered, "the server does not offer STARTTLS"},
+    {kSmtpTlsRefused, "the server refused STARTTLS"},
+    {kSmtpTlsHandshake, "the TLS handshake failed"},
+    {kSmtpTlsExpired, "expired or not yet valid"},
+    {kSmtpTlsUnknownIssuer, "unknown issuer (not signed by a trusted authority)"},
+    {kSmtpTlsNameMismatch, "name mismatch (not issued for the server's name or address)"},
+    {kSmtpTlsCertificate, "not acceptable"},
+    {kSmtpTlsCaFile, "the SMTPCAFile roots cannot be read"},
+    {kSmtpTlsSetting, "SMTPTLS is not none, starttls or tls"},
+};
+
+const TlsReason* FindTlsReason(std::uint32_t code) {
+    if ((code >> 16 & 0x1FFF) != 4) {
+        return nullptr;
+    }
+    for (const TlsReason& reason : kTlsReasons) {
+        if ((code & 0xFFFF) == reason.code) {
+            return &reason;
+        }
+    }
+    return nullptr;
+}
+
+bool IsCertificateCode(std::uint32_t code) {
+    std::uint32_t shortCode = code & 0xFFFF;
+    return shortCode >= kSmtpTlsExpired && shortCode <= kSmtpTlsCertificate;
+}
+
 // Socket library started for the run and stopped again however it ends.
 class SocketLibrary {
   public:
@@ -66,6 +101,27 @@ void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipien
 }
 
 void CSenderApp::Fail(Phase phase, std::uint32_t code, const std::string& reply) {
+    if (const TlsReason* reason = FindTlsReason(code)) {
+        // The server's reply for STARTTLS, the TLS library's words for the rest.
+        bool certificate = IsCertificateCode(code);
+        exitStatus = certificate ? kSenderCertificate : kSenderTls;
+        std::string text = std::string(kProgramName) + ": " +
+                           (certificate ? "verifying the mail server's certificate"
+                                        : "setting up TLS with the mail server") +
+                           " failed: " + reason->words + ", ";
+        bool fromServer =
+            (code & 0xFFFF) == kSmtpTlsNotOffered || (code & 0xFFFF) == kSmtpTlsRefused;
+        if (fromServer || reply.empty()) {
+            text += CSMTPException(code, reply).Describe();
+        } else {
+            text += CSMTPException(code).Describe() + " (" + reply + ")";
+        }
+        failureLine = text;
+        if (report) {
+            report(failureLine);
+        }
+        return;
+    }
     const char* what = "sending the report mail";
     switch (phase) {
         case Phase::Build:
@@ -113,6 +169,12 @@ void CSenderApp::Run() {
         std::string user = ReadShiftedSetting(kSettingUser);
         std::string password = ReadShiftedSetting(kSettingPassword);
         std::uint32_t port = ReadDwordSetting(kSettingPort);
+        std::string tlsText = ReadPlainSetting(kSettingTls);
+        TlsMode tlsMode = TlsMode::None;
+        if (!TlsModeFromSetting(tlsText, &tlsMode)) {
+            throw SmtpProtocolFailure(kSmtpTlsSetting, "SMTPTLS is '" + tlsText + "'");
+        }
+        connection.SetTls(tlsMode, ReadPlainSetting(kSettingCaFile));
         phase = Phase::Connect;
         connection.Connect(server, method, user, password, port, std::string());
         phase = Phase::Transfer;

@@ -22,6 +22,9 @@ enum SenderExit : int {
     kSenderGreeting = 5,        // greeting or HELO/EHLO refused
     kSenderAuthentication = 6,  // authentication failed
     kSenderTransfer = 7,        // MAIL FROM, RCPT TO, DATA or the message itself failed
+    kSenderTls = 8,             // no TLS: STARTTLS not offered or refused, handshake failed,
+                                // SMTPTLS or SMTPCAFile unusable
+    kSenderCertificate = 9,     // the server's certificate failed verification
 };
 
 inline constexpr char kSenderSubject[] = "Email Reports from Brisko Web Proxy";

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -38,8 +39,10 @@ struct NtlmContext {
 
 bool HasSystemNtlm();
 
-// Outbound credentials of the account running the program.
-SecurityStatus NtlmAcquireCredentials(NtlmCredentials* credentials);
+// Outbound credentials: those of the account running the program when user is empty,
+// otherwise user ("DOMAIN\user" gives the domain too) with password.
+SecurityStatus NtlmAcquireCredentials(NtlmCredentials* credentials, const std::string& user,
+                                      const std::string& password);
 // One step of the exchange: with no valid context a new one is made (input ignored);
 // otherwise the input token continues it. *outputLength holds the capacity of output on
 // entry and the length written on return.

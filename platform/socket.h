@@ -45,6 +45,8 @@ int SocketWaitWritable(SocketHandle socket, std::uint32_t timeoutMs);
 bool SocketClose(SocketHandle socket);
 // The Windows Sockets error number of the last failed call on this thread.
 int SocketLastError();
+// Sets it, for the layers that run over a socket (TLS) and fail for reasons of their own.
+void SocketSetLastError(int wsaError);
 
 // Listening side, used by loopback servers: listen on 127.0.0.1 at port (0: any free port).
 SocketHandle SocketListenLoopback(std::uint16_t port);

@@ -1,7 +1,9 @@
 // `tallyctl smtp set --server HOST --port N --auth METHOD --user U --password P --to LIST
-// [--from ADDR]` and `tallyctl smtp show`. Only the options given are written. Errors (an
-// unknown option, a method that is not one of the five texts, a port out of range, a text
-// that the shift would cut short) go to standard error with exit status 2.
+// [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM]` and `tallyctl smtp show`. Only the
+// options given are written; `--ca-file ""` clears the roots file. Errors (an unknown option,
+// a method that is not one of the five texts, a TLS mode that is not one of the three, a port
+// out of range, a text that the shift would cut short) go to standard error with exit
+// status 2.
 #include "tools/smtp_command.h"
 
 #include <cstdio>
@@ -20,10 +22,11 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {"--server", kSettingServer, true}, {"--auth", kSettingAuth, true},
-    {"--user", kSettingUser, true},     {"--password", kSettingPassword, true},
-    {"--to", kSettingRecipients, true}, {"--from", kSettingFrom, false},
-    {"--port", kSettingPort, false},
+    {"--server", kSettingServer, true},   {"--auth", kSettingAuth, true},
+    {"--user", kSettingUser, true},       {"--password", kSettingPassword, true},
+    {"--to", kSettingRecipients, true},   {"--from", kSettingFrom, false},
+    {"--port", kSettingPort, false},      {"--tls", kSettingTls, false},
+    {"--ca-file", kSettingCaFile, false},
 };
 
 int Usage() {
@@ -31,6 +34,7 @@ int Usage() {
                  "usage: tallyctl smtp set [--server HOST] [--port N] [--auth None|\"AUTH "
                  "LOGIN\"|\"AUTH PLAIN\"|\"CRAM MD5\"|NTLM]\n"
                  "                         [--user U] [--password P] [--to LIST] [--from ADDR]\n"
+                 "                         [--tls none|starttls|tls] [--ca-file PEM|\"\"]\n"
                  "       tallyctl smtp show\n");
     return 2;
 }
@@ -80,6 +84,10 @@ int RunSet(const std::vector<std::string>& args) {
                              value.c_str());
                 return 2;
             }
+        } else if (TlsMode mode; flag == "--tls" && !TlsModeFromSetting(value, &mode)) {
+            std::fprintf(stderr, "tallyctl smtp: --tls wants none, starttls or tls, not '%s'\n",
+                         value.c_str());
+            return 2;
         } else if (flag == "--auth" && !IsAuthSettingText(value)) {
             std::fprintf(stderr,
                          "tallyctl smtp: --auth wants None, \"AUTH LOGIN\", \"AUTH PLAIN\", "
@@ -100,6 +108,11 @@ int RunSet(const std::vector<std::string>& args) {
             ParsePort(value, &port);
             RegistryDword setting(SettingPath(option->name), 0);
             setting.Set(port);
+        } else if (std::string(option->flag) == "--tls") {
+            TlsMode mode = TlsMode::None;
+            TlsModeFromSetting(value, &mode);
+            RegistryString setting(SettingPath(option->name), std::string());
+            setting.Set(TlsSettingText(mode));
         } else {
             RegistryString setting(SettingPath(option->name), std::string());
             setting.Set(option->shifted ? ShiftSetting(value) : value);
@@ -117,6 +130,8 @@ int RunShow() {
     std::string to = ReadShiftedSetting(kSettingRecipients);
     std::string from = ReadPlainSetting(kSettingFrom);
     std::string files = ReadPlainSetting(kSettingAttachments);
+    std::string tlsText = ReadPlainSetting(kSettingTls);
+    std::string caFile = ReadPlainSetting(kSettingCaFile);
 
     std::string method = AuthSettingText(AuthMethodFromSetting(auth));
     if (auth != method) {
@@ -133,6 +148,14 @@ int RunShow() {
                     ? (std::string(kPlaceholderFrom) + " (placeholder, SMTPFrom not set)").c_str()
                     : from.c_str());
     std::printf("files:    %s\n", files.c_str());
+    TlsMode mode = TlsMode::None;
+    std::string tls =
+        TlsModeFromSetting(tlsText, &mode)
+            ? std::string(TlsSettingText(mode)) + (tlsText.empty() ? " (not set)" : "")
+            : "'" + tlsText + "' (not none, starttls or tls: Postvane refuses to send)";
+    std::printf("tls:      %s\n", tls.c_str());
+    std::printf("ca file:  %s\n",
+                caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());
     return 0;
 }
 

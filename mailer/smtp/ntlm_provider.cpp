@@ -11,7 +11,7 @@ SystemNtlmProvider::~SystemNtlmProvider() {
 }
 
 platform::SecurityStatus SystemNtlmProvider::AcquireCredentials() {
-    return platform::NtlmAcquireCredentials(&credentials);
+    return platform::NtlmAcquireCredentials(&credentials, user, password);
 }
 
 platform::SecurityStatus SystemNtlmProvider::InitializeContext(const unsigned char* input,
@@ -42,7 +42,7 @@ void SystemNtlmProvider::FreeCredentials() {
 std::unique_ptr<NtlmProvider> MakeNtlmProvider(const std::string& user,
                                                const std::string& password) {
     if (platform::HasSystemNtlm()) {
-        return std::make_unique<SystemNtlmProvider>();
+        return std::make_unique<SystemNtlmProvider>(user, password);
     }
     static const platform::SystemClock clock;
     return std::make_unique<NtlmV2Provider>(user, password, clock);

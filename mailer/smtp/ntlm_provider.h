@@ -2,13 +2,14 @@
 // (acquire credentials, initialise a context from an optional input token into an output
 // token, complete a token, delete the context, free the credentials) returning
 // SECURITY_STATUS values. MakeNtlmProvider picks the system's package where there is one
-// (SSPI on Windows, the logged-on account) and our own NTLMv2 provider elsewhere (the
-// configured user name and password).
+// (SSPI on Windows) and our own NTLMv2 provider elsewhere; both use the configured user name
+// and password, and the system's package the running account when no user name is set.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "platform/ntlm.h"
 
@@ -28,9 +29,12 @@ class NtlmProvider {
     virtual void FreeCredentials() = 0;
 };
 
-// The operating system's package (platform/ntlm.h).
+// The operating system's package (platform/ntlm.h). An empty user means the account that
+// runs the program.
 class SystemNtlmProvider final : public NtlmProvider {
   public:
+    SystemNtlmProvider(std::string user, std::string password)
+        : user(std::move(user)), password(std::move(password)) {}
     ~SystemNtlmProvider() override;
     platform::SecurityStatus AcquireCredentials() override;
     platform::SecurityStatus InitializeContext(const unsigned char* input, std::size_t inputLength,
@@ -42,11 +46,12 @@ class SystemNtlmProvider final : public NtlmProvider {
     void FreeCredentials() override;
 
   private:
+    std::string user;
+    std::string password;
     platform::NtlmCredentials credentials;
     platform::NtlmContext context;
 };
 
-// user may be "DOMAIN\user". On Windows both are ignored: the package uses the account that
-// runs the program.
+// user may be "DOMAIN\user"; on Windows an empty user name means the running account.
 std::unique_ptr<NtlmProvider> MakeNtlmProvider(const std::string& user,
                                                const std::string& password);

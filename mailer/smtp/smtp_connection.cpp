@@ -4,9 +4,11 @@
 #include "mailer/smtp/smtp_connection.h"
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "mailer/smtp/smtp_exception.h"
+#include "platform/nocase.h"
 #include "platform/socket.h"
 
 namespace {
@@ -23,6 +25,25 @@ std::string HeloName(const std::string& requested) {
     }
     std::string local = platform::LocalHostName();
     return local.empty() ? std::string("localhost") : local;
+}
+
+// True when an EHLO reply lists keyword ("250-STARTTLS", "250 starttls ...").
+bool OffersExtension(const std::string& reply, std::string_view keyword) {
+    std::size_t start = 0;
+    while (start < reply.size()) {
+        std::size_t end = reply.find("\r\n", start);
+        if (end == std::string::npos) {
+            end = reply.size();
+        }
+        if (end - start >= 4) {
+            std::string_view line(reply.data() + start + 4, end - start - 4);
+            if (platform::EqualNoCase(line.substr(0, line.find(' ')), keyword)) {
+                return true;
+            }
+        }
+        start = end + 2;
+    }
+    return false;
 }
 
 }  // namespace
@@ -50,16 +71,26 @@ void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
     socket.SetTimeout(replyTimeout);
     socket.Create();
     socket.Connect(host, port, bindAddress);
+    if (tlsMode == TlsMode::Implicit) {
+        socket.StartTls(host, tlsCaFile);  // nothing said yet, so a failure needs no QUIT
+    }
     connected = true;
     try {
         if (!ExpectReply(220)) {
             Fail(kSmtpGreeting);
         }
+        if (tlsMode == TlsMode::StartTls) {
+            StartTls(host, method);
+        }
         Greet(method);
         RunAuthentication(method, user, password);
     } catch (const CSMTPException& failure) {
         try {
-            Disconnect(true);
+            if (socket.IsOpen()) {
+                Disconnect(true);
+            } else {
+                connected = false;  // a failed handshake closed it: nothing can be said
+            }
         } catch (const CSMTPException&) {
             // The original failure is the one worth reporting.
         }
@@ -67,12 +98,32 @@ void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
     }
 }
 
+void CQuillSMTPConnection::StartTls(const std::string& host, AuthMethod method) {
+    if (HasLineBreak(heloHost)) {
+        throw SmtpProtocolFailure(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth,
+                                  "host name holds a line break");
+    }
+    SendCommand("EHLO " + heloHost + "\r\n");
+    if (!ExpectReply(250)) {
+        Fail(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth);
+    }
+    if (!OffersExtension(lastResponse, "STARTTLS")) {
+        Fail(kSmtpTlsNotOffered);
+    }
+    SendCommand("STARTTLS\r\n");
+    if (!ExpectReply(220)) {
+        Fail(kSmtpTlsRefused);
+    }
+    socket.StartTls(host, tlsCaFile);
+}
+
 void CQuillSMTPConnection::Greet(AuthMethod method) {
     if (HasLineBreak(heloHost)) {
         throw SmtpProtocolFailure(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth,
                                   "host name holds a line break");
     }
-    if (method == AuthNone) {
+    // Over TLS the extensions are asked for again (EHLO), whatever the method.
+    if (method == AuthNone && !socket.IsTls()) {
         SendCommand("HELO " + heloHost + "\r\n");
         if (!ExpectReply(250)) {
             Fail(kSmtpHeloNoAuth);

@@ -63,6 +63,11 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SetHeloHost(const std::string& value) { heloHost = value; }
     std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
+    // TLS for the next Connect; caFile (a PEM file, may be empty) adds trusted roots.
+    void SetTls(TlsMode mode, const std::string& caFile) {
+        tlsMode = mode;
+        tlsCaFile = caFile;
+    }
 
     // The NTLM provider used by Connect (tests give one with a fixed clock and challenge).
     using NtlmFactory =
@@ -79,6 +84,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SendCommand(const std::string& text) { socket.Send(text); }
     void SendBodyPart(CSMTPBodyPart& part, bool skipHeader);
     void Greet(AuthMethod method);
+    // EHLO, STARTTLS and the handshake; never a fall-back to clear text.
+    void StartTls(const std::string& host, AuthMethod method);
     void RunAuthentication(AuthMethod method, const std::string& user, const std::string& password);
     // The text after "334 " of the last reply.
     std::string PromptText() const;
@@ -91,4 +98,6 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     std::uint32_t replyTimeout = 60000;
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
+    TlsMode tlsMode = TlsMode::None;
+    std::string tlsCaFile;
 };

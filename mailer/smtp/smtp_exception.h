@@ -18,6 +18,20 @@ constexpr std::uint32_t SmtpSocketError(std::uint32_t wsaError) {
     return 0x80070000u | (wsaError & 0xFFFFu);
 }
 
+// TLS failure codes (the 16-bit part, interface facility). The exception text is the server's
+// reply for the first two, the TLS library's reason for the others.
+enum SmtpTlsFailure : std::uint32_t {
+    kSmtpTlsNotOffered = 544,     // STARTTLS is required but the EHLO reply does not offer it
+    kSmtpTlsRefused = 545,        // STARTTLS not answered with 220
+    kSmtpTlsHandshake = 546,      // the TLS handshake failed or timed out
+    kSmtpTlsExpired = 547,        // a certificate has expired or is not yet valid
+    kSmtpTlsUnknownIssuer = 548,  // the chain does not end at a trusted root
+    kSmtpTlsNameMismatch = 549,   // the certificate is not for the server's name or address
+    kSmtpTlsCertificate = 550,    // the certificate is refused for another reason
+    kSmtpTlsCaFile = 551,         // the SMTPCAFile roots cannot be read
+    kSmtpTlsSetting = 552,        // SMTPTLS is not none, starttls or tls
+};
+
 // Protocol failure codes (the 16-bit part).
 enum SmtpFailure : std::uint32_t {
     kSmtpGreeting = 512,         // greeting is not 220

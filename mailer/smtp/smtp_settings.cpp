@@ -3,6 +3,7 @@
 #include "mailer/smtp/smtp_settings.h"
 
 #include "common/registry_value.h"
+#include "platform/nocase.h"
 
 namespace {
 
@@ -14,6 +15,17 @@ struct MethodText {
 constexpr MethodText kMethods[] = {
     {"None", AuthNone},        {"CRAM MD5", AuthCramMD5}, {"AUTH LOGIN", AuthLogin},
     {"AUTH PLAIN", AuthPlain}, {"NTLM", AuthNtlm},
+};
+
+struct TlsText {
+    const char* text;
+    TlsMode mode;
+};
+
+constexpr TlsText kTlsModes[] = {
+    {"none", TlsMode::None},
+    {"starttls", TlsMode::StartTls},
+    {"tls", TlsMode::Implicit},
 };
 
 std::string ShiftBy(std::string_view text, unsigned char amount) {
@@ -78,4 +90,32 @@ bool IsAuthSettingText(const std::string& text) {
         }
     }
     return false;
+}
+
+bool TlsModeFromSetting(const std::string& text, TlsMode* mode) {
+    std::size_t first = text.find_first_not_of(" \t");
+    std::string_view word;
+    if (first != std::string::npos) {
+        word = std::string_view(text).substr(first, text.find_last_not_of(" \t") + 1 - first);
+    }
+    if (word.empty()) {
+        *mode = TlsMode::None;
+        return true;
+    }
+    for (const TlsText& entry : kTlsModes) {
+        if (platform::EqualNoCase(word, entry.text)) {
+            *mode = entry.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
+const char* TlsSettingText(TlsMode mode) {
+    for (const TlsText& entry : kTlsModes) {
+        if (entry.mode == mode) {
+            return entry.text;
+        }
+    }
+    return "none";
 }

@@ -1,10 +1,42 @@
 // CSMTPSocket: socket calls of the SMTP client, each failure thrown as a CSMTPException in
-// the system facility (7) with the Windows Sockets error number.
+// the system facility (7) with the Windows Sockets error number, or as a TLS code (interface
+// facility) with the reason when the TLS set-up fails.
 #include "mailer/smtp/smtp_socket.h"
+
+#include <algorithm>
+#include <chrono>
 
 #include "mailer/smtp/smtp_exception.h"
 
+namespace {
+
+std::uint32_t TlsFailureCode(platform::TlsFailure failure) {
+    switch (failure) {
+        case platform::TlsFailure::Expired:
+            return kSmtpTlsExpired;
+        case platform::TlsFailure::UnknownIssuer:
+            return kSmtpTlsUnknownIssuer;
+        case platform::TlsFailure::NameMismatch:
+            return kSmtpTlsNameMismatch;
+        case platform::TlsFailure::Certificate:
+            return kSmtpTlsCertificate;
+        case platform::TlsFailure::CaFile:
+            return kSmtpTlsCaFile;
+        case platform::TlsFailure::None:
+        case platform::TlsFailure::Handshake:
+        case platform::TlsFailure::TimedOut:
+            break;
+    }
+    return kSmtpTlsHandshake;
+}
+
+}  // namespace
+
 CSMTPSocket::~CSMTPSocket() {
+    if (tls) {
+        platform::TlsClose(tls);
+        tls = nullptr;
+    }
     if (IsOpen()) {
         platform::SocketClose(handle);
         handle = platform::kInvalidSocket;
@@ -55,23 +87,67 @@ void CSMTPSocket::Connect(const std::string& host, std::uint32_t port,
     }
 }
 
-void CSMTPSocket::Send(const void* data, std::size_t length) {
-    const char* next = static_cast<const char*>(data);
+void CSMTPSocket::StartTls(const std::string& host, const std::string& caFile) {
+    if (!IsOpen()) {
+        ThrowError(10057);  // WSAENOTCONN
+    }
+    // The server speaks first only after our hello, so anything already waiting was put on
+    // the wire by someone else and would be read as if it came through TLS.
+    if (platform::SocketWaitReadable(handle, 0) != 0) {
+        Close();
+        throw SmtpProtocolFailure(kSmtpTlsHandshake, "data arrived before the TLS handshake");
+    }
+    platform::TlsFailure failure = platform::TlsFailure::None;
+    std::string detail;
+    tls = platform::TlsConnect(handle, host, caFile, timeoutMs, &failure, &detail);
+    if (!tls) {
+        Close();
+        throw SmtpProtocolFailure(TlsFailureCode(failure), detail);
+    }
+}
+
+void CSMTPSocket::SendPiece(const char* data, std::size_t length) {
+    if (tls) {
+        if (platform::TlsSend(tls, data, length, timeoutMs) < 0) {
+            ThrowLastError();
+        }
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (length > 0) {
-        long sent = platform::SocketSend(handle, next, length);
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        // The send time-out bounds what is left of this piece's time (0 would mean no bound).
+        if (left <= 0 ||
+            !platform::SocketSetSendTimeout(handle, static_cast<std::uint32_t>(left))) {
+            ThrowError(left <= 0 ? platform::kWsaTimedOut : platform::SocketLastError());
+        }
+        long sent = platform::SocketSend(handle, data, length);
         if (sent <= 0) {
             if (sent == 0) {
                 ThrowError(platform::kWsaTimedOut);
             }
             ThrowLastError();
         }
-        next += sent;
+        data += sent;
         length -= static_cast<std::size_t>(sent);
     }
 }
 
+void CSMTPSocket::Send(const void* data, std::size_t length) {
+    const char* next = static_cast<const char*>(data);
+    while (length > 0) {
+        std::size_t piece = std::min(length, kSendChunk);
+        SendPiece(next, piece);
+        next += piece;
+        length -= piece;
+    }
+}
+
 long CSMTPSocket::Receive(void* buffer, std::size_t size) {
-    long received = platform::SocketReceive(handle, buffer, size);
+    long received = tls ? platform::TlsReceive(tls, buffer, size, timeoutMs)
+                        : platform::SocketReceive(handle, buffer, size);
     if (received < 0) {
         ThrowLastError();
     }
@@ -79,7 +155,8 @@ long CSMTPSocket::Receive(void* buffer, std::size_t size) {
 }
 
 bool CSMTPSocket::IsReadable(std::uint32_t milliseconds) {
-    int rc = platform::SocketWaitReadable(handle, milliseconds);
+    int rc = tls ? platform::TlsWaitReadable(tls, milliseconds)
+                 : platform::SocketWaitReadable(handle, milliseconds);
     if (rc < 0) {
         ThrowLastError();
     }
@@ -87,6 +164,10 @@ bool CSMTPSocket::IsReadable(std::uint32_t milliseconds) {
 }
 
 void CSMTPSocket::Close() {
+    if (tls) {
+        platform::TlsClose(tls);
+        tls = nullptr;
+    }
     if (!IsOpen()) {
         return;
     }

@@ -8,7 +8,7 @@ bool HasSystemNtlm() {
     return false;
 }
 
-SecurityStatus NtlmAcquireCredentials(NtlmCredentials*) {
+SecurityStatus NtlmAcquireCredentials(NtlmCredentials*, const std::string&, const std::string&) {
     return kSecUnsupported;
 }
 

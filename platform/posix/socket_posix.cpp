@@ -15,12 +15,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/socket_error.h"
 #include "platform/socket.h"
 
 namespace platform {
-namespace {
 
+namespace {
 thread_local int lastError = 0;
+}  // namespace
 
 int ToWsaError(int err) {
     switch (err) {
@@ -92,6 +94,8 @@ int ToWsaError(int err) {
             return err;
     }
 }
+
+namespace {
 
 bool Fail() {
     lastError = ToWsaError(errno);
@@ -275,6 +279,10 @@ bool SocketClose(SocketHandle socket) {
 
 int SocketLastError() {
     return lastError;
+}
+
+void SocketSetLastError(int wsaError) {
+    lastError = wsaError;
 }
 
 SocketHandle SocketListenLoopback(std::uint16_t port) {

@@ -1,5 +1,6 @@
-// Windows backend of the NTLM security package: SSPI's "NTLM" package with the credentials
-// of the account running the program. Every result is the package's own SECURITY_STATUS.
+// Windows backend of the NTLM security package: SSPI's "NTLM" package, with the configured
+// account as explicit credentials or else the account running the program. Every result is
+// the package's own SECURITY_STATUS.
 #include <windows.h>
 #define SECURITY_WIN32
 #include <security.h>
@@ -30,13 +31,33 @@ bool HasSystemNtlm() {
     return true;
 }
 
-SecurityStatus NtlmAcquireCredentials(NtlmCredentials* credentials) {
+SecurityStatus NtlmAcquireCredentials(NtlmCredentials* credentials, const std::string& user,
+                                      const std::string& password) {
     CredHandle handle;
     TimeStamp expiry;
     char package[] = "NTLM";
-    SECURITY_STATUS status =
-        ::AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, nullptr,
-                                    nullptr, nullptr, &handle, &expiry);
+    // The service's own account has no mail credentials: a configured user name is passed
+    // explicitly, "DOMAIN\user" split at the first backslash.
+    std::string name = user;
+    std::string domain;
+    std::size_t split = user.find('\\');
+    if (split != std::string::npos) {
+        domain = user.substr(0, split);
+        name = user.substr(split + 1);
+    }
+    std::string secret = password;
+    SEC_WINNT_AUTH_IDENTITY_A identity{};
+    identity.User = reinterpret_cast<unsigned char*>(&name[0]);
+    identity.UserLength = static_cast<unsigned long>(name.size());
+    identity.Domain = reinterpret_cast<unsigned char*>(&domain[0]);
+    identity.DomainLength = static_cast<unsigned long>(domain.size());
+    identity.Password = reinterpret_cast<unsigned char*>(&secret[0]);
+    identity.PasswordLength = static_cast<unsigned long>(secret.size());
+    identity.Flags = SEC_WINNT_AUTH_IDENTITY_ANSI;
+    SECURITY_STATUS status = ::AcquireCredentialsHandleA(
+        nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, user.empty() ? nullptr : &identity,
+        nullptr, nullptr, &handle, &expiry);
+    ::SecureZeroMemory(&secret[0], secret.size());
     if (status >= 0) {
         credentials->lower = handle.dwLower;
         credentials->upper = handle.dwUpper;

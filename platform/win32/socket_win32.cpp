@@ -171,6 +171,10 @@ int SocketLastError() {
     return ::WSAGetLastError();
 }
 
+void SocketSetLastError(int wsaError) {
+    ::WSASetLastError(wsaError);
+}
+
 SocketHandle SocketListenLoopback(std::uint16_t port) {
     SocketHandle socket = SocketCreateTcp();
     if (socket == kInvalidSocket) {
