@@ -3,7 +3,6 @@
 // error. A failure inside Connect closes the connection (with QUIT) before it leaves.
 #include "mailer/smtp/smtp_connection.h"
 
-#include <cstring>
 #include <utility>
 
 #include "mailer/smtp/smtp_exception.h"
@@ -118,73 +117,30 @@ void CQuillSMTPConnection::RunAuthentication(AuthMethod method, const std::strin
 }
 
 bool CQuillSMTPConnection::ExpectReply(int code) {
-    char first[kFirstReplyBuffer];
-    std::unique_ptr<char[]> grown;
-    bool result = ReadReply(first, sizeof first, code, grown, kReplyGrowStep);
-    grown.reset();
-    return result;
+    return ReadReply() && lastReplyCode == code;
 }
 
-bool CQuillSMTPConnection::ReadReply(char* buffer, std::size_t size, int code,
-                                     std::unique_ptr<char[]>& grown, std::size_t growStep) {
-    char* text = buffer;
-    std::size_t capacity = size;
-    std::size_t received = 0;
-    if (capacity == 0) {
-        lastResponse.clear();
+bool CQuillSMTPConnection::ReadReply() {
+    SmtpReplyParser reply;
+    while (reply.Current() == SmtpReplyParser::State::NeedMore) {
+        if (!socket.IsReadable(replyTimeout)) {
+            break;
+        }
+        // One byte at a time: whatever follows the reply stays in the socket, so nothing
+        // the server sent early is taken for part of a later reply (or, after a switch to
+        // TLS, for protected data).
+        char c;
+        if (socket.Receive(&c, 1) <= 0) {
+            break;
+        }
+        reply.Add(c);
+    }
+    lastResponse = reply.Text();
+    if (reply.Current() != SmtpReplyParser::State::Complete) {
         return false;
     }
-    text[0] = '\0';
-    for (;;) {
-        if (!socket.IsReadable(replyTimeout)) {
-            lastResponse.assign(text, received);
-            return false;
-        }
-        std::size_t request = capacity > received + 1 ? capacity - received - 1 : 0;
-        long count = socket.Receive(text + received, request);
-        if (count <= 0) {
-            lastResponse.assign(text, received);
-            return false;
-        }
-        received += static_cast<std::size_t>(count);
-        text[received] = '\0';
-        if (received > kMaxReplyBytes) {
-            // A reply this long is no SMTP reply; stop instead of growing without bound.
-            lastResponse.assign(text, received);
-            return false;
-        }
-        if (static_cast<std::size_t>(count) == request) {
-            std::size_t newCapacity = capacity + growStep;
-            std::unique_ptr<char[]> larger(new char[newCapacity]);
-            std::memcpy(larger.get(), text, received + 1);
-            grown = std::move(larger);
-            text = grown.get();
-            capacity = newCapacity;
-        }
-        if (received > 5 && text[received - 2] == '\r' && text[received - 1] == '\n') {
-            std::size_t lineStart = 0;
-            for (std::size_t i = received - 6 + 1; i-- > 0;) {
-                if (text[i] == '\r' && text[i + 1] == '\n') {
-                    lineStart = i + 2;
-                    break;
-                }
-            }
-            if (text[lineStart + 3] == ' ') {
-                received -= 2;
-                text[received] = '\0';
-                int value = 0;
-                for (std::size_t i = lineStart; i < lineStart + 3; ++i) {
-                    if (text[i] < '0' || text[i] > '9') {
-                        break;
-                    }
-                    value = value * 10 + (text[i] - '0');
-                }
-                lastReplyCode = value;
-                lastResponse.assign(text, received);
-                return lastReplyCode == code;
-            }
-        }
-    }
+    lastReplyCode = reply.Code();
+    return true;
 }
 
 void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {

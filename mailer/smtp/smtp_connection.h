@@ -13,6 +13,7 @@
 
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/ntlm_authenticator.h"
+#include "mailer/smtp/smtp_reply.h"
 #include "mailer/smtp/smtp_socket.h"
 
 enum AuthMethod {
@@ -25,11 +26,6 @@ enum AuthMethod {
 
 class CQuillSMTPConnection : public CNTLMAuthenticator {
   public:
-    // Largest reply accepted; a longer one ends the read as a failure.
-    static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
-    static constexpr std::size_t kFirstReplyBuffer = 256;
-    static constexpr std::size_t kReplyGrowStep = 4096;
-
     // heloName "auto" stands for the local host name.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
     // Sends QUIT when still connected; its failures are swallowed.
@@ -42,8 +38,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SendMessage(CSMTPMessage& message);
     bool IsConnected() const { return connected; }
 
-    // Reads one reply and tells whether its code is the one expected.
-    virtual bool ExpectReply(int code);
+    // Reads one reply and tells whether it came whole and with the code expected.
+    bool ExpectReply(int code);
 
     // NTLM transport hooks.
     platform::SecurityStatus SendInitialToken(const unsigned char* token,
@@ -70,10 +66,10 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SetNtlmFactory(NtlmFactory factory) { ntlmFactory = std::move(factory); }
 
   protected:
-    // Reads one reply into buffer (size bytes), moving to a heap buffer grown by growStep
-    // when it does not fit.
-    virtual bool ReadReply(char* buffer, std::size_t size, int code, std::unique_ptr<char[]>& grown,
-                           std::size_t growStep);
+    // Reads one reply (limits in smtp_reply.h); false when none came whole and well-formed
+    // before the wait ran out or the server closed. Either way lastResponse holds what came
+    // and lastReplyCode is set only by a whole reply.
+    virtual bool ReadReply();
 
   private:
     void SendCommand(const std::string& text) { socket.Send(text); }
