@@ -3,6 +3,8 @@
 // error. A failure inside Connect closes the connection (with QUIT) before it leaves.
 #include "mailer/smtp/smtp_connection.h"
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "mailer/smtp/smtp_exception.h"
@@ -22,6 +24,18 @@ std::string HeloName(const std::string& requested) {
     }
     std::string local = platform::LocalHostName();
     return local.empty() ? std::string("localhost") : local;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds until deadline, 0 once it has passed.
+std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
+    const Clock::time_point now = Clock::now();
+    if (deadline <= now) {
+        return 0;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return left > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(left);
 }
 
 }  // namespace
@@ -46,6 +60,7 @@ void CQuillSMTPConnection::Fail(std::uint32_t code) const {
 void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
                                    const std::string& user, const std::string& password,
                                    std::uint32_t port, const std::string& bindAddress) {
+    sessionEnd = Clock::now() + std::chrono::milliseconds(sessionLimit);
     socket.SetTimeout(replyTimeout);
     socket.Create();
     socket.Connect(host, port, bindAddress);
@@ -121,9 +136,14 @@ bool CQuillSMTPConnection::ExpectReply(int code) {
 }
 
 bool CQuillSMTPConnection::ReadReply() {
+    // The whole reply within the reply timeout, not each wait: a server that trickles a
+    // byte at a time would otherwise hold us a timeout per byte.
+    const Clock::time_point deadline =
+        std::min(Clock::now() + std::chrono::milliseconds(replyTimeout), sessionEnd);
     SmtpReplyParser reply;
     while (reply.Current() == SmtpReplyParser::State::NeedMore) {
-        if (!socket.IsReadable(replyTimeout)) {
+        const std::uint32_t left = MillisecondsUntil(deadline);
+        if (left == 0 || !socket.IsReadable(left)) {
             break;
         }
         // One byte at a time: whatever follows the reply stays in the socket, so nothing

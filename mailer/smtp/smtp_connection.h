@@ -5,6 +5,7 @@
 // (0x80040200 and up) and the server's last reply, socket failures the Windows Sockets error.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,11 @@ enum AuthMethod {
 
 class CQuillSMTPConnection : public CNTLMAuthenticator {
   public:
+    // Longest whole session, from Connect to the reply to QUIT. Each reply must come whole
+    // within the reply timeout; this bounds the sum, so a server that trickles its replies
+    // or takes the message slowly holds the sender at most this long.
+    static constexpr std::uint32_t kSessionLimitMs = 30 * 60 * 1000;
+
     // heloName "auto" stands for the local host name.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
     // Sends QUIT when still connected; its failures are swallowed.
@@ -59,6 +65,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SetHeloHost(const std::string& value) { heloHost = value; }
     std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
+    // Takes effect at the next Connect.
+    void SetSessionLimit(std::uint32_t milliseconds) { sessionLimit = milliseconds; }
 
     // The NTLM provider used by Connect (tests give one with a fixed clock and challenge).
     using NtlmFactory =
@@ -85,6 +93,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     std::string lastResponse;
     std::string heloHost;
     std::uint32_t replyTimeout = 60000;
+    std::uint32_t sessionLimit = kSessionLimitMs;
+    std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
 };

@@ -3,6 +3,7 @@
 // and failure line of each phase; plus the shifted form and the method names.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -32,9 +33,9 @@ class SenderTest : public testing_support::RegistryTest {
         SetRegString("ToSendFile", files);
     }
 
-    int RunSender() {
+    int RunSender(std::uint32_t replyTimeoutMs = 3000) {
         CSenderApp app;
-        app.SetReplyTimeout(3000);
+        app.SetReplyTimeout(replyTimeoutMs);
         app.SetHeloHost("client.test");
         app.SetReporter([this](const std::string& line) { reported.push_back(line); });
         EXPECT_FALSE(app.InitInstance());
@@ -140,6 +141,21 @@ TEST_F(SenderTest, EachFailingPhaseHasItsExitStatusAndOneLine) {
         EXPECT_NE(reported[0].find("last reply: " + reply), std::string::npos) << reported[0];
         EXPECT_EQ(server.Finish().back(), "QUIT");
     }
+}
+
+TEST_F(SenderTest, ATricklingServerEndsTheRunWithinTheReplyTimeout) {
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "None", "desk@test", "");
+    server.Trickle("220 " + std::string(2000, 'x') + "\r\n", 10).Hear();
+    server.Start();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunSender(500), kSenderGreeting);
+    // 500 ms for the greeting and 500 ms for QUIT's reply; the trickle would take 20 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("code 0x80040200, last reply: 220 xx"), std::string::npos)
+        << reported[0];
+    server.Finish();
 }
 
 TEST_F(SenderTest, MissingPortFailsToConnect) {

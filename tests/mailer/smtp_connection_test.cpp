@@ -3,6 +3,7 @@
 // QUIT on failure and in the destructor, and the bytes of a sent message.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -363,4 +364,54 @@ TEST(SmtpConnection, AddressWithALineBreakIsRefusedBeforeItReachesTheWire) {
         &text);
     EXPECT_EQ(code, 0x8004020Cu);
     EXPECT_EQ(server.Finish(), (Lines{"HELO client.test", "MAIL FROM:<from@test>", "QUIT"}));
+}
+
+// Milliseconds that fn takes.
+template <typename Fn>
+long long MillisecondsOf(Fn fn) {
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+TEST(SmtpConnection, TrickledReplyEndsWithinTheReplyTimeout) {
+    ScriptedSmtpServer server;
+    server.Trickle("220 " + std::string(200, 'x') + "\r\n", 20).Hear();
+    server.Start();
+    std::uint32_t code = 0;
+    std::string text;
+    const long long took = MillisecondsOf([&] {
+        code = CodeOf(
+            [&] {
+                CQuillSMTPConnection c("client.test");
+                c.SetReplyTimeout(400);
+                c.Connect("127.0.0.1", AuthNone, "", "", server.Port());
+            },
+            &text);
+    });
+    EXPECT_EQ(code, 0x80040200u);
+    EXPECT_EQ(text.rfind("220 xx", 0), 0u) << text;
+    // The greeting's 400 ms and QUIT's 400 ms, not 400 ms per byte.
+    EXPECT_LT(took, 2000);
+    EXPECT_EQ(server.Finish(), (Lines{"QUIT"}));
+}
+
+TEST(SmtpConnection, SessionLimitBoundsRepliesThatEachComeInTime) {
+    ScriptedSmtpServer server;
+    server.Trickle("220 hi\r\n", 40).Hear().Trickle("250 ok\r\n", 40).Hear();
+    server.Start();
+    std::uint32_t code = 0;
+    const long long took = MillisecondsOf([&] {
+        code = CodeOf([&] {
+            CQuillSMTPConnection c("client.test");
+            c.SetReplyTimeout(1000);
+            c.SetSessionLimit(500);
+            c.Connect("127.0.0.1", AuthNone, "", "", server.Port());
+        });
+    });
+    EXPECT_EQ(code, 0x80040205u);  // the HELO reply would have come in time for its own wait
+    EXPECT_LT(took, 1000);         // and QUIT gets no wait of its own past the limit
+    EXPECT_EQ(server.Finish(), (Lines{"HELO client.test", "QUIT"}));
 }

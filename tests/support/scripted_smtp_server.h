@@ -26,6 +26,8 @@ class ScriptedSmtpServer {
 
     // Script steps, played in order once the client has connected.
     ScriptedSmtpServer& Say(std::string bytes);    // sends bytes as they are
+    // Sends bytes one at a time with a pause before each; stops when the client has gone.
+    ScriptedSmtpServer& Trickle(std::string bytes, int gapMs);
     ScriptedSmtpServer& Hear();                    // reads one line
     ScriptedSmtpServer& Reply(std::string bytes);  // Hear, then Say
     ScriptedSmtpServer& HearData();                // reads data up to CRLF.CRLF
@@ -47,7 +49,7 @@ class ScriptedSmtpServer {
 
   private:
     struct Step {
-        enum Kind { Say, Hear, HearData, Wait, Hangup, Respond } kind;
+        enum Kind { Say, Trickle, Hear, HearData, Wait, Hangup, Respond } kind;
         std::string bytes;
         int milliseconds = 0;
         std::function<std::string(const std::string&)> answer;
@@ -55,6 +57,7 @@ class ScriptedSmtpServer {
     void Run();
     bool ReadLine(std::string* line, int timeoutMs);
     bool Fill(int timeoutMs);  // one receive into pending; false on close/time-out
+    bool SendAll(const char* bytes, std::size_t length);  // false once the client has gone
 
     platform::SocketHandle listener = platform::kInvalidSocket;
     platform::SocketHandle client = platform::kInvalidSocket;
