@@ -1,7 +1,7 @@
 // SMTP authentication of CQuillSMTPConnection: LOGIN, PLAIN (the clear-text prompt dialogue,
-// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and the transport
-// hooks of the NTLM exchange. Each step that gets the wrong reply throws its own code
-// (0x8004020D to 0x8004021A) with the server's last reply.
+// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and NTLM with the
+// AUTH NTLM lines as the exchange's transport. Each step that gets the wrong reply throws its
+// own code (0x8004020D to 0x8004021A) with the server's last reply.
 #include <cstring>
 #include <string>
 
@@ -118,35 +118,52 @@ void CQuillSMTPConnection::AuthenticateCramMD5(const std::string& user,
     }
 }
 
-platform::SecurityStatus CQuillSMTPConnection::SendInitialToken(const unsigned char* token,
-                                                                std::size_t length) {
-    std::string bytes(reinterpret_cast<const char*>(token), length);
-    SendCommand("AUTH NTLM " + Base64Of(bytes) + "\r\n");
-    return platform::kSecOk;
-}
+class CQuillSMTPConnection::NtlmLines final : public NtlmTransport {
+  public:
+    explicit NtlmLines(CQuillSMTPConnection& smtp) : connection(smtp) {}
 
-platform::SecurityStatus CQuillSMTPConnection::ReadChallenge(unsigned char* buffer,
-                                                             std::size_t capacity,
-                                                             std::size_t* length) {
-    if (!ExpectReply(334)) {
-        Fail(kSmtpNtlm);
+    // The first token travels on the AUTH line itself; no reply is read here.
+    platform::SecurityStatus SendInitialToken(const unsigned char* token,
+                                              std::size_t length) override {
+        std::string bytes(reinterpret_cast<const char*>(token), length);
+        connection.SendCommand("AUTH NTLM " + Base64Of(bytes) + "\r\n");
+        return platform::kSecOk;
     }
-    std::string decoded = DecodeBase64(PromptText());
-    if (decoded.size() >= capacity) {
-        *length = 0;
-        return platform::kSecInsufficientMemory;
-    }
-    std::memcpy(buffer, decoded.data(), decoded.size());
-    *length = decoded.size();
-    return platform::kSecOk;
-}
 
-platform::SecurityStatus CQuillSMTPConnection::SendResponseToken(const unsigned char* token,
-                                                                 std::size_t length) {
-    std::string bytes(reinterpret_cast<const char*>(token), length);
-    SendCommand(Base64Of(bytes) + "\r\n");
-    if (!ExpectReply(235)) {
-        Fail(kSmtpNtlm);
+    platform::SecurityStatus ReadChallenge(unsigned char* buffer, std::size_t capacity,
+                                           std::size_t* length) override {
+        if (!connection.ExpectReply(334)) {
+            connection.Fail(kSmtpNtlm);
+        }
+        std::string decoded = DecodeBase64(connection.PromptText());
+        if (decoded.size() >= capacity) {
+            *length = 0;
+            return platform::kSecInsufficientMemory;
+        }
+        std::memcpy(buffer, decoded.data(), decoded.size());
+        *length = decoded.size();
+        return platform::kSecOk;
     }
-    return platform::kSecOk;
+
+    platform::SecurityStatus SendResponseToken(const unsigned char* token,
+                                               std::size_t length) override {
+        std::string bytes(reinterpret_cast<const char*>(token), length);
+        connection.SendCommand(Base64Of(bytes) + "\r\n");
+        if (!connection.ExpectReply(235)) {
+            connection.Fail(kSmtpNtlm);
+        }
+        return platform::kSecOk;
+    }
+
+  private:
+    CQuillSMTPConnection& connection;
+};
+
+void CQuillSMTPConnection::AuthenticateNtlm(const std::string& user, const std::string& password) {
+    std::unique_ptr<NtlmProvider> provider = ntlmFactory(user, password);
+    NtlmLines lines(*this);
+    platform::SecurityStatus status = CNTLMAuthenticator(lines).Authenticate(*provider);
+    if (status < 0) {
+        throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
+    }
 }

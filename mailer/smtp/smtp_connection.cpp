@@ -118,14 +118,9 @@ void CQuillSMTPConnection::RunAuthentication(AuthMethod method, const std::strin
         case AuthCramMD5:
             AuthenticateCramMD5(user, password);
             return;
-        case AuthNtlm: {
-            std::unique_ptr<NtlmProvider> provider = ntlmFactory(user, password);
-            platform::SecurityStatus status = Authenticate(*provider);
-            if (status < 0) {
-                throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
-            }
+        case AuthNtlm:
+            AuthenticateNtlm(user, password);
             return;
-        }
     }
     // An out-of-range method value is taken as LOGIN, the sender's own default.
     AuthenticateLogin(user, password);

@@ -25,7 +25,7 @@ enum AuthMethod {
     AuthNtlm = 4,
 };
 
-class CQuillSMTPConnection : public CNTLMAuthenticator {
+class CQuillSMTPConnection {
   public:
     // Longest whole session, from Connect to the reply to QUIT. Each reply must come whole
     // within the reply timeout; this bounds the sum, so a server that trickles its replies
@@ -35,7 +35,9 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     // heloName "auto" stands for the local host name.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
     // Sends QUIT when still connected; its failures are swallowed.
-    ~CQuillSMTPConnection() override;
+    virtual ~CQuillSMTPConnection();
+    CQuillSMTPConnection(const CQuillSMTPConnection&) = delete;
+    CQuillSMTPConnection& operator=(const CQuillSMTPConnection&) = delete;
 
     void Connect(const std::string& host, AuthMethod method, const std::string& user,
                  const std::string& password, std::uint32_t port,
@@ -47,17 +49,12 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     // Reads one reply and tells whether it came whole and with the code expected.
     bool ExpectReply(int code);
 
-    // NTLM transport hooks.
-    platform::SecurityStatus SendInitialToken(const unsigned char* token,
-                                              std::size_t length) override;
-    platform::SecurityStatus ReadChallenge(unsigned char* buffer, std::size_t capacity,
-                                           std::size_t* length) override;
-    platform::SecurityStatus SendResponseToken(const unsigned char* token,
-                                               std::size_t length) override;
-
     void AuthenticateLogin(const std::string& user, const std::string& password);
     void AuthenticatePlain(const std::string& user, const std::string& password);
     void AuthenticateCramMD5(const std::string& user, const std::string& password);
+    // NTLM through the provider that the NTLM factory makes for user and password; a
+    // failed step throws its SECURITY_STATUS as the code.
+    void AuthenticateNtlm(const std::string& user, const std::string& password);
 
     const std::string& LastResponse() const { return lastResponse; }
     int LastReplyCode() const { return lastReplyCode; }
@@ -80,6 +77,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     virtual bool ReadReply();
 
   private:
+    class NtlmLines;  // the AUTH NTLM lines as the exchange's transport
+
     void SendCommand(const std::string& text) { socket.Send(text); }
     void SendBodyPart(CSMTPBodyPart& part, bool skipHeader);
     void Greet(AuthMethod method);
