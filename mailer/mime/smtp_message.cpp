@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "common/base64.h"
 #include "mailer/mime/encoders.h"
 #include "platform/files.h"
 #include "platform/nocase.h"
@@ -54,7 +55,9 @@ bool HasControl(std::string_view text) {
 }
 
 // Base64 text cut into lines of 76 characters, each ending in CR LF.
-std::string CutLines(const char* text, std::size_t length) {
+std::string CutLines(const std::string& encoded) {
+    const char* text = encoded.data();
+    const std::size_t length = encoded.size();
     std::string out;
     out.reserve(length + (length / kBase64Line + 1) * 2);
     for (std::size_t pos = 0; pos < length; pos += kBase64Line) {
@@ -145,7 +148,6 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
     contentId = other.contentId;
     contentLocation = other.contentLocation;
     text = other.text;
-    coder = other.coder;
     quotedPrintable = other.quotedPrintable;
     base64 = other.base64;
     children = std::move(copies);
@@ -270,13 +272,11 @@ bool CSMTPBodyPart::RenderBody(std::string* out) {
         if (bytes.empty()) {
             return true;
         }
-        coder.EncodeBytes(bytes);
-        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
+        *out = CutLines(Base64Encode(bytes));
         return true;
     }
     if (base64) {
-        coder.EncodeBytes(TextForWire());
-        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
+        *out = CutLines(Base64Encode(TextForWire()));
     } else if (quotedPrintable) {
         *out = DotStuff(QPEncode(TextForWire()));
     } else {

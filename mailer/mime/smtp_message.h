@@ -12,7 +12,6 @@
 #include <string_view>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
 #include "platform/clock.h"
 
 enum class MessagePriority {
@@ -107,7 +106,6 @@ class CSMTPBodyPart {
     std::string contentId;
     std::string contentLocation;
     std::string text;
-    CBase64Codec coder;
     std::vector<std::unique_ptr<CSMTPBodyPart>> children;
     CSMTPBodyPart* parent = nullptr;
     bool quotedPrintable = true;

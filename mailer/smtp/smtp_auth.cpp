@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/mime/encoders.h"
 #include "mailer/mime/md5.h"
 #include "mailer/smtp/smtp_connection.h"
@@ -14,16 +14,12 @@
 
 namespace {
 
-std::string Base64Of(std::string_view bytes) {
-    CBase64Codec codec;
-    codec.EncodeBytes(bytes);
-    return codec.EncodedString();
-}
-
+// Server prompts are decoded leniently, as mail clients always have: a sloppy server's
+// prompt still gets its answer, and a wrong one fails at the comparison that follows.
 std::string DecodeBase64(std::string_view text) {
-    CBase64Codec codec;
-    codec.DecodeText(text);
-    return codec.DecodedString();
+    std::string decoded;
+    Base64Decode(text, Base64Decoding::Lenient, &decoded);
+    return decoded;
 }
 
 bool HasLineBreak(const std::string& text) {
@@ -49,14 +45,14 @@ void CQuillSMTPConnection::AuthenticateLogin(const std::string& user, const std:
     if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "username:")) {
         Fail(kSmtpLoginUserPrompt);
     }
-    SendCommand(Base64Of(user) + "\r\n");
+    SendCommand(Base64Encode(user) + "\r\n");
     if (!ExpectReply(334)) {
         Fail(kSmtpLoginUser);
     }
     if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "password:")) {
         Fail(kSmtpLoginPassPrompt);
     }
-    SendCommand(Base64Of(password) + "\r\n");
+    SendCommand(Base64Encode(password) + "\r\n");
     if (!ExpectReply(235)) {
         Fail(kSmtpLoginPass);
     }
@@ -75,7 +71,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
         message += user;
         message += '\0';
         message += password;
-        SendCommand(Base64Of(message) + "\r\n");
+        SendCommand(Base64Encode(message) + "\r\n");
         if (!ExpectReply(235)) {
             Fail(kSmtpPlainPass);
         }
@@ -112,7 +108,7 @@ void CQuillSMTPConnection::AuthenticateCramMD5(const std::string& user,
     }
     std::string challenge = UpToZero(DecodeBase64(PromptText()));
     Digest16 digest = HmacMd5(UpToZero(password), challenge);
-    SendCommand(Base64Of(user + " " + DigestHex(digest)) + "\r\n");
+    SendCommand(Base64Encode(user + " " + DigestHex(digest)) + "\r\n");
     if (!ExpectReply(235)) {
         Fail(kSmtpCramAnswer);
     }
@@ -126,7 +122,7 @@ class CQuillSMTPConnection::NtlmLines final : public NtlmTransport {
     platform::SecurityStatus SendInitialToken(const unsigned char* token,
                                               std::size_t length) override {
         std::string bytes(reinterpret_cast<const char*>(token), length);
-        connection.SendCommand("AUTH NTLM " + Base64Of(bytes) + "\r\n");
+        connection.SendCommand("AUTH NTLM " + Base64Encode(bytes) + "\r\n");
         return platform::kSecOk;
     }
 
@@ -148,7 +144,7 @@ class CQuillSMTPConnection::NtlmLines final : public NtlmTransport {
     platform::SecurityStatus SendResponseToken(const unsigned char* token,
                                                std::size_t length) override {
         std::string bytes(reinterpret_cast<const char*>(token), length);
-        connection.SendCommand(Base64Of(bytes) + "\r\n");
+        connection.SendCommand(Base64Encode(bytes) + "\r\n");
         if (!connection.ExpectReply(235)) {
             connection.Fail(kSmtpNtlm);
         }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/mime/md5.h"
 #include "mailer/smtp/ntlm_v2.h"
 #include "mailer/smtp/smtp_connection.h"
@@ -25,15 +25,13 @@ using Lines = std::vector<std::string>;
 namespace {
 
 std::string B64(const std::string& bytes) {
-    CBase64Codec codec;
-    codec.EncodeBytes(bytes);
-    return codec.EncodedString();
+    return Base64Encode(bytes);
 }
 
 std::string Unb64(const std::string& text) {
-    CBase64Codec codec;
-    codec.DecodeText(text);
-    return codec.DecodedString();
+    std::string bytes;
+    Base64Decode(text, Base64Decoding::Lenient, &bytes);
+    return bytes;
 }
 
 std::string Hex(const std::string& bytes) {

@@ -1,95 +1,13 @@
-// Tests of the mail sender's base64 codec, quoted-printable, header words and UTF-8
-// conversion.
+// Tests of the mail sender's quoted-printable, header words and UTF-8 conversion.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
 
-#include "mailer/mime/base64_codec.h"
 #include "mailer/mime/encoders.h"
 
 namespace {
-
-TEST(Base64Codec, EncodesGroupsWithPadding) {
-    const struct {
-        std::string in, out;
-    } cases[] = {
-        {"abc", "YWJj"},
-        {"ab", "YWI="},
-        {"a", "YQ=="},
-        {"", ""},
-        {std::string("\0\xff\x10", 3), "AP8Q"},
-        {"abcd", "YWJjZA=="},
-    };
-    for (const auto& c : cases) {
-        CBase64Codec codec;
-        codec.EncodeBytes(c.in);
-        EXPECT_EQ(codec.EncodedString(), c.out) << c.in;
-        EXPECT_EQ(codec.EncodedLength(), c.out.size());
-        EXPECT_EQ(std::strlen(codec.EncodedText()), c.out.size()) << "zero-terminated";
-    }
-}
-
-TEST(Base64Codec, DecodesLeniently) {
-    const struct {
-        std::string in, out;
-    } cases[] = {
-        {"YW Jj\r\n", "abc"},                  // blanks and line ends are skipped
-        {"YQ==", "a"},                         // one byte
-        {"YWI=", "ab"},                        // two bytes
-        {"YWI", "ab"},                         // incomplete group of 3 characters
-        {"YQ", "a"},                           // incomplete group of 2
-        {"YWJjY", "abc"},                      // a single leftover character gives nothing
-        {"\xD9\xD7\xCA\xEA", "abc"},           // bit 7 set reads as the plain character
-        {"**8=", std::string("\xfb\xef", 2)},  // unknown characters count as 62 ('+')
-        {"YQ==YQ==", "aa"},                    // joined encodings leave no gap
-        {"\tYQ\x0b=\x0c=", "a"},               // TAB, VT, FF skipped too
-    };
-    for (const auto& c : cases) {
-        CBase64Codec codec;
-        codec.DecodeText(c.in);
-        EXPECT_EQ(codec.DecodedString(), c.out) << c.in;
-        EXPECT_EQ(codec.DecodedData()[codec.DecodedLength()], 0) << "zero-terminated";
-    }
-}
-
-TEST(Base64Codec, BuffersGrowInSteps) {
-    CBase64Codec codec;
-    EXPECT_STREQ(codec.EncodedText(), "");
-    codec.Encode("a");
-    EXPECT_EQ(codec.EncodedCapacity(), 4096u);
-    EXPECT_EQ(codec.DecodedCapacity(), 4096u);
-    codec.EncodeBytes(std::string(3000, 'x'));  // reserves 6000 for the text
-    EXPECT_EQ(codec.EncodedCapacity(), 8192u);
-    EXPECT_EQ(codec.EncodedLength(), 4000u);
-    codec.Encode("a");  // reuses, never shrinks, and leaves no stale text behind
-    EXPECT_EQ(codec.EncodedCapacity(), 8192u);
-    EXPECT_STREQ(codec.EncodedText(), "YQ==");
-    codec.DecodeText(std::string(4096, 'A'));  // 4096 is not more than the capacity
-    EXPECT_EQ(codec.DecodedCapacity(), 4096u);
-    EXPECT_EQ(codec.DecodedLength(), 3072u);
-    codec.DecodeText(std::string(8192, 'A'));
-    EXPECT_EQ(codec.DecodedCapacity(), 12288u);
-    EXPECT_EQ(codec.DecodedLength(), 6144u);
-    EXPECT_EQ(codec.DecodedData()[6144], 0);
-}
-
-TEST(Base64Codec, RoundTripsEveryLength) {
-    std::mt19937 random(7);
-    CBase64Codec encoder;
-    CBase64Codec decoder;
-    for (std::size_t n = 0; n < 300; ++n) {
-        std::string bytes(n, '\0');
-        for (char& b : bytes) {
-            b = static_cast<char>(random());
-        }
-        encoder.EncodeBytes(bytes);
-        ASSERT_EQ(encoder.EncodedLength(), (n + 2) / 3 * 4);
-        decoder.Decode(encoder.EncodedText());
-        ASSERT_EQ(decoder.DecodedString(), bytes) << n;
-    }
-}
 
 TEST(QPEncode, EscapesWhatIsNotPlainText) {
     const struct {

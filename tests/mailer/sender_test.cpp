@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "tests/support/scripted_smtp_server.h"
@@ -79,9 +79,7 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
     EXPECT_NE(data.find("X-Mailer: CQuillSMTPConnection v2.49\r\n"), std::string::npos);
     EXPECT_NE(data.find("filename=\"a.xml\""), std::string::npos);
     EXPECT_NE(data.find("filename=\"b.xml\""), std::string::npos);
-    CBase64Codec codec;
-    codec.EncodeBytes("<b>second</b>");
-    EXPECT_NE(data.find(codec.EncodedString() + "\r\n"), std::string::npos);
+    EXPECT_NE(data.find(Base64Encode("<b>second</b>") + "\r\n"), std::string::npos);
 }
 
 TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {

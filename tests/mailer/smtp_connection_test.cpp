@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
@@ -340,9 +340,9 @@ TEST(SmtpConnection, MimeMessageSendsEveryPieceAndTheAttachmentDecodesBack) {
     std::size_t end = data.find("\r\n--" + boundary + "--", start);
     ASSERT_NE(end, std::string::npos);
     EXPECT_EQ(data.size(), end + 4 + boundary.size() + 2);  // the closing delimiter ends it
-    CBase64Codec codec;
-    codec.DecodeText(data.substr(start, end - start));
-    EXPECT_EQ(codec.DecodedString(), bytes);
+    std::string decoded;
+    Base64Decode(data.substr(start, end - start), Base64Decoding::Lenient, &decoded);
+    EXPECT_EQ(decoded, bytes);
     // 58 bytes make two base64 lines, each ended by CR LF.
     EXPECT_EQ(data.substr(start, end - start).size(), 76u + 2 + 4 + 2);
 }
