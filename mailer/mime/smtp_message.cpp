@@ -54,6 +54,23 @@ bool HasControl(std::string_view text) {
     return false;
 }
 
+// Letters, digits and hyphens in dot-separated labels: what may stand right of the "@" of a
+// message id without quoting.
+bool IsDomainName(std::string_view text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos) {
+        return false;
+    }
+    for (unsigned char c : text) {
+        const bool letterOrDigit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Base64 text cut into lines of 76 characters, each ending in CR LF.
 std::string CutLines(const std::string& encoded) {
     const char* text = encoded.data();
@@ -292,7 +309,7 @@ bool CSMTPBodyPart::RenderFooter(std::string* out) const {
 
 // ---- CSMTPMessage ----
 
-CSMTPMessage::CSMTPMessage() = default;
+CSMTPMessage::CSMTPMessage() : messageIdLeft(platform::NewUuidText()) {}
 CSMTPMessage::~CSMTPMessage() = default;
 
 std::vector<CSMTPAddress>& CSMTPMessage::ListOf(RecipientKind kind) {
@@ -388,6 +405,15 @@ void CSMTPMessage::AddTextBody(std::string_view text) {
     root.AddChild(part);
 }
 
+std::string CSMTPMessage::MessageId() const {
+    // The right side names the sender's domain, as RFC 5322 3.6.4 recommends; a sender
+    // without a usable one gets the reserved domain our placeholder sender uses.
+    const std::size_t at = from.address.rfind('@');
+    const std::string domain =
+        at == std::string::npos ? std::string() : from.address.substr(at + 1);
+    return "<" + messageIdLeft + "@" + (IsDomainName(domain) ? domain : "postvane.invalid") + ">";
+}
+
 std::string CSMTPMessage::BuildHeader() const {
     const std::string& charset = root.GetCharset();
     std::string h = "From: " + from.DisplayForm(true, charset) + "\r\nTo: ";
@@ -408,7 +434,11 @@ std::string CSMTPMessage::BuildHeader() const {
     }
     h += "\r\n";
     if (mime) {
-        if (root.GetBase64()) {
+        if (root.ChildCount() > 0) {
+            // A multipart entity allows no other encoding (RFC 2045 6.4); its parts carry
+            // their own, and strict servers refuse anything else here.
+            h += "Content-Transfer-Encoding: 7bit\r\n";
+        } else if (root.GetBase64()) {
             h += "Content-Transfer-Encoding: base64\r\n";
         } else if (root.GetQuotedPrintable()) {
             h += "Content-Transfer-Encoding: quoted-printable\r\n";
@@ -431,6 +461,7 @@ std::string CSMTPMessage::BuildHeader() const {
     platform::LocalTime(now, &local);
     h += "Date: " + FormatMailDate(local) + FormatZoneOffset(platform::UtcOffsetMinutes(now)) +
          "\r\n";
+    h += "Message-ID: " + MessageId() + "\r\n";
 
     switch (priority) {
         case MessagePriority::LowPriority:

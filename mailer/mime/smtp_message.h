@@ -141,6 +141,9 @@ class CSMTPMessage {
     CSMTPBodyPart& Root() { return root; }
     const CSMTPBodyPart& Root() const { return root; }
 
+    // "<unique@domain>": unique to this message (a copy keeps it), the domain the sender's.
+    std::string MessageId() const;
+
     // The clock of the Date line; null means the system clock. Not owned.
     void SetClock(const platform::Clock* value) { clock = value; }
 
@@ -161,6 +164,7 @@ class CSMTPMessage {
     std::vector<CSMTPAddress> bccList;
     bool mime = false;
     const platform::Clock* clock = nullptr;
+    std::string messageIdLeft;  // a fresh UUID text
 };
 
 // SMTP transparency: one more "." before every line that begins with ".".

@@ -174,7 +174,8 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
                 throw SmtpProtocolFailure(kSmtpRcptTo, "recipient address holds a line break");
             }
             SendCommand("RCPT TO:<" + address + ">\r\n");
-            if (!ExpectReply(250)) {
+            // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
+            if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
                 Fail(kSmtpRcptTo);
             }
         }

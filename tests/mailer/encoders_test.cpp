@@ -13,8 +13,16 @@ TEST(QPEncode, EscapesWhatIsNotPlainText) {
     const struct {
         std::string in, out;
     } cases[] = {
-        {"a=b", "a=3Db"},       {"\xE9", "=E9"},          {"a\tb c", "a\tb c"},
-        {"\x7f\x01", "=7F=01"}, {"x\r\ny\n", "x\r\ny\n"}, {"~!<>", "~!<>"},
+        {"a=b", "a=3Db"},
+        {"\xE9", "=E9"},
+        {"a\tb c", "a\tb c"},
+        {"\x7f\x01", "=7F=01"},
+        {"x\r\ny\n", "x\r\ny\n"},
+        {"~!<>", "~!<>"},
+        // Blanks that end a line, or the text, are escaped; others stay.
+        {"a \r\nb\t\nc ", "a=20\r\nb=09\nc=20"},
+        {" \t", " =09"},
+        {"a \rb", "a=20\rb"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(QPEncode(c.in), c.out) << c.in;
@@ -75,9 +83,14 @@ TEST(QPEncode, AnyInputStaysShortAndReversible) {
         }
         const std::string encoded = QPEncode(text);
         std::size_t lineLength = 0;
-        for (char c : encoded) {
+        for (std::size_t i = 0; i < encoded.size(); ++i) {
+            const char c = encoded[i];
             lineLength = (c == '\r' || c == '\n') ? 0 : lineLength + 1;
             ASSERT_LE(lineLength, 76u) << encoded;
+            // No line ends in a blank: transports may strip it.
+            const bool lastOfLine =
+                i + 1 == encoded.size() || encoded[i + 1] == '\r' || encoded[i + 1] == '\n';
+            ASSERT_FALSE(lastOfLine && (c == ' ' || c == '\t')) << encoded;
         }
         // Encoded lines are separated by the original line ends; a soft break is "=\r\n".
         ASSERT_EQ(QPDecode(encoded), text);

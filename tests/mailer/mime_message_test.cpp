@@ -195,6 +195,32 @@ TEST(SMTPMessage, OneAttachmentMakesTextPartAndAttachmentPart) {
     EXPECT_EQ(root.ChildAt(1)->GetTitle(), "week.xml");
 }
 
+TEST(SMTPMessage, MessageIdAfterTheDateUniqueAndOfTheSendersDomain) {
+    const struct {
+        const char *from, *domain;
+    } cases[] = {
+        {"reports@example.com", "@example.com>"},
+        {"a@b@mail-1.example.org", "@mail-1.example.org>"},
+        {"nobody", "@postvane.invalid>"},         // no domain to take
+        {"x@[192.0.2.1]", "@postvane.invalid>"},  // not a plain domain name
+        {"x@bad..name", "@postvane.invalid>"},
+    };
+    std::set<std::string> seen;
+    for (const auto& c : cases) {
+        CSMTPMessage message;
+        message.from = CSMTPAddress(c.from);
+        const std::string id = message.MessageId();
+        EXPECT_TRUE(std::regex_match(id, std::regex("<[0-9a-f-]{36}@[^<>@ ]+>"))) << id;
+        EXPECT_EQ(id.substr(id.size() - std::string(c.domain).size()), c.domain) << c.from;
+        EXPECT_EQ(CSMTPMessage(message).MessageId(), id);  // a copy is the same message
+        seen.insert(id.substr(0, 37));
+        const std::string header = message.BuildHeader();
+        EXPECT_NE(header.find("\r\nMessage-ID: " + id + "\r\n"), std::string::npos) << header;
+        EXPECT_LT(header.find("\r\nDate: "), header.find("\r\nMessage-ID: "));
+    }
+    EXPECT_EQ(seen.size(), std::size(cases));
+}
+
 TEST(SMTPMessage, RecipientsInTheHeader) {
     const struct {
         const char *to, *cc, *toLine, *ccLine;
@@ -240,7 +266,8 @@ TEST(SMTPMessage, OptionalHeaderLinesInOrder) {
     EXPECT_EQ(MaskDate(message.BuildHeader()),
               "From: Fred <f@x>\r\nTo: \r\nSubject: \r\n"
               "Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"
-              "Reply-To: r@x\r\nDate: <date>\r\nX-Priority: 1\r\nX-One: 1\r\nX-Two: 2\r\n");
+              "Reply-To: r@x\r\nDate: <date>\r\nMessage-ID: " +
+                  message.MessageId() + "\r\nX-Priority: 1\r\nX-One: 1\r\nX-Two: 2\r\n");
 }
 
 TEST(SMTPMessage, MimeModeTransitions) {

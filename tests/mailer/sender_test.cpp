@@ -69,7 +69,8 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
     Lines heard = server.Finish();
     ASSERT_EQ(heard.size(), 7u);
     EXPECT_EQ(heard[0], "HELO client.test");
-    EXPECT_EQ(heard[1], std::string("MAIL FROM:<") + kPlaceholderFrom + ">");
+    // No SMTPFrom and a user name that is no mail address: the first recipient sends.
+    EXPECT_EQ(heard[1], "MAIL FROM:<desk@test>");
     EXPECT_EQ(heard[2], "RCPT TO:<desk@test>");
     EXPECT_EQ(heard[3], "RCPT TO:<other@test>");
     EXPECT_EQ(heard[6], "QUIT");
@@ -97,6 +98,32 @@ TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {
               std::string::npos);
     EXPECT_EQ(data.find("MIME-Version"), std::string::npos);
     EXPECT_NE(data.find("\r\n\r\n" + std::string(kSenderBodyText)), std::string::npos);
+}
+
+TEST(SenderChoice, SenderWhenSMTPFromIsAbsent) {
+    const struct {
+        const char *from, *user, *recipients, *address, *header;
+    } cases[] = {
+        {"a@x.test", "u@y.test", "r@z.test", "a@x.test", "a@x.test"},
+        {"Ann <a@x.test>", "u@y.test", "r@z.test", "a@x.test", "Ann <a@x.test>"},
+        {"  ", "u@y.test", "r@z.test", "u@y.test", "u@y.test"},
+        {"", "u@y.test", "", "u@y.test", "u@y.test"},
+        {"", "CORP\\u", "Desk <r@z.test>, s@z.test", "r@z.test", "r@z.test"},
+        {"", "bob", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u @y.test", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u@y@z", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "@y.test", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u@", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "", "", kPlaceholderFrom, kPlaceholderFrom},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " | " + c.user + " | " + c.recipients);
+        CSMTPMessage message;
+        message.AddRecipients(c.recipients);
+        const CSMTPAddress sender = CSenderApp::ChooseSender(c.from, c.user, message);
+        EXPECT_EQ(sender.address, c.address);
+        EXPECT_EQ(sender.DisplayForm(true, "iso-8859-1"), c.header);
+    }
 }
 
 TEST_F(SenderTest, EachFailingPhaseHasItsExitStatusAndOneLine) {
