@@ -1,6 +1,7 @@
 // CQuillSMTPConnection: connection set-up, reply reading, message transmission and QUIT.
 // Failures are CSMTPExceptions: the step's protocol code with the last reply, or the socket
-// error. A failure inside Connect closes the connection (with QUIT) before it leaves.
+// error. A failure inside Connect closes the connection (with QUIT) before it leaves; one in
+// the middle of message data drops it without QUIT, so no half message is delivered.
 #include "mailer/smtp/smtp_connection.h"
 
 #include <algorithm>
@@ -184,34 +185,39 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
     if (!ExpectReply(354)) {
         Fail(kSmtpData);
     }
-    SendCommand(message.BuildHeader());
-    SendCommand("\r\n");
-    CSMTPBodyPart& root = message.Root();
-    if (message.IsMime() || root.ChildCount() > 0) {
-        SendBodyPart(root, true);
-    } else {
-        SendCommand(DotStuff(message.GetText()));
+    try {
+        SendData(message.BuildHeader());
+        SendData("\r\n");
+        const CSMTPBodyPart& root = message.Root();
+        if (message.IsMime() || root.ChildCount() > 0) {
+            SendBodyPart(root, true);
+        } else {
+            SendData(DotStuff(message.GetText()));
+        }
+        SendData("\r\n.\r\n");
+        FlushData();
+    } catch (...) {
+        // Half a message is on the wire: dropping the connection is the only way to keep the
+        // server from taking it as whole. A QUIT now would merely become part of the text.
+        Abort();
+        throw;
     }
-    SendCommand("\r\n.\r\n");
     if (!ExpectReply(250)) {
         Fail(kSmtpEndOfData);
     }
 }
 
-void CQuillSMTPConnection::SendBodyPart(CSMTPBodyPart& part, bool skipHeader) {
+void CQuillSMTPConnection::SendBodyPart(const CSMTPBodyPart& part, bool skipHeader) {
     std::string piece;
     if (!skipHeader) {
         if (!part.RenderHeader(&piece)) {
             throw CSMTPException(SmtpInterfaceError(kSmtpPartHeader));
         }
-        SendCommand(piece);
+        SendData(piece);
     }
-    if (!part.RenderBody(&piece)) {
+    if (!part.WriteBody([this](std::string_view bytes) { SendData(bytes); })) {
         throw CSMTPException(SmtpInterfaceError(kSmtpPartBody));
     }
-    SendCommand(piece);
-    piece.clear();
-    piece.shrink_to_fit();  // an attachment's body can be large; don't keep it while children go
     for (int i = 0; i < part.ChildCount(); ++i) {
         SendBodyPart(*part.ChildAt(i), false);
     }
@@ -219,7 +225,41 @@ void CQuillSMTPConnection::SendBodyPart(CSMTPBodyPart& part, bool skipHeader) {
         if (!part.RenderFooter(&piece)) {
             throw CSMTPException(SmtpInterfaceError(kSmtpPartFooter));
         }
-        SendCommand(piece);
+        SendData(piece);
+    }
+}
+
+void CQuillSMTPConnection::SendData(std::string_view bytes) {
+    if (pendingData.size() + bytes.size() > kDataBufferBytes) {
+        FlushData();
+    }
+    if (bytes.size() >= kDataBufferBytes) {
+        SendWithinSession(bytes);
+    } else {
+        pendingData.append(bytes);
+    }
+}
+
+void CQuillSMTPConnection::FlushData() {
+    SendWithinSession(pendingData);
+    pendingData.clear();
+}
+
+void CQuillSMTPConnection::SendWithinSession(std::string_view bytes) {
+    // A server that takes the message slowly is bounded by the session as a slow reply is.
+    if (MillisecondsUntil(sessionEnd) == 0) {
+        throw CSMTPException(SmtpSocketError(platform::kWsaTimedOut));
+    }
+    socket.Send(bytes.data(), bytes.size());
+}
+
+void CQuillSMTPConnection::Abort() {
+    connected = false;
+    pendingData.clear();
+    try {
+        socket.Close();
+    } catch (const CSMTPException&) {
+        // Closing is all that is left to do; the failure that led here is the one to report.
     }
 }
 

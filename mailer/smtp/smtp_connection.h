@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/ntlm_authenticator.h"
@@ -31,6 +32,8 @@ class CQuillSMTPConnection {
     // within the reply timeout; this bounds the sum, so a server that trickles its replies
     // or takes the message slowly holds the sender at most this long.
     static constexpr std::uint32_t kSessionLimitMs = 30 * 60 * 1000;
+    // Message data goes out in sends of about this size, whatever the message's size.
+    static constexpr std::size_t kDataBufferBytes = 64 * 1024;
 
     // heloName "auto" stands for the local host name.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
@@ -80,7 +83,13 @@ class CQuillSMTPConnection {
     class NtlmLines;  // the AUTH NTLM lines as the exchange's transport
 
     void SendCommand(const std::string& text) { socket.Send(text); }
-    void SendBodyPart(CSMTPBodyPart& part, bool skipHeader);
+    void SendBodyPart(const CSMTPBodyPart& part, bool skipHeader);
+    // Message data: gathered into sends of up to kDataBufferBytes, each within the session.
+    void SendData(std::string_view bytes);
+    void FlushData();
+    void SendWithinSession(std::string_view bytes);
+    // Closes the connection without QUIT (in the middle of a message, see SendMessage).
+    void Abort();
     void Greet(AuthMethod method);
     void RunAuthentication(AuthMethod method, const std::string& user, const std::string& password);
     // The text after "334 " of the last reply.
@@ -94,6 +103,7 @@ class CQuillSMTPConnection {
     std::uint32_t replyTimeout = 60000;
     std::uint32_t sessionLimit = kSessionLimitMs;
     std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
+    std::string pendingData;
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
 };

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 #include <string>
 
+#include "common/base64.h"
 #include "mailer/mime/smtp_message.h"
 #include "platform/clock.h"
 #include "platform/uuid.h"
@@ -334,6 +336,64 @@ TEST(SMTPBodyPart, AttachmentFailures) {
     empty.SetFilename(dir / "empty.xml");
     EXPECT_TRUE(empty.RenderBody(&body));
     EXPECT_TRUE(body.empty());
+}
+
+// An attachment goes out piece by piece; one that another program shortens or extends
+// meanwhile must not come out as if complete. Where the system keeps writers out while it is
+// open (Windows) the change fails instead, and the original goes out whole.
+TEST(SMTPBodyPart, AttachmentChangedWhileSentIsNeverPassedOffAsComplete) {
+    ScratchDir dir;
+    std::string original;
+    for (int i = 0; i < 150000; ++i) {  // three pieces
+        original += static_cast<char>('a' + i % 26);
+    }
+    const struct {
+        const char* what;
+        bool (*change)(const std::string& path);
+        bool completes;  // when the change could be made
+    } cases[] = {
+        {"shortened",
+         [](const std::string& path) {
+             return static_cast<bool>(std::ofstream(path, std::ios::trunc) << "short");
+         },
+         false},
+        {"extended",
+         [](const std::string& path) {
+             return static_cast<bool>(std::ofstream(path, std::ios::app) << "more");
+         },
+         false},
+        {"removed",  // the open file keeps what it had
+         [](const std::string& path) {
+             std::error_code ec;
+             return std::filesystem::remove(path, ec);
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = dir / "report.xml";
+        WriteAll(path, original);
+        CSMTPBodyPart part;
+        part.SetFilename(path);
+        std::string body;
+        bool changed = false;
+        int pieces = 0;
+        const bool completed = part.WriteBody([&](std::string_view piece) {
+            if (pieces++ == 0) {
+                changed = c.change(path);
+            }
+            body += piece;
+        });
+        if (changed) {
+            EXPECT_EQ(completed, c.completes);
+        }
+        if (completed) {
+            EXPECT_EQ(pieces, 3);
+            std::string decoded;
+            Base64Decode(body, Base64Decoding::Lenient, &decoded);
+            EXPECT_EQ(decoded, original);
+        }
+    }
 }
 
 TEST(SMTPBodyPart, SizeLimitAt52428800) {

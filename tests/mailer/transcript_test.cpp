@@ -227,6 +227,9 @@ void Parse(const std::string& path, Transcript& t, ScriptedSmtpServer& server) {
             server.HearData();
             t.clientLines.push_back("<data " + value + ">");
             t.goldens.push_back(value);
+        } else if (tag == "A") {
+            server.HearUntilClose();
+            t.clientLines.push_back("<aborted>");
         } else if (tag == "W") {
             server.Wait(std::stoi(value));
         } else if (tag == "X") {
@@ -384,6 +387,14 @@ TEST_P(TranscriptTest, ClientSendsWhatTheTranscriptSays) {
             }
             EXPECT_EQ(masked, ReadFile(goldenPath)) << t.clientLines[i];
             CheckAttachments(heard[i], t);
+            heard[i] = t.clientLines[i];
+        }
+    }
+    // An aborted message: whatever came, but never the end of data, and no QUIT inside it.
+    for (std::size_t i = 0; i < heard.size() && i < t.clientLines.size(); ++i) {
+        if (t.clientLines[i] == "<aborted>") {
+            EXPECT_EQ(heard[i].find("\r\n.\r\n"), std::string::npos);
+            EXPECT_EQ(heard[i].find("QUIT\r\n"), std::string::npos);
             heard[i] = t.clientLines[i];
         }
     }

@@ -51,6 +51,11 @@ ScriptedSmtpServer& ScriptedSmtpServer::HearData() {
     return *this;
 }
 
+ScriptedSmtpServer& ScriptedSmtpServer::HearUntilClose() {
+    script.push_back({Step::HearUntilClose, {}, 0, nullptr});
+    return *this;
+}
+
 ScriptedSmtpServer& ScriptedSmtpServer::Wait(int milliseconds) {
     script.push_back({Step::Wait, {}, milliseconds, nullptr});
     return *this;
@@ -174,6 +179,19 @@ void ScriptedSmtpServer::Run() {
                 data = pending.substr(0, end);
                 heard.push_back(data);
                 pending.erase(0, end + 5);
+                break;
+            }
+            case Step::HearUntilClose: {
+                const auto deadline =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+                // Fill fails at the end of the stream, or when the deadline is near.
+                while (std::chrono::steady_clock::now() < deadline && Fill(kStepTimeoutMs)) {
+                }
+                std::lock_guard<std::mutex> guard(lock);
+                heard.push_back(pending);
+                pending.clear();
+                platform::SocketClose(client);
+                client = platform::kInvalidSocket;
                 break;
             }
             case Step::Wait:

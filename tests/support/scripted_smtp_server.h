@@ -31,6 +31,7 @@ class ScriptedSmtpServer {
     ScriptedSmtpServer& Hear();                    // reads one line
     ScriptedSmtpServer& Reply(std::string bytes);  // Hear, then Say
     ScriptedSmtpServer& HearData();                // reads data up to CRLF.CRLF
+    ScriptedSmtpServer& HearUntilClose();          // reads everything until the client closes
     ScriptedSmtpServer& Wait(int milliseconds);
     ScriptedSmtpServer& Hangup();  // closes the connection
     // Reads one line and sends what answer returns for it.
@@ -40,7 +41,8 @@ class ScriptedSmtpServer {
     void Start();
     // Waits for the script, then records what else the client sends until it closes (at
     // most drainMs). Returns every line the client sent, without line ends; message data is
-    // one entry holding everything between DATA's 354 and the final dot line.
+    // one entry holding everything between DATA's 354 and the final dot line, and what
+    // HearUntilClose read is one entry as it was on the wire.
     std::vector<std::string> Finish(int drainMs = 2000);
     // The last message data read by HearData, as it was on the wire (dot line excluded).
     std::string Data() const;
@@ -49,7 +51,7 @@ class ScriptedSmtpServer {
 
   private:
     struct Step {
-        enum Kind { Say, Trickle, Hear, HearData, Wait, Hangup, Respond } kind;
+        enum Kind { Say, Trickle, Hear, HearData, HearUntilClose, Wait, Hangup, Respond } kind;
         std::string bytes;
         int milliseconds = 0;
         std::function<std::string(const std::string&)> answer;
