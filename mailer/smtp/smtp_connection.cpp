@@ -28,6 +28,10 @@ std::string HeloName(const std::string& requested) {
 }
 
 using Clock = std::chrono::steady_clock;
+using State = SmtpReplyParser::State;
+
+// Bytes taken from the socket at a time while a reply is read.
+constexpr std::size_t kReceiveChunk = 4096;
 
 // Milliseconds until deadline, 0 once it has passed.
 std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
@@ -137,26 +141,44 @@ bool CQuillSMTPConnection::ReadReply() {
     const Clock::time_point deadline =
         std::min(Clock::now() + std::chrono::milliseconds(replyTimeout), sessionEnd);
     SmtpReplyParser reply;
-    while (reply.Current() == SmtpReplyParser::State::NeedMore) {
+    std::size_t used = 0;
+    for (;;) {
+        while (used < unreadInput.size() && reply.Current() == State::NeedMore) {
+            reply.Add(unreadInput[used++]);
+        }
+        if (reply.Current() != State::NeedMore) {
+            break;
+        }
+        unreadInput.clear();
+        used = 0;
         const std::uint32_t left = MillisecondsUntil(deadline);
         if (left == 0 || !socket.IsReadable(left)) {
             break;
         }
-        // One byte at a time: whatever follows the reply stays in the socket, so nothing
-        // the server sent early is taken for part of a later reply (or, after a switch to
-        // TLS, for protected data).
-        char c;
-        if (socket.Receive(&c, 1) <= 0) {
+        char chunk[kReceiveChunk];
+        const long count = socket.Receive(chunk, sizeof chunk);
+        if (count <= 0) {
             break;
         }
-        reply.Add(c);
+        unreadInput.assign(chunk, static_cast<std::size_t>(count));
     }
+    // What came after the reply is kept until our next command (see DropUnsolicitedInput).
+    unreadInput.erase(0, used);
     lastResponse = reply.Text();
-    if (reply.Current() != SmtpReplyParser::State::Complete) {
+    if (reply.Current() != State::Complete) {
         return false;
     }
     lastReplyCode = reply.Code();
     return true;
+}
+
+void CQuillSMTPConnection::DropUnsolicitedInput() {
+    unreadInput.clear();
+}
+
+void CQuillSMTPConnection::SendCommand(const std::string& text) {
+    DropUnsolicitedInput();
+    socket.Send(text);
 }
 
 void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
@@ -250,12 +272,14 @@ void CQuillSMTPConnection::SendWithinSession(std::string_view bytes) {
     if (MillisecondsUntil(sessionEnd) == 0) {
         throw CSMTPException(SmtpSocketError(platform::kWsaTimedOut));
     }
+    DropUnsolicitedInput();
     socket.Send(bytes.data(), bytes.size());
 }
 
 void CQuillSMTPConnection::Abort() {
     connected = false;
     pendingData.clear();
+    unreadInput.clear();
     try {
         socket.Close();
     } catch (const CSMTPException&) {

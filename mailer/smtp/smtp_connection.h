@@ -82,7 +82,13 @@ class CQuillSMTPConnection {
   private:
     class NtlmLines;  // the AUTH NTLM lines as the exchange's transport
 
-    void SendCommand(const std::string& text) { socket.Send(text); }
+    // Every command, after DropUnsolicitedInput.
+    void SendCommand(const std::string& text);
+    // We never pipeline, so bytes that arrived after a reply and before our next command
+    // answer nothing we said; they are dropped when the next command or message data goes
+    // out. After a switch to TLS this keeps what was sent in clear before the handshake
+    // from being read as a protected reply.
+    void DropUnsolicitedInput();
     void SendBodyPart(const CSMTPBodyPart& part, bool skipHeader);
     // Message data: gathered into sends of up to kDataBufferBytes, each within the session.
     void SendData(std::string_view bytes);
@@ -103,7 +109,8 @@ class CQuillSMTPConnection {
     std::uint32_t replyTimeout = 60000;
     std::uint32_t sessionLimit = kSessionLimitMs;
     std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
-    std::string pendingData;
+    std::string pendingData;  // message data not yet handed to the socket
+    std::string unreadInput;  // received after the last reply's end
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
 };
