@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <iostream>
+#include <string_view>
 
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
@@ -25,6 +26,24 @@ constexpr char kProgramName[] = "Postvane";
 void ReportToLogs(const std::string& line) {
     std::cerr << line << std::endl;
     platform::WriteEventMessage(kProgramName, line);
+}
+
+// local@domain with nothing that would need quoting: a user name like "DOMAIN\user" or
+// "bob" is not one.
+bool IsMailAddress(const std::string& text) {
+    const std::size_t at = text.find('@');
+    if (at == 0 || at == std::string::npos || at + 1 == text.size() ||
+        text.find('@', at + 1) != std::string::npos) {
+        return false;
+    }
+    for (unsigned char c : text) {
+        if (c <= ' ' || c >= 127 ||
+            std::string_view("<>()[],;:\\\"").find(static_cast<char>(c)) !=
+                std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool IsGreetingCode(std::uint32_t code) {
@@ -89,7 +108,7 @@ class SocketLibrary {
 CSenderApp::CSenderApp() : report(ReportToLogs), ntlmFactory(MakeNtlmProvider) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
-                              const std::string& attachments, const std::string& from) {
+                              const std::string& attachments) {
     message.SetCharset(kSenderCharset);
     message.AddRecipients(recipients, RecipientKind::To);
     message.subject = kSenderSubject;
@@ -97,7 +116,24 @@ void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipien
     if (!attachments.empty()) {
         message.AddAttachments(attachments);
     }
-    message.from = CSMTPAddress(from.empty() ? std::string(kPlaceholderFrom) : from);
+}
+
+CSMTPAddress CSenderApp::ChooseSender(const std::string& fromSetting, const std::string& user,
+                                      const CSMTPMessage& message) {
+    CSMTPAddress from;
+    from.Parse(fromSetting);
+    if (!from.address.empty()) {
+        return from;
+    }
+    // Servers that enforce send-as accept the account's own address; mail to oneself is
+    // what an administrator expects otherwise.
+    if (IsMailAddress(user)) {
+        return CSMTPAddress(user);
+    }
+    if (const CSMTPAddress* first = message.RecipientAt(0, RecipientKind::To)) {
+        return CSMTPAddress(first->address);
+    }
+    return CSMTPAddress(kPlaceholderFrom);
 }
 
 void CSenderApp::Fail(Phase phase, std::uint32_t code, const std::string& reply) {
@@ -163,10 +199,11 @@ void CSenderApp::Run() {
             connection.SetNtlmFactory(ntlmFactory);
         }
         CSMTPMessage message;
-        BuildMessage(message, recipients, attachments, ReadPlainSetting(kSettingFrom));
+        BuildMessage(message, recipients, attachments);
         std::string server = ReadShiftedSetting(kSettingServer);
         AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(kSettingAuth));
         std::string user = ReadShiftedSetting(kSettingUser);
+        message.from = ChooseSender(ReadPlainSetting(kSettingFrom), user, message);
         std::string password = ReadShiftedSetting(kSettingPassword);
         std::uint32_t port = ReadDwordSetting(kSettingPort);
         std::string tlsText = ReadPlainSetting(kSettingTls);

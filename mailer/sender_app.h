@@ -53,9 +53,15 @@ class CSenderApp {
         ntlmFactory = std::move(factory);
     }
 
-    // The mail of one run, from the recipient and attachment lists (steps 5.1 to 5.7).
+    // The mail of one run, from the recipient and attachment lists; its sender is chosen
+    // once the user name is known (ChooseSender).
     static void BuildMessage(CSMTPMessage& message, const std::string& recipients,
-                             const std::string& attachments, const std::string& from);
+                             const std::string& attachments);
+    // The sender of the mail: SMTPFrom ("Name <address>" or a bare address) when set; else
+    // the authentication user name when it is a mail address; else the first recipient;
+    // the undeliverable placeholder only when there is none of these.
+    static CSMTPAddress ChooseSender(const std::string& fromSetting, const std::string& user,
+                                     const CSMTPMessage& message);
 
   private:
     enum class Phase { Build, Connect, Transfer };

@@ -81,8 +81,12 @@ std::size_t Utf8PieceLength(std::string_view text) {
 std::string QPEncode(std::string_view text) {
     std::string escaped;
     escaped.reserve(text.size() + text.size() / 8);
-    for (unsigned char c : text) {
-        if (QPLiteral(c)) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // A blank that ends a line would be dropped by transports that strip trailing white
+        // space (RFC 2045 6.7, rule 3), so it is written as an escape.
+        const bool endsLine = i + 1 == text.size() || text[i + 1] == '\r' || text[i + 1] == '\n';
+        if (QPLiteral(c) && !((c == ' ' || c == '\t') && endsLine)) {
             escaped += static_cast<char>(c);
         } else {
             AppendEscape(escaped, c);

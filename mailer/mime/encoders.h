@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-// Quoted-printable (RFC 2045): escapes, then soft line breaks so that no line exceeds 76
-// characters. CR and LF are kept as they are.
+// Quoted-printable (RFC 2045): escapes (a space or tab that ends a line among them), then
+// soft line breaks so that no line exceeds 76 characters. CR and LF are kept as they are.
 std::string QPEncode(std::string_view text);
 
 // A header text: converted to UTF-8 first when charset is "UTF-8" (any case), cut into

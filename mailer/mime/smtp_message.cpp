@@ -1,12 +1,15 @@
 // The mail message of the sender: header building (addresses, subject, MIME lines, the Date
 // line with the local zone) and the rendering of body parts into wire pieces. Rendering a
-// part reports false when an attachment cannot be opened, measured or read completely, or is
-// larger than maxAttachmentSize; the SMTP connection turns that into its failure codes.
+// part reports false when an attachment cannot be opened, measured or read completely, is
+// larger than maxAttachmentSize, or ends early or grows while it is read; the SMTP
+// connection turns that into its failure codes.
 #include "mailer/mime/smtp_message.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
+#include "common/base64.h"
 #include "mailer/mime/encoders.h"
 #include "platform/files.h"
 #include "platform/nocase.h"
@@ -15,7 +18,10 @@
 
 namespace {
 
-constexpr std::size_t kBase64Line = 76;
+constexpr std::size_t kBase64Line = 76;       // characters of a base64 body line
+constexpr std::size_t kBase64LineBytes = 57;  // the bytes those characters carry
+// Bytes of an attachment read and encoded at a time: whole lines, about 57 KiB.
+constexpr std::size_t kAttachmentPiece = 1024 * kBase64LineBytes;
 constexpr char kPreamble[] = "This is a multi-part message in MIME format";
 
 bool IsTrimmed(unsigned char c) {
@@ -53,19 +59,39 @@ bool HasControl(std::string_view text) {
     return false;
 }
 
-// Base64 text cut into lines of 76 characters, each ending in CR LF.
-std::string CutLines(const char* text, std::size_t length) {
-    std::string out;
-    out.reserve(length + (length / kBase64Line + 1) * 2);
-    for (std::size_t pos = 0; pos < length; pos += kBase64Line) {
-        const std::size_t n = length - pos < kBase64Line ? length - pos : kBase64Line;
-        out.append(text + pos, n);
-        out += "\r\n";
+// Letters, digits and hyphens in dot-separated labels: what may stand right of the "@" of a
+// message id without quoting.
+bool IsDomainName(std::string_view text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos) {
+        return false;
     }
-    return out;
+    for (unsigned char c : text) {
+        const bool letterOrDigit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return true;
 }
 
-bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string* bytes) {
+// Base64 lines of 76 characters (57 bytes each), each ending in CR LF, appended to *out;
+// the last line is shorter when the bytes run out. Encoding 57 bytes at a time gives the
+// same text as cutting the encoding of the whole, so a file can go out piece by piece.
+void AppendBase64Lines(std::string_view bytes, std::string* out) {
+    out->reserve(out->size() + (bytes.size() / kBase64LineBytes + 1) * (kBase64Line + 2));
+    for (std::size_t at = 0; at < bytes.size(); at += kBase64LineBytes) {
+        Base64EncodeAppend(bytes.substr(at, kBase64LineBytes), out);
+        *out += "\r\n";
+    }
+}
+
+// An attachment read and encoded a piece at a time, so memory stays a few buffers whatever
+// the file's size. The file is held open without sharing (no writer gets in meanwhile where
+// the system enforces it) and must hold exactly the bytes it had when opened: one that ends
+// early or grows was being written, and a mail of it would claim a content it never had.
+bool WriteAttachment(const std::string& path, std::uint32_t limit, const WireSink& write) {
     auto file = platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
     if (!file) {
         return false;
@@ -74,16 +100,26 @@ bool ReadAttachment(const std::string& path, std::uint32_t limit, std::string* b
     if (size < 0 || static_cast<std::uint64_t>(size) > limit) {
         return false;
     }
-    bytes->resize(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    while (got < bytes->size()) {
-        const std::int64_t n = file->Read(bytes->data() + got, bytes->size() - got);
-        if (n <= 0) {
-            return false;  // error, or the file shrank while being read
+    std::string bytes(std::min<std::uint64_t>(static_cast<std::uint64_t>(size), kAttachmentPiece),
+                      '\0');
+    std::string lines;
+    for (std::uint64_t left = static_cast<std::uint64_t>(size); left > 0;) {
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
+        for (std::size_t got = 0; got < piece;) {
+            const std::int64_t n = file->Read(bytes.data() + got, piece - got);
+            if (n <= 0) {
+                return false;  // an error, or the file shrank while being read
+            }
+            got += static_cast<std::size_t>(n);
         }
-        got += static_cast<std::size_t>(n);
+        lines.clear();
+        AppendBase64Lines(std::string_view(bytes.data(), piece), &lines);
+        write(lines);
+        left -= piece;
     }
-    return true;
+    char more;
+    return file->Read(&more, 1) == 0;
 }
 
 }  // namespace
@@ -145,7 +181,6 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
     contentId = other.contentId;
     contentLocation = other.contentLocation;
     text = other.text;
-    coder = other.coder;
     quotedPrintable = other.quotedPrintable;
     base64 = other.base64;
     children = std::move(copies);
@@ -260,29 +295,27 @@ std::string CSMTPBodyPart::TextForWire() const {
     return platform::EqualNoCase(charset, "UTF-8") ? AnsiToUtf8(text) : text;
 }
 
-bool CSMTPBodyPart::RenderBody(std::string* out) {
-    out->clear();
+bool CSMTPBodyPart::WriteBody(const WireSink& write) const {
     if (IsAttachment()) {
-        std::string bytes;
-        if (!ReadAttachment(filePath, maxAttachmentSize, &bytes)) {
-            return false;
-        }
-        if (bytes.empty()) {
-            return true;
-        }
-        coder.EncodeBytes(bytes);
-        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
-        return true;
+        return WriteAttachment(filePath, maxAttachmentSize, write);
     }
+    std::string body;
     if (base64) {
-        coder.EncodeBytes(TextForWire());
-        *out = CutLines(coder.EncodedText(), coder.EncodedLength());
+        AppendBase64Lines(TextForWire(), &body);
     } else if (quotedPrintable) {
-        *out = DotStuff(QPEncode(TextForWire()));
+        body = DotStuff(QPEncode(TextForWire()));
     } else {
-        *out = DotStuff(TextForWire());
+        body = DotStuff(TextForWire());
     }
+    write(body);
     return true;
+}
+
+bool CSMTPBodyPart::RenderBody(std::string* out) const {
+    std::string body;
+    const bool written = WriteBody([&body](std::string_view piece) { body += piece; });
+    *out = written ? std::move(body) : std::string();
+    return written;
 }
 
 bool CSMTPBodyPart::RenderFooter(std::string* out) const {
@@ -292,7 +325,7 @@ bool CSMTPBodyPart::RenderFooter(std::string* out) const {
 
 // ---- CSMTPMessage ----
 
-CSMTPMessage::CSMTPMessage() = default;
+CSMTPMessage::CSMTPMessage() : messageIdLeft(platform::NewUuidText()) {}
 CSMTPMessage::~CSMTPMessage() = default;
 
 std::vector<CSMTPAddress>& CSMTPMessage::ListOf(RecipientKind kind) {
@@ -388,6 +421,15 @@ void CSMTPMessage::AddTextBody(std::string_view text) {
     root.AddChild(part);
 }
 
+std::string CSMTPMessage::MessageId() const {
+    // The right side names the sender's domain, as RFC 5322 3.6.4 recommends; a sender
+    // without a usable one gets the reserved domain our placeholder sender uses.
+    const std::size_t at = from.address.rfind('@');
+    const std::string domain =
+        at == std::string::npos ? std::string() : from.address.substr(at + 1);
+    return "<" + messageIdLeft + "@" + (IsDomainName(domain) ? domain : "postvane.invalid") + ">";
+}
+
 std::string CSMTPMessage::BuildHeader() const {
     const std::string& charset = root.GetCharset();
     std::string h = "From: " + from.DisplayForm(true, charset) + "\r\nTo: ";
@@ -408,7 +450,11 @@ std::string CSMTPMessage::BuildHeader() const {
     }
     h += "\r\n";
     if (mime) {
-        if (root.GetBase64()) {
+        if (root.ChildCount() > 0) {
+            // A multipart entity allows no other encoding (RFC 2045 6.4); its parts carry
+            // their own, and strict servers refuse anything else here.
+            h += "Content-Transfer-Encoding: 7bit\r\n";
+        } else if (root.GetBase64()) {
             h += "Content-Transfer-Encoding: base64\r\n";
         } else if (root.GetQuotedPrintable()) {
             h += "Content-Transfer-Encoding: quoted-printable\r\n";
@@ -431,6 +477,7 @@ std::string CSMTPMessage::BuildHeader() const {
     platform::LocalTime(now, &local);
     h += "Date: " + FormatMailDate(local) + FormatZoneOffset(platform::UtcOffsetMinutes(now)) +
          "\r\n";
+    h += "Message-ID: " + MessageId() + "\r\n";
 
     switch (priority) {
         case MessagePriority::LowPriority:

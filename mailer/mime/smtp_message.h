@@ -1,18 +1,19 @@
 // The mail that the sender transmits: addresses, header fields and a tree of body parts.
-// The message builds its own header; each part renders its header, body and closing
-// delimiter as separate buffers that the SMTP connection sends in order. Rendering reports
-// failure by returning false (an attachment that cannot be read or is too large); nothing
-// here throws for bad input.
+// The message builds its own header; each part renders its header and closing delimiter as
+// buffers and writes its body piece by piece (an attachment is streamed from its file), all
+// of which the SMTP connection sends in order. Rendering reports failure by returning false
+// (an attachment that cannot be read, is too large or changes while read); nothing here
+// throws for bad input.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
 #include "platform/clock.h"
 
 enum class MessagePriority {
@@ -23,6 +24,9 @@ enum class MessagePriority {
 };
 
 enum class RecipientKind { To = 0, Cc = 1, Bcc = 2 };
+
+// Where rendered wire bytes go, piece by piece.
+using WireSink = std::function<void(std::string_view)>;
 
 class CSMTPAddress {
   public:
@@ -88,8 +92,11 @@ class CSMTPBodyPart {
 
     // Each fills *out with one piece of the wire form; false on failure (*out then empty).
     bool RenderHeader(std::string* out) const;
-    bool RenderBody(std::string* out);
+    bool RenderBody(std::string* out) const;
     bool RenderFooter(std::string* out) const;
+    // The body handed to write piece by piece as it is encoded (an attachment is never held
+    // whole); false when it cannot be completed, possibly after some pieces were written.
+    bool WriteBody(const WireSink& write) const;
 
     std::string boundary;  // delimiter of this part's children: a fresh UUID text
     std::uint32_t maxAttachmentSize = kDefaultMaxAttachmentSize;  // largest file, bytes
@@ -107,7 +114,6 @@ class CSMTPBodyPart {
     std::string contentId;
     std::string contentLocation;
     std::string text;
-    CBase64Codec coder;
     std::vector<std::unique_ptr<CSMTPBodyPart>> children;
     CSMTPBodyPart* parent = nullptr;
     bool quotedPrintable = true;
@@ -143,6 +149,9 @@ class CSMTPMessage {
     CSMTPBodyPart& Root() { return root; }
     const CSMTPBodyPart& Root() const { return root; }
 
+    // "<unique@domain>": unique to this message (a copy keeps it), the domain the sender's.
+    std::string MessageId() const;
+
     // The clock of the Date line; null means the system clock. Not owned.
     void SetClock(const platform::Clock* value) { clock = value; }
 
@@ -163,6 +172,7 @@ class CSMTPMessage {
     std::vector<CSMTPAddress> bccList;
     bool mime = false;
     const platform::Clock* clock = nullptr;
+    std::string messageIdLeft;  // a fresh UUID text
 };
 
 // SMTP transparency: one more "." before every line that begins with ".".

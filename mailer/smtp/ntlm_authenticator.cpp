@@ -59,10 +59,10 @@ platform::SecurityStatus CNTLMAuthenticator::Authenticate(NtlmProvider& provider
         return status;
     }
     bool more = Continues(status);
-    status = SendInitialToken(outputToken.data(), outputLength);
+    status = transport.SendInitialToken(outputToken.data(), outputLength);
     while (status >= 0 && more) {
         std::size_t inputLength = 0;
-        status = ReadChallenge(inputToken.data(), inputToken.size(), &inputLength);
+        status = transport.ReadChallenge(inputToken.data(), inputToken.size(), &inputLength);
         if (status < 0) {
             break;
         }
@@ -71,7 +71,7 @@ platform::SecurityStatus CNTLMAuthenticator::Authenticate(NtlmProvider& provider
             break;
         }
         more = Continues(status);
-        status = SendResponseToken(outputToken.data(), outputLength);
+        status = transport.SendResponseToken(outputToken.data(), outputLength);
     }
     return status;
 }

@@ -1,6 +1,6 @@
-// CNTLMAuthenticator: the NTLM token exchange, independent of the transport. A derived class
-// carries the tokens (SendInitialToken, ReadChallenge, SendResponseToken); Authenticate drives
-// an NTLM provider through its steps and returns the last SECURITY_STATUS (negative:
+// CNTLMAuthenticator: the NTLM token exchange, independent of the transport. The transport
+// (NtlmTransport, the SMTP connection's AUTH NTLM lines) carries the tokens; Authenticate
+// drives an NTLM provider through its steps and returns the last SECURITY_STATUS (negative:
 // failure). The provider's context and credentials are released in every case.
 #pragma once
 
@@ -8,10 +8,9 @@
 
 #include "mailer/smtp/ntlm_provider.h"
 
-class CNTLMAuthenticator {
+// How the tokens travel between us and the server.
+class NtlmTransport {
   public:
-    virtual ~CNTLMAuthenticator() = default;
-
     virtual platform::SecurityStatus SendInitialToken(const unsigned char* token,
                                                       std::size_t length) = 0;
     // Fills buffer (capacity bytes) with the server's decoded challenge.
@@ -20,7 +19,18 @@ class CNTLMAuthenticator {
     virtual platform::SecurityStatus SendResponseToken(const unsigned char* token,
                                                        std::size_t length) = 0;
 
-    // Runs the whole exchange with provider. Exceptions thrown by the hooks pass through
-    // (after the provider's resources are released).
+  protected:
+    ~NtlmTransport() = default;
+};
+
+class CNTLMAuthenticator {
+  public:
+    explicit CNTLMAuthenticator(NtlmTransport& tokens) : transport(tokens) {}
+
+    // Runs the whole exchange with provider. Exceptions thrown by the transport pass
+    // through (after the provider's resources are released).
     platform::SecurityStatus Authenticate(NtlmProvider& provider);
+
+  private:
+    NtlmTransport& transport;
 };

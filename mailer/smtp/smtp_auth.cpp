@@ -1,11 +1,11 @@
 // SMTP authentication of CQuillSMTPConnection: LOGIN, PLAIN (the clear-text prompt dialogue,
-// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and the transport
-// hooks of the NTLM exchange. Each step that gets the wrong reply throws its own code
-// (0x8004020D to 0x8004021A) with the server's last reply.
+// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and NTLM with the
+// AUTH NTLM lines as the exchange's transport. Each step that gets the wrong reply throws its
+// own code (0x8004020D to 0x8004021A) with the server's last reply.
 #include <cstring>
 #include <string>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/mime/encoders.h"
 #include "mailer/mime/md5.h"
 #include "mailer/smtp/smtp_connection.h"
@@ -14,16 +14,12 @@
 
 namespace {
 
-std::string Base64Of(std::string_view bytes) {
-    CBase64Codec codec;
-    codec.EncodeBytes(bytes);
-    return codec.EncodedString();
-}
-
+// Server prompts are decoded leniently, as mail clients always have: a sloppy server's
+// prompt still gets its answer, and a wrong one fails at the comparison that follows.
 std::string DecodeBase64(std::string_view text) {
-    CBase64Codec codec;
-    codec.DecodeText(text);
-    return codec.DecodedString();
+    std::string decoded;
+    Base64Decode(text, Base64Decoding::Lenient, &decoded);
+    return decoded;
 }
 
 bool HasLineBreak(const std::string& text) {
@@ -49,14 +45,14 @@ void CQuillSMTPConnection::AuthenticateLogin(const std::string& user, const std:
     if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "username:")) {
         Fail(kSmtpLoginUserPrompt);
     }
-    SendCommand(Base64Of(user) + "\r\n");
+    SendCommand(Base64Encode(user) + "\r\n");
     if (!ExpectReply(334)) {
         Fail(kSmtpLoginUser);
     }
     if (!platform::EqualNoCase(UpToZero(DecodeBase64(PromptText())), "password:")) {
         Fail(kSmtpLoginPassPrompt);
     }
-    SendCommand(Base64Of(password) + "\r\n");
+    SendCommand(Base64Encode(password) + "\r\n");
     if (!ExpectReply(235)) {
         Fail(kSmtpLoginPass);
     }
@@ -75,7 +71,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
         message += user;
         message += '\0';
         message += password;
-        SendCommand(Base64Of(message) + "\r\n");
+        SendCommand(Base64Encode(message) + "\r\n");
         if (!ExpectReply(235)) {
             Fail(kSmtpPlainPass);
         }
@@ -112,41 +108,58 @@ void CQuillSMTPConnection::AuthenticateCramMD5(const std::string& user,
     }
     std::string challenge = UpToZero(DecodeBase64(PromptText()));
     Digest16 digest = HmacMd5(UpToZero(password), challenge);
-    SendCommand(Base64Of(user + " " + DigestHex(digest)) + "\r\n");
+    SendCommand(Base64Encode(user + " " + DigestHex(digest)) + "\r\n");
     if (!ExpectReply(235)) {
         Fail(kSmtpCramAnswer);
     }
 }
 
-platform::SecurityStatus CQuillSMTPConnection::SendInitialToken(const unsigned char* token,
-                                                                std::size_t length) {
-    std::string bytes(reinterpret_cast<const char*>(token), length);
-    SendCommand("AUTH NTLM " + Base64Of(bytes) + "\r\n");
-    return platform::kSecOk;
-}
+class CQuillSMTPConnection::NtlmLines final : public NtlmTransport {
+  public:
+    explicit NtlmLines(CQuillSMTPConnection& smtp) : connection(smtp) {}
 
-platform::SecurityStatus CQuillSMTPConnection::ReadChallenge(unsigned char* buffer,
-                                                             std::size_t capacity,
-                                                             std::size_t* length) {
-    if (!ExpectReply(334)) {
-        Fail(kSmtpNtlm);
+    // The first token travels on the AUTH line itself; no reply is read here.
+    platform::SecurityStatus SendInitialToken(const unsigned char* token,
+                                              std::size_t length) override {
+        std::string bytes(reinterpret_cast<const char*>(token), length);
+        connection.SendCommand("AUTH NTLM " + Base64Encode(bytes) + "\r\n");
+        return platform::kSecOk;
     }
-    std::string decoded = DecodeBase64(PromptText());
-    if (decoded.size() >= capacity) {
-        *length = 0;
-        return platform::kSecInsufficientMemory;
-    }
-    std::memcpy(buffer, decoded.data(), decoded.size());
-    *length = decoded.size();
-    return platform::kSecOk;
-}
 
-platform::SecurityStatus CQuillSMTPConnection::SendResponseToken(const unsigned char* token,
-                                                                 std::size_t length) {
-    std::string bytes(reinterpret_cast<const char*>(token), length);
-    SendCommand(Base64Of(bytes) + "\r\n");
-    if (!ExpectReply(235)) {
-        Fail(kSmtpNtlm);
+    platform::SecurityStatus ReadChallenge(unsigned char* buffer, std::size_t capacity,
+                                           std::size_t* length) override {
+        if (!connection.ExpectReply(334)) {
+            connection.Fail(kSmtpNtlm);
+        }
+        std::string decoded = DecodeBase64(connection.PromptText());
+        if (decoded.size() >= capacity) {
+            *length = 0;
+            return platform::kSecInsufficientMemory;
+        }
+        std::memcpy(buffer, decoded.data(), decoded.size());
+        *length = decoded.size();
+        return platform::kSecOk;
     }
-    return platform::kSecOk;
+
+    platform::SecurityStatus SendResponseToken(const unsigned char* token,
+                                               std::size_t length) override {
+        std::string bytes(reinterpret_cast<const char*>(token), length);
+        connection.SendCommand(Base64Encode(bytes) + "\r\n");
+        if (!connection.ExpectReply(235)) {
+            connection.Fail(kSmtpNtlm);
+        }
+        return platform::kSecOk;
+    }
+
+  private:
+    CQuillSMTPConnection& connection;
+};
+
+void CQuillSMTPConnection::AuthenticateNtlm(const std::string& user, const std::string& password) {
+    std::unique_ptr<NtlmProvider> provider = ntlmFactory(user, password);
+    NtlmLines lines(*this);
+    platform::SecurityStatus status = CNTLMAuthenticator(lines).Authenticate(*provider);
+    if (status < 0) {
+        throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
+    }
 }

@@ -1,8 +1,11 @@
 // CQuillSMTPConnection: connection set-up, reply reading, message transmission and QUIT.
 // Failures are CSMTPExceptions: the step's protocol code with the last reply, or the socket
-// error. A failure inside Connect closes the connection (with QUIT) before it leaves.
+// error. A failure inside Connect closes the connection (with QUIT) before it leaves; one in
+// the middle of message data drops it without QUIT, so no half message is delivered.
 #include "mailer/smtp/smtp_connection.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -46,6 +49,22 @@ bool OffersExtension(const std::string& reply, std::string_view keyword) {
     return false;
 }
 
+using Clock = std::chrono::steady_clock;
+using State = SmtpReplyParser::State;
+
+// Bytes taken from the socket at a time while a reply is read.
+constexpr std::size_t kReceiveChunk = 4096;
+
+// Milliseconds until deadline, 0 once it has passed.
+std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
+    const Clock::time_point now = Clock::now();
+    if (deadline <= now) {
+        return 0;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return left > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(left);
+}
+
 }  // namespace
 
 CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
@@ -68,6 +87,7 @@ void CQuillSMTPConnection::Fail(std::uint32_t code) const {
 void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
                                    const std::string& user, const std::string& password,
                                    std::uint32_t port, const std::string& bindAddress) {
+    sessionEnd = Clock::now() + std::chrono::milliseconds(sessionLimit);
     socket.SetTimeout(replyTimeout);
     socket.Create();
     socket.Connect(host, port, bindAddress);
@@ -114,6 +134,12 @@ void CQuillSMTPConnection::StartTls(const std::string& host, AuthMethod method) 
     if (!ExpectReply(220)) {
         Fail(kSmtpTlsRefused);
     }
+    // Bytes already read past the 220 were sent in clear by someone: never let them pass
+    // for protected replies.
+    if (!unreadInput.empty()) {
+        socket.Close();
+        throw SmtpProtocolFailure(kSmtpTlsHandshake, "data arrived before the TLS handshake");
+    }
     socket.StartTls(host, tlsCaFile);
 }
 
@@ -155,87 +181,62 @@ void CQuillSMTPConnection::RunAuthentication(AuthMethod method, const std::strin
         case AuthCramMD5:
             AuthenticateCramMD5(user, password);
             return;
-        case AuthNtlm: {
-            std::unique_ptr<NtlmProvider> provider = ntlmFactory(user, password);
-            platform::SecurityStatus status = Authenticate(*provider);
-            if (status < 0) {
-                throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
-            }
+        case AuthNtlm:
+            AuthenticateNtlm(user, password);
             return;
-        }
     }
     // An out-of-range method value is taken as LOGIN, the sender's own default.
     AuthenticateLogin(user, password);
 }
 
 bool CQuillSMTPConnection::ExpectReply(int code) {
-    char first[kFirstReplyBuffer];
-    std::unique_ptr<char[]> grown;
-    bool result = ReadReply(first, sizeof first, code, grown, kReplyGrowStep);
-    grown.reset();
-    return result;
+    return ReadReply() && lastReplyCode == code;
 }
 
-bool CQuillSMTPConnection::ReadReply(char* buffer, std::size_t size, int code,
-                                     std::unique_ptr<char[]>& grown, std::size_t growStep) {
-    char* text = buffer;
-    std::size_t capacity = size;
-    std::size_t received = 0;
-    if (capacity == 0) {
-        lastResponse.clear();
+bool CQuillSMTPConnection::ReadReply() {
+    // The whole reply within the reply timeout, not each wait: a server that trickles a
+    // byte at a time would otherwise hold us a timeout per byte.
+    const Clock::time_point deadline =
+        std::min(Clock::now() + std::chrono::milliseconds(replyTimeout), sessionEnd);
+    SmtpReplyParser reply;
+    std::size_t used = 0;
+    for (;;) {
+        while (used < unreadInput.size() && reply.Current() == State::NeedMore) {
+            reply.Add(unreadInput[used++]);
+        }
+        if (reply.Current() != State::NeedMore) {
+            break;
+        }
+        unreadInput.clear();
+        used = 0;
+        const std::uint32_t left = MillisecondsUntil(deadline);
+        if (left == 0 || !socket.IsReadable(left)) {
+            break;
+        }
+        char chunk[kReceiveChunk];
+        const long count = socket.Receive(chunk, sizeof chunk);
+        if (count <= 0) {
+            break;
+        }
+        unreadInput.assign(chunk, static_cast<std::size_t>(count));
+    }
+    // What came after the reply is kept until our next command (see DropUnsolicitedInput).
+    unreadInput.erase(0, used);
+    lastResponse = reply.Text();
+    if (reply.Current() != State::Complete) {
         return false;
     }
-    text[0] = '\0';
-    for (;;) {
-        if (!socket.IsReadable(replyTimeout)) {
-            lastResponse.assign(text, received);
-            return false;
-        }
-        std::size_t request = capacity > received + 1 ? capacity - received - 1 : 0;
-        long count = socket.Receive(text + received, request);
-        if (count <= 0) {
-            lastResponse.assign(text, received);
-            return false;
-        }
-        received += static_cast<std::size_t>(count);
-        text[received] = '\0';
-        if (received > kMaxReplyBytes) {
-            // A reply this long is no SMTP reply; stop instead of growing without bound.
-            lastResponse.assign(text, received);
-            return false;
-        }
-        if (static_cast<std::size_t>(count) == request) {
-            std::size_t newCapacity = capacity + growStep;
-            std::unique_ptr<char[]> larger(new char[newCapacity]);
-            std::memcpy(larger.get(), text, received + 1);
-            grown = std::move(larger);
-            text = grown.get();
-            capacity = newCapacity;
-        }
-        if (received > 5 && text[received - 2] == '\r' && text[received - 1] == '\n') {
-            std::size_t lineStart = 0;
-            for (std::size_t i = received - 6 + 1; i-- > 0;) {
-                if (text[i] == '\r' && text[i + 1] == '\n') {
-                    lineStart = i + 2;
-                    break;
-                }
-            }
-            if (text[lineStart + 3] == ' ') {
-                received -= 2;
-                text[received] = '\0';
-                int value = 0;
-                for (std::size_t i = lineStart; i < lineStart + 3; ++i) {
-                    if (text[i] < '0' || text[i] > '9') {
-                        break;
-                    }
-                    value = value * 10 + (text[i] - '0');
-                }
-                lastReplyCode = value;
-                lastResponse.assign(text, received);
-                return lastReplyCode == code;
-            }
-        }
-    }
+    lastReplyCode = reply.Code();
+    return true;
+}
+
+void CQuillSMTPConnection::DropUnsolicitedInput() {
+    unreadInput.clear();
+}
+
+void CQuillSMTPConnection::SendCommand(const std::string& text) {
+    DropUnsolicitedInput();
+    socket.Send(text);
 }
 
 void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
@@ -254,7 +255,8 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
                 throw SmtpProtocolFailure(kSmtpRcptTo, "recipient address holds a line break");
             }
             SendCommand("RCPT TO:<" + address + ">\r\n");
-            if (!ExpectReply(250)) {
+            // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
+            if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
                 Fail(kSmtpRcptTo);
             }
         }
@@ -263,34 +265,39 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
     if (!ExpectReply(354)) {
         Fail(kSmtpData);
     }
-    SendCommand(message.BuildHeader());
-    SendCommand("\r\n");
-    CSMTPBodyPart& root = message.Root();
-    if (message.IsMime() || root.ChildCount() > 0) {
-        SendBodyPart(root, true);
-    } else {
-        SendCommand(DotStuff(message.GetText()));
+    try {
+        SendData(message.BuildHeader());
+        SendData("\r\n");
+        const CSMTPBodyPart& root = message.Root();
+        if (message.IsMime() || root.ChildCount() > 0) {
+            SendBodyPart(root, true);
+        } else {
+            SendData(DotStuff(message.GetText()));
+        }
+        SendData("\r\n.\r\n");
+        FlushData();
+    } catch (...) {
+        // Half a message is on the wire: dropping the connection is the only way to keep the
+        // server from taking it as whole. A QUIT now would merely become part of the text.
+        Abort();
+        throw;
     }
-    SendCommand("\r\n.\r\n");
     if (!ExpectReply(250)) {
         Fail(kSmtpEndOfData);
     }
 }
 
-void CQuillSMTPConnection::SendBodyPart(CSMTPBodyPart& part, bool skipHeader) {
+void CQuillSMTPConnection::SendBodyPart(const CSMTPBodyPart& part, bool skipHeader) {
     std::string piece;
     if (!skipHeader) {
         if (!part.RenderHeader(&piece)) {
             throw CSMTPException(SmtpInterfaceError(kSmtpPartHeader));
         }
-        SendCommand(piece);
+        SendData(piece);
     }
-    if (!part.RenderBody(&piece)) {
+    if (!part.WriteBody([this](std::string_view bytes) { SendData(bytes); })) {
         throw CSMTPException(SmtpInterfaceError(kSmtpPartBody));
     }
-    SendCommand(piece);
-    piece.clear();
-    piece.shrink_to_fit();  // an attachment's body can be large; don't keep it while children go
     for (int i = 0; i < part.ChildCount(); ++i) {
         SendBodyPart(*part.ChildAt(i), false);
     }
@@ -298,7 +305,43 @@ void CQuillSMTPConnection::SendBodyPart(CSMTPBodyPart& part, bool skipHeader) {
         if (!part.RenderFooter(&piece)) {
             throw CSMTPException(SmtpInterfaceError(kSmtpPartFooter));
         }
-        SendCommand(piece);
+        SendData(piece);
+    }
+}
+
+void CQuillSMTPConnection::SendData(std::string_view bytes) {
+    if (pendingData.size() + bytes.size() > kDataBufferBytes) {
+        FlushData();
+    }
+    if (bytes.size() >= kDataBufferBytes) {
+        SendWithinSession(bytes);
+    } else {
+        pendingData.append(bytes);
+    }
+}
+
+void CQuillSMTPConnection::FlushData() {
+    SendWithinSession(pendingData);
+    pendingData.clear();
+}
+
+void CQuillSMTPConnection::SendWithinSession(std::string_view bytes) {
+    // A server that takes the message slowly is bounded by the session as a slow reply is.
+    if (MillisecondsUntil(sessionEnd) == 0) {
+        throw CSMTPException(SmtpSocketError(platform::kWsaTimedOut));
+    }
+    DropUnsolicitedInput();
+    socket.Send(bytes.data(), bytes.size());
+}
+
+void CQuillSMTPConnection::Abort() {
+    connected = false;
+    pendingData.clear();
+    unreadInput.clear();
+    try {
+        socket.Close();
+    } catch (const CSMTPException&) {
+        // Closing is all that is left to do; the failure that led here is the one to report.
     }
 }
 

@@ -5,14 +5,17 @@
 // (0x80040200 and up) and the server's last reply, socket failures the Windows Sockets error.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/ntlm_authenticator.h"
+#include "mailer/smtp/smtp_reply.h"
 #include "mailer/smtp/smtp_socket.h"
 
 enum AuthMethod {
@@ -23,17 +26,21 @@ enum AuthMethod {
     AuthNtlm = 4,
 };
 
-class CQuillSMTPConnection : public CNTLMAuthenticator {
+class CQuillSMTPConnection {
   public:
-    // Largest reply accepted; a longer one ends the read as a failure.
-    static constexpr std::size_t kMaxReplyBytes = 64 * 1024;
-    static constexpr std::size_t kFirstReplyBuffer = 256;
-    static constexpr std::size_t kReplyGrowStep = 4096;
+    // Longest whole session, from Connect to the reply to QUIT. Each reply must come whole
+    // within the reply timeout; this bounds the sum, so a server that trickles its replies
+    // or takes the message slowly holds the sender at most this long.
+    static constexpr std::uint32_t kSessionLimitMs = 30 * 60 * 1000;
+    // Message data goes out in sends of about this size, whatever the message's size.
+    static constexpr std::size_t kDataBufferBytes = 64 * 1024;
 
     // heloName "auto" stands for the local host name.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
     // Sends QUIT when still connected; its failures are swallowed.
-    ~CQuillSMTPConnection() override;
+    virtual ~CQuillSMTPConnection();
+    CQuillSMTPConnection(const CQuillSMTPConnection&) = delete;
+    CQuillSMTPConnection& operator=(const CQuillSMTPConnection&) = delete;
 
     void Connect(const std::string& host, AuthMethod method, const std::string& user,
                  const std::string& password, std::uint32_t port,
@@ -42,20 +49,15 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SendMessage(CSMTPMessage& message);
     bool IsConnected() const { return connected; }
 
-    // Reads one reply and tells whether its code is the one expected.
-    virtual bool ExpectReply(int code);
-
-    // NTLM transport hooks.
-    platform::SecurityStatus SendInitialToken(const unsigned char* token,
-                                              std::size_t length) override;
-    platform::SecurityStatus ReadChallenge(unsigned char* buffer, std::size_t capacity,
-                                           std::size_t* length) override;
-    platform::SecurityStatus SendResponseToken(const unsigned char* token,
-                                               std::size_t length) override;
+    // Reads one reply and tells whether it came whole and with the code expected.
+    bool ExpectReply(int code);
 
     void AuthenticateLogin(const std::string& user, const std::string& password);
     void AuthenticatePlain(const std::string& user, const std::string& password);
     void AuthenticateCramMD5(const std::string& user, const std::string& password);
+    // NTLM through the provider that the NTLM factory makes for user and password; a
+    // failed step throws its SECURITY_STATUS as the code.
+    void AuthenticateNtlm(const std::string& user, const std::string& password);
 
     const std::string& LastResponse() const { return lastResponse; }
     int LastReplyCode() const { return lastReplyCode; }
@@ -68,6 +70,8 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
         tlsMode = mode;
         tlsCaFile = caFile;
     }
+    // Takes effect at the next Connect.
+    void SetSessionLimit(std::uint32_t milliseconds) { sessionLimit = milliseconds; }
 
     // The NTLM provider used by Connect (tests give one with a fixed clock and challenge).
     using NtlmFactory =
@@ -75,14 +79,28 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     void SetNtlmFactory(NtlmFactory factory) { ntlmFactory = std::move(factory); }
 
   protected:
-    // Reads one reply into buffer (size bytes), moving to a heap buffer grown by growStep
-    // when it does not fit.
-    virtual bool ReadReply(char* buffer, std::size_t size, int code, std::unique_ptr<char[]>& grown,
-                           std::size_t growStep);
+    // Reads one reply (limits in smtp_reply.h); false when none came whole and well-formed
+    // before the wait ran out or the server closed. Either way lastResponse holds what came
+    // and lastReplyCode is set only by a whole reply.
+    virtual bool ReadReply();
 
   private:
-    void SendCommand(const std::string& text) { socket.Send(text); }
-    void SendBodyPart(CSMTPBodyPart& part, bool skipHeader);
+    class NtlmLines;  // the AUTH NTLM lines as the exchange's transport
+
+    // Every command, after DropUnsolicitedInput.
+    void SendCommand(const std::string& text);
+    // We never pipeline, so bytes that arrived after a reply and before our next command
+    // answer nothing we said; they are dropped when the next command or message data goes
+    // out. After a switch to TLS this keeps what was sent in clear before the handshake
+    // from being read as a protected reply.
+    void DropUnsolicitedInput();
+    void SendBodyPart(const CSMTPBodyPart& part, bool skipHeader);
+    // Message data: gathered into sends of up to kDataBufferBytes, each within the session.
+    void SendData(std::string_view bytes);
+    void FlushData();
+    void SendWithinSession(std::string_view bytes);
+    // Closes the connection without QUIT (in the middle of a message, see SendMessage).
+    void Abort();
     void Greet(AuthMethod method);
     // EHLO, STARTTLS and the handshake; never a fall-back to clear text.
     void StartTls(const std::string& host, AuthMethod method);
@@ -96,6 +114,10 @@ class CQuillSMTPConnection : public CNTLMAuthenticator {
     std::string lastResponse;
     std::string heloHost;
     std::uint32_t replyTimeout = 60000;
+    std::uint32_t sessionLimit = kSessionLimitMs;
+    std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
+    std::string pendingData;  // message data not yet handed to the socket
+    std::string unreadInput;  // received after the last reply's end
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
     TlsMode tlsMode = TlsMode::None;

@@ -3,10 +3,11 @@
 // and failure line of each phase; plus the shifted form and the method names.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
-#include "mailer/mime/base64_codec.h"
+#include "common/base64.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "tests/support/scripted_smtp_server.h"
@@ -32,9 +33,9 @@ class SenderTest : public testing_support::RegistryTest {
         SetRegString("ToSendFile", files);
     }
 
-    int RunSender() {
+    int RunSender(std::uint32_t replyTimeoutMs = 3000) {
         CSenderApp app;
-        app.SetReplyTimeout(3000);
+        app.SetReplyTimeout(replyTimeoutMs);
         app.SetHeloHost("client.test");
         app.SetReporter([this](const std::string& line) { reported.push_back(line); });
         EXPECT_FALSE(app.InitInstance());
@@ -68,7 +69,8 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
     Lines heard = server.Finish();
     ASSERT_EQ(heard.size(), 7u);
     EXPECT_EQ(heard[0], "HELO client.test");
-    EXPECT_EQ(heard[1], std::string("MAIL FROM:<") + kPlaceholderFrom + ">");
+    // No SMTPFrom and a user name that is no mail address: the first recipient sends.
+    EXPECT_EQ(heard[1], "MAIL FROM:<desk@test>");
     EXPECT_EQ(heard[2], "RCPT TO:<desk@test>");
     EXPECT_EQ(heard[3], "RCPT TO:<other@test>");
     EXPECT_EQ(heard[6], "QUIT");
@@ -78,9 +80,7 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
     EXPECT_NE(data.find("X-Mailer: CQuillSMTPConnection v2.49\r\n"), std::string::npos);
     EXPECT_NE(data.find("filename=\"a.xml\""), std::string::npos);
     EXPECT_NE(data.find("filename=\"b.xml\""), std::string::npos);
-    CBase64Codec codec;
-    codec.EncodeBytes("<b>second</b>");
-    EXPECT_NE(data.find(codec.EncodedString() + "\r\n"), std::string::npos);
+    EXPECT_NE(data.find(Base64Encode("<b>second</b>") + "\r\n"), std::string::npos);
 }
 
 TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {
@@ -98,6 +98,32 @@ TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {
               std::string::npos);
     EXPECT_EQ(data.find("MIME-Version"), std::string::npos);
     EXPECT_NE(data.find("\r\n\r\n" + std::string(kSenderBodyText)), std::string::npos);
+}
+
+TEST(SenderChoice, SenderWhenSMTPFromIsAbsent) {
+    const struct {
+        const char *from, *user, *recipients, *address, *header;
+    } cases[] = {
+        {"a@x.test", "u@y.test", "r@z.test", "a@x.test", "a@x.test"},
+        {"Ann <a@x.test>", "u@y.test", "r@z.test", "a@x.test", "Ann <a@x.test>"},
+        {"  ", "u@y.test", "r@z.test", "u@y.test", "u@y.test"},
+        {"", "u@y.test", "", "u@y.test", "u@y.test"},
+        {"", "CORP\\u", "Desk <r@z.test>, s@z.test", "r@z.test", "r@z.test"},
+        {"", "bob", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u @y.test", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u@y@z", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "@y.test", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "u@", "r@z.test", "r@z.test", "r@z.test"},
+        {"", "", "", kPlaceholderFrom, kPlaceholderFrom},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.from) + " | " + c.user + " | " + c.recipients);
+        CSMTPMessage message;
+        message.AddRecipients(c.recipients);
+        const CSMTPAddress sender = CSenderApp::ChooseSender(c.from, c.user, message);
+        EXPECT_EQ(sender.address, c.address);
+        EXPECT_EQ(sender.DisplayForm(true, "iso-8859-1"), c.header);
+    }
 }
 
 TEST_F(SenderTest, EachFailingPhaseHasItsExitStatusAndOneLine) {
@@ -140,6 +166,21 @@ TEST_F(SenderTest, EachFailingPhaseHasItsExitStatusAndOneLine) {
         EXPECT_NE(reported[0].find("last reply: " + reply), std::string::npos) << reported[0];
         EXPECT_EQ(server.Finish().back(), "QUIT");
     }
+}
+
+TEST_F(SenderTest, ATricklingServerEndsTheRunWithinTheReplyTimeout) {
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "None", "desk@test", "");
+    server.Trickle("220 " + std::string(2000, 'x') + "\r\n", 10).Hear();
+    server.Start();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunSender(500), kSenderGreeting);
+    // 500 ms for the greeting and 500 ms for QUIT's reply; the trickle would take 20 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("code 0x80040200, last reply: 220 xx"), std::string::npos)
+        << reported[0];
+    server.Finish();
 }
 
 TEST_F(SenderTest, MissingPortFailsToConnect) {

@@ -31,6 +31,11 @@ ScriptedSmtpServer& ScriptedSmtpServer::Say(std::string bytes) {
     return *this;
 }
 
+ScriptedSmtpServer& ScriptedSmtpServer::Trickle(std::string bytes, int gapMs) {
+    script.push_back({Step::Trickle, std::move(bytes), gapMs, nullptr});
+    return *this;
+}
+
 ScriptedSmtpServer& ScriptedSmtpServer::Hear() {
     script.push_back({Step::Hear, {}, 0, nullptr});
     return *this;
@@ -43,6 +48,11 @@ ScriptedSmtpServer& ScriptedSmtpServer::Reply(std::string bytes) {
 
 ScriptedSmtpServer& ScriptedSmtpServer::HearData() {
     script.push_back({Step::HearData, {}, 0, nullptr});
+    return *this;
+}
+
+ScriptedSmtpServer& ScriptedSmtpServer::HearUntilClose() {
+    script.push_back({Step::HearUntilClose, {}, 0, nullptr});
     return *this;
 }
 
@@ -80,6 +90,18 @@ bool ScriptedSmtpServer::Fill(int timeoutMs) {
     return true;
 }
 
+bool ScriptedSmtpServer::SendAll(const char* next, std::size_t left) {
+    while (left > 0) {
+        long n = platform::SocketSend(client, next, left);
+        if (n <= 0) {
+            return false;
+        }
+        next += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool ScriptedSmtpServer::ReadLine(std::string* line, int timeoutMs) {
     for (;;) {
         std::size_t end = pending.find("\r\n");
@@ -107,19 +129,20 @@ void ScriptedSmtpServer::Run() {
             break;
         }
         switch (step.kind) {
-            case Step::Say: {
-                const char* next = step.bytes.data();
-                std::size_t left = step.bytes.size();
-                while (left > 0) {
-                    long n = platform::SocketSend(client, next, left);
-                    if (n <= 0) {
+            case Step::Say:
+                SendAll(step.bytes.data(), step.bytes.size());
+                break;
+            case Step::Trickle:
+                for (char c : step.bytes) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+                    // A client that has closed shows as readable (end of stream) before a
+                    // send to it fails; either way the rest is not worth sending.
+                    if (platform::SocketWaitReadable(client, 0) > 0 || !SendAll(&c, 1)) {
+                        ok = false;
                         break;
                     }
-                    next += n;
-                    left -= static_cast<std::size_t>(n);
                 }
                 break;
-            }
             case Step::Hear:
             case Step::Respond: {
                 std::string line;
@@ -156,6 +179,19 @@ void ScriptedSmtpServer::Run() {
                 data = pending.substr(0, end);
                 heard.push_back(data);
                 pending.erase(0, end + 5);
+                break;
+            }
+            case Step::HearUntilClose: {
+                const auto deadline =
+                    std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepTimeoutMs);
+                // Fill fails at the end of the stream, or when the deadline is near.
+                while (std::chrono::steady_clock::now() < deadline && Fill(kStepTimeoutMs)) {
+                }
+                std::lock_guard<std::mutex> guard(lock);
+                heard.push_back(pending);
+                pending.clear();
+                platform::SocketClose(client);
+                client = platform::kInvalidSocket;
                 break;
             }
             case Step::Wait:

@@ -26,9 +26,12 @@ class ScriptedSmtpServer {
 
     // Script steps, played in order once the client has connected.
     ScriptedSmtpServer& Say(std::string bytes);    // sends bytes as they are
+    // Sends bytes one at a time with a pause before each; stops when the client has gone.
+    ScriptedSmtpServer& Trickle(std::string bytes, int gapMs);
     ScriptedSmtpServer& Hear();                    // reads one line
     ScriptedSmtpServer& Reply(std::string bytes);  // Hear, then Say
     ScriptedSmtpServer& HearData();                // reads data up to CRLF.CRLF
+    ScriptedSmtpServer& HearUntilClose();          // reads everything until the client closes
     ScriptedSmtpServer& Wait(int milliseconds);
     ScriptedSmtpServer& Hangup();  // closes the connection
     // Reads one line and sends what answer returns for it.
@@ -38,7 +41,8 @@ class ScriptedSmtpServer {
     void Start();
     // Waits for the script, then records what else the client sends until it closes (at
     // most drainMs). Returns every line the client sent, without line ends; message data is
-    // one entry holding everything between DATA's 354 and the final dot line.
+    // one entry holding everything between DATA's 354 and the final dot line, and what
+    // HearUntilClose read is one entry as it was on the wire.
     std::vector<std::string> Finish(int drainMs = 2000);
     // The last message data read by HearData, as it was on the wire (dot line excluded).
     std::string Data() const;
@@ -47,7 +51,7 @@ class ScriptedSmtpServer {
 
   private:
     struct Step {
-        enum Kind { Say, Hear, HearData, Wait, Hangup, Respond } kind;
+        enum Kind { Say, Trickle, Hear, HearData, HearUntilClose, Wait, Hangup, Respond } kind;
         std::string bytes;
         int milliseconds = 0;
         std::function<std::string(const std::string&)> answer;
@@ -55,6 +59,7 @@ class ScriptedSmtpServer {
     void Run();
     bool ReadLine(std::string* line, int timeoutMs);
     bool Fill(int timeoutMs);  // one receive into pending; false on close/time-out
+    bool SendAll(const char* bytes, std::size_t length);  // false once the client has gone
 
     platform::SocketHandle listener = platform::kInvalidSocket;
     platform::SocketHandle client = platform::kInvalidSocket;
