@@ -11,6 +11,7 @@
 #include <map>
 
 #include "common/registry_value.h"
+#include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
 
 namespace {
@@ -121,6 +122,22 @@ int RunSet(const std::vector<std::string>& args) {
     return 0;
 }
 
+// The sender Postvane will use, and where it comes from when SMTPFrom is not set.
+std::string SenderLine(const std::string& from, const std::string& user, const std::string& to) {
+    if (!from.empty()) {
+        return from;
+    }
+    CSMTPMessage recipients;
+    CSenderApp::BuildMessage(recipients, to, "");
+    const std::string chosen = CSenderApp::ChooseSender(from, user, recipients).address;
+    if (chosen == kPlaceholderFrom) {
+        return chosen + " (placeholder: neither SMTPFrom, a user name that is a mail address nor a "
+                        "recipient is set)";
+    }
+    return chosen + (chosen == user ? " (SMTPFrom not set: the user name)"
+                                    : " (SMTPFrom not set: the first recipient)");
+}
+
 int RunShow() {
     std::string server = ReadShiftedSetting(kSettingServer);
     std::uint32_t port = ReadDwordSetting(kSettingPort);
@@ -143,10 +160,7 @@ int RunShow() {
     std::printf("user:     %s\n", user.c_str());
     std::printf("password: %s\n", password.empty() ? "(not set)" : "********");
     std::printf("to:       %s\n", to.c_str());
-    std::printf("from:     %s\n",
-                from.empty()
-                    ? (std::string(kPlaceholderFrom) + " (placeholder, SMTPFrom not set)").c_str()
-                    : from.c_str());
+    std::printf("from:     %s\n", SenderLine(from, user, to).c_str());
     std::printf("files:    %s\n", files.c_str());
     TlsMode mode = TlsMode::None;
     std::string tls =

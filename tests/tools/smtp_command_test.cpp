@@ -1,0 +1,122 @@
+// `tallyctl smtp`: set stores the five secret values shifted and the others plain, refuses a
+// bad argument before anything is written, and show prints the sender Postvane will use.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailer/smtp/smtp_settings.h"
+#include "tests/support/test_env.h"
+#include "tools/smtp_command.h"
+
+namespace {
+
+class SmtpCommandTest : public testing_support::RegistryTest {};
+
+TEST_F(SmtpCommandTest, StoresModesAndRefusesOthers) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* tls;     // SMTPTLS afterwards, null: absent
+        const char* caFile;  // SMTPCAFile afterwards, null: absent
+    };
+    const Case cases[] = {
+        {{"set", "--tls", " StartTLS "}, 0, "starttls", nullptr},
+        {{"set", "--tls", "TLS", "--ca-file", "/etc/company-ca.pem"},
+         0,
+         "tls",
+         "/etc/company-ca.pem"},
+        {{"set", "--ca-file", ""}, 0, "tls", ""},
+        {{"set", "--tls", "none"}, 0, "none", ""},
+        // Nothing is written when one value is wrong, not even the good ones.
+        {{"set", "--tls", "ssl", "--ca-file", "/x.pem"}, 2, "none", ""},
+        {{"set", "--tls"}, 2, "none", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.size() > 2 ? c.args[2] : c.args[1]);
+        EXPECT_EQ(RunSmtpCommand(c.args), c.status);
+        std::string value;
+        EXPECT_EQ(testing_support::GetRegString("SMTPTLS", &value), c.tls != nullptr);
+        if (c.tls) {
+            EXPECT_EQ(value, c.tls);
+        }
+        EXPECT_EQ(testing_support::GetRegString("SMTPCAFile", &value), c.caFile != nullptr);
+        if (c.caFile) {
+            EXPECT_EQ(value, c.caFile);
+        }
+    }
+}
+
+TEST_F(SmtpCommandTest, ShiftsTheSecretValuesOnly) {
+    ASSERT_EQ(RunSmtpCommand({"set", "--server", "mail.example.com", "--auth", "AUTH LOGIN",
+                              "--user", "reporter", "--password", "p\xFD", "--to", "a@example.com",
+                              "--from", "Reports <r@example.com>", "--port", "587"}),
+              0);
+    const struct {
+        const char* name;
+        std::string stored;
+    } expected[] = {
+        {"SMTPSRV", ShiftSetting("mail.example.com")},
+        {"SMTPAUTH", "FZYM%QTLNS"},  // "AUTH LOGIN" raised by 5
+        {"SMTPEmailAddress4Server", ShiftSetting("reporter")},
+        {"SMTPPass4MailServer", std::string("u\x02")},  // 0xFD wraps round to 0x02
+        {"EmailAddress", ShiftSetting("a@example.com")},
+        {"SMTPFrom", "Reports <r@example.com>"},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.name);
+        std::string value;
+        ASSERT_TRUE(testing_support::GetRegString(e.name, &value));
+        EXPECT_EQ(value, e.stored);
+    }
+    std::uint32_t port = 0;
+    ASSERT_TRUE(testing_support::GetRegDword("SMTPPORT", &port));
+    EXPECT_EQ(port, 587u);
+}
+
+TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"set"},
+        {"set", "--server"},
+        {"set", "--colour", "red"},
+        {"set", "--server", "a", "--port", "0"},
+        {"set", "--server", "a", "--port", "65536"},
+        {"set", "--server", "a", "--port", "25x"},
+        {"set", "--server", "a", "--auth", "AUTH XOAUTH2"},
+        {"set", "--server", "a", "--auth", "auth login"},  // method texts are exact
+        {"set", "--server", "a", "--user", std::string("\xFB")},  // would be stored as NUL
+        {"frobnicate"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(args.back());
+        EXPECT_EQ(RunSmtpCommand(args), 2);
+        std::string value;
+        EXPECT_FALSE(testing_support::GetRegString("SMTPSRV", &value));
+    }
+}
+
+TEST_F(SmtpCommandTest, ShowNamesTheSenderPostvaneWillUse) {
+    const struct {
+        std::vector<std::string> args;
+        const char* fromLine;
+    } cases[] = {
+        {{"set", "--server", "a"},
+         "from:     reports@postvane.invalid (placeholder: neither SMTPFrom, a user name that is "
+         "a mail address nor a recipient is set)"},
+        {{"set", "--to", "admin@example.com,ops@example.com"},
+         "from:     admin@example.com (SMTPFrom not set: the first recipient)"},
+        {{"set", "--user", "reporter@example.com"},
+         "from:     reporter@example.com (SMTPFrom not set: the user name)"},
+        {{"set", "--from", "Reports <r@example.com>"}, "from:     Reports <r@example.com>"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        ASSERT_EQ(RunSmtpCommand(c.args), 0);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(RunSmtpCommand({"show"}), 0);
+        const std::string shown = testing::internal::GetCapturedStdout();
+        EXPECT_NE(shown.find(std::string(c.fromLine) + "\n"), std::string::npos) << shown;
+    }
+}
+
+}  // namespace
