@@ -40,6 +40,8 @@ inline constexpr char kSmtpAuth[] = "SMTPAUTH";                 // shifted
 inline constexpr char kSmtpUser[] = "SMTPEmailAddress4Server";  // shifted
 inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
+inline constexpr char kSmtpTls[] = "SMTPTLS";                   // plain: none, starttls, tls
+inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra trusted roots
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and

@@ -191,8 +191,8 @@ void CSenderApp::Fail(Phase phase, std::uint32_t code, const std::string& reply)
 void CSenderApp::Run() {
     Phase phase = Phase::Build;
     try {
-        std::string recipients = ReadShiftedSetting(kSettingRecipients);
-        std::string attachments = ReadPlainSetting(kSettingAttachments);
+        std::string recipients = ReadShiftedSetting(layout::setting::kEmailAddress);
+        std::string attachments = ReadPlainSetting(layout::setting::kToSendFile);
         CQuillSMTPConnection connection(heloHost);
         connection.SetReplyTimeout(replyTimeout);
         if (ntlmFactory) {
@@ -200,18 +200,18 @@ void CSenderApp::Run() {
         }
         CSMTPMessage message;
         BuildMessage(message, recipients, attachments);
-        std::string server = ReadShiftedSetting(kSettingServer);
-        AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(kSettingAuth));
-        std::string user = ReadShiftedSetting(kSettingUser);
-        message.from = ChooseSender(ReadPlainSetting(kSettingFrom), user, message);
-        std::string password = ReadShiftedSetting(kSettingPassword);
-        std::uint32_t port = ReadDwordSetting(kSettingPort);
-        std::string tlsText = ReadPlainSetting(kSettingTls);
+        std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
+        AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(layout::setting::kSmtpAuth));
+        std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
+        message.from = ChooseSender(ReadPlainSetting(layout::setting::kSmtpFrom), user, message);
+        std::string password = ReadShiftedSetting(layout::setting::kSmtpPassword);
+        std::uint32_t port = ReadDwordSetting(layout::setting::kSmtpPort);
+        std::string tlsText = ReadPlainSetting(layout::setting::kSmtpTls);
         TlsMode tlsMode = TlsMode::None;
         if (!TlsModeFromSetting(tlsText, &tlsMode)) {
             throw SmtpProtocolFailure(kSmtpTlsSetting, "SMTPTLS is '" + tlsText + "'");
         }
-        connection.SetTls(tlsMode, ReadPlainSetting(kSettingCaFile));
+        connection.SetTls(tlsMode, ReadPlainSetting(layout::setting::kSmtpCaFile));
         phase = Phase::Connect;
         connection.Connect(server, method, user, password, port, std::string());
         phase = Phase::Transfer;

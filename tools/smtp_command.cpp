@@ -23,11 +23,11 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {"--server", kSettingServer, true},   {"--auth", kSettingAuth, true},
-    {"--user", kSettingUser, true},       {"--password", kSettingPassword, true},
-    {"--to", kSettingRecipients, true},   {"--from", kSettingFrom, false},
-    {"--port", kSettingPort, false},      {"--tls", kSettingTls, false},
-    {"--ca-file", kSettingCaFile, false},
+    {"--server", layout::setting::kSmtpServer, true},   {"--auth", layout::setting::kSmtpAuth, true},
+    {"--user", layout::setting::kSmtpUser, true},       {"--password", layout::setting::kSmtpPassword, true},
+    {"--to", layout::setting::kEmailAddress, true},   {"--from", layout::setting::kSmtpFrom, false},
+    {"--port", layout::setting::kSmtpPort, false},      {"--tls", layout::setting::kSmtpTls, false},
+    {"--ca-file", layout::setting::kSmtpCaFile, false},
 };
 
 int Usage() {
@@ -107,15 +107,15 @@ int RunSet(const std::vector<std::string>& args) {
         if (std::string(option->flag) == "--port") {
             std::uint32_t port = 0;
             ParsePort(value, &port);
-            RegistryDword setting(SettingPath(option->name), 0);
+            RegistryDword setting(layout::SettingPath(option->name), 0);
             setting.Set(port);
         } else if (std::string(option->flag) == "--tls") {
             TlsMode mode = TlsMode::None;
             TlsModeFromSetting(value, &mode);
-            RegistryString setting(SettingPath(option->name), std::string());
+            RegistryString setting(layout::SettingPath(option->name), std::string());
             setting.Set(TlsSettingText(mode));
         } else {
-            RegistryString setting(SettingPath(option->name), std::string());
+            RegistryString setting(layout::SettingPath(option->name), std::string());
             setting.Set(option->shifted ? ShiftSetting(value) : value);
         }
     }
@@ -139,16 +139,16 @@ std::string SenderLine(const std::string& from, const std::string& user, const s
 }
 
 int RunShow() {
-    std::string server = ReadShiftedSetting(kSettingServer);
-    std::uint32_t port = ReadDwordSetting(kSettingPort);
-    std::string auth = ReadShiftedSetting(kSettingAuth);
-    std::string user = ReadShiftedSetting(kSettingUser);
-    std::string password = ReadShiftedSetting(kSettingPassword);
-    std::string to = ReadShiftedSetting(kSettingRecipients);
-    std::string from = ReadPlainSetting(kSettingFrom);
-    std::string files = ReadPlainSetting(kSettingAttachments);
-    std::string tlsText = ReadPlainSetting(kSettingTls);
-    std::string caFile = ReadPlainSetting(kSettingCaFile);
+    std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
+    std::uint32_t port = ReadDwordSetting(layout::setting::kSmtpPort);
+    std::string auth = ReadShiftedSetting(layout::setting::kSmtpAuth);
+    std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
+    std::string password = ReadShiftedSetting(layout::setting::kSmtpPassword);
+    std::string to = ReadShiftedSetting(layout::setting::kEmailAddress);
+    std::string from = ReadPlainSetting(layout::setting::kSmtpFrom);
+    std::string files = ReadPlainSetting(layout::setting::kToSendFile);
+    std::string tlsText = ReadPlainSetting(layout::setting::kSmtpTls);
+    std::string caFile = ReadPlainSetting(layout::setting::kSmtpCaFile);
 
     std::string method = AuthSettingText(AuthMethodFromSetting(auth));
     if (auth != method) {

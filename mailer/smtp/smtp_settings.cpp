@@ -46,21 +46,17 @@ std::string UnshiftSetting(std::string_view stored) {
     return ShiftBy(stored, static_cast<unsigned char>(256 - kSettingShift));
 }
 
-std::string SettingPath(const char* name) {
-    return std::string("Software\\BriskoFilter\\") + name;
-}
-
 std::string ReadShiftedSetting(const char* name) {
     return UnshiftSetting(ReadPlainSetting(name));
 }
 
 std::string ReadPlainSetting(const char* name) {
-    RegistryString value(SettingPath(name), std::string());
+    RegistryString value(layout::SettingPath(name), std::string());
     return value.Get();
 }
 
 std::uint32_t ReadDwordSetting(const char* name) {
-    RegistryDword value(SettingPath(name), 0);
+    RegistryDword value(layout::SettingPath(name), 0);
     return value.Get();
 }
 

@@ -1,4 +1,4 @@
-// The mail sender's settings in the registry (HKEY_LOCAL_MACHINE\Software\BriskoFilter) and
+// The mail sender's settings in the registry (their names are in common/layout.h) and
 // their stored form. Five string values are kept shifted: every byte is stored with its code
 // raised by kSettingShift = 5, with 8-bit wrap-around ("abc" is stored as "fgh", a byte 0xFD
 // as 0x02); the proxy's configuration and `tallyctl smtp set` write them so, Postvane lowers
@@ -10,21 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/layout.h"
 #include "mailer/smtp/smtp_connection.h"
 
 constexpr unsigned char kSettingShift = 5;
-
-// Value names.
-inline constexpr char kSettingRecipients[] = "EmailAddress";       // shifted
-inline constexpr char kSettingAttachments[] = "ToSendFile";        // plain
-inline constexpr char kSettingServer[] = "SMTPSRV";                // shifted
-inline constexpr char kSettingAuth[] = "SMTPAUTH";                 // shifted
-inline constexpr char kSettingUser[] = "SMTPEmailAddress4Server";  // shifted
-inline constexpr char kSettingPassword[] = "SMTPPass4MailServer";  // shifted
-inline constexpr char kSettingPort[] = "SMTPPORT";                 // DWORD
-inline constexpr char kSettingFrom[] = "SMTPFrom";                 // plain, optional
-inline constexpr char kSettingTls[] = "SMTPTLS";                   // plain, optional
-inline constexpr char kSettingCaFile[] = "SMTPCAFile";             // plain, optional
 
 // The From mailbox when SMTPFrom is absent or empty: a placeholder that can never be
 // delivered to (".invalid" is reserved for that).
@@ -32,9 +21,6 @@ inline constexpr char kPlaceholderFrom[] = "reports@postvane.invalid";
 
 std::string ShiftSetting(std::string_view plain);
 std::string UnshiftSetting(std::string_view stored);
-
-// "Software\BriskoFilter\" + name.
-std::string SettingPath(const char* name);
 
 std::string ReadShiftedSetting(const char* name);
 std::string ReadPlainSetting(const char* name);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -46,11 +47,11 @@ RegistryTest::RegistryTest() {
     registryFile_ = scratch_ / "registry.reg";
     platform::SetEnvironmentValue("BRISKO_REGISTRY", registryFile_);
     // Where the registry is the real one (Windows), every test starts from an empty key.
-    platform::RegDeleteTree(platform::RegLocalMachine(), "SOFTWARE\\BriskoFilter");
+    platform::RegDeleteTree(platform::RegLocalMachine(), layout::kSettingsKey);
 }
 
 RegistryTest::~RegistryTest() {
-    platform::RegDeleteTree(platform::RegLocalMachine(), "SOFTWARE\\BriskoFilter");
+    platform::RegDeleteTree(platform::RegLocalMachine(), layout::kSettingsKey);
     platform::SetEnvironmentValue("BRISKO_REGISTRY", hadPrevious_ ? previous_ : std::string());
 }
 
@@ -83,21 +84,17 @@ bool Exists(const std::string& path) {
     return fs::exists(path);
 }
 
-namespace {
-const char kKey[] = "\\SOFTWARE\\BriskoFilter\\";
-}
-
 void SetRegString(const std::string& name, const std::string& value) {
-    RegistryString v(kKey + name, "");
+    RegistryString v(layout::SettingPath(name), "");
     v.Set(value);
 }
 
 void SetRegDword(const std::string& name, std::uint32_t value) {
     // Set writes only on change; start from a value that differs so 0 is written too.
-    RegistryDword v(kKey + name, 0);
+    RegistryDword v(layout::SettingPath(name), 0);
     if (!v.Loaded() && value == 0) {
         platform::RegKey key = nullptr;
-        if (platform::RegCreateKey(platform::RegLocalMachine(), "SOFTWARE\\BriskoFilter", &key) ==
+        if (platform::RegCreateKey(platform::RegLocalMachine(), layout::kSettingsKey, &key) ==
             platform::kErrorSuccess) {
             unsigned char zero[4] = {0, 0, 0, 0};
             platform::RegSetValue(key, name, platform::kRegDword, zero, 4);
@@ -109,13 +106,13 @@ void SetRegDword(const std::string& name, std::uint32_t value) {
 }
 
 bool GetRegString(const std::string& name, std::string* value) {
-    RegistryString v(kKey + name, "");
+    RegistryString v(layout::SettingPath(name), "");
     *value = v.Get();
     return v.Loaded();
 }
 
 bool GetRegDword(const std::string& name, std::uint32_t* value) {
-    RegistryDword v(kKey + name, 0);
+    RegistryDword v(layout::SettingPath(name), 0);
     *value = v.Get();
     return v.Loaded();
 }
