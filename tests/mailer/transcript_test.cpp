@@ -30,11 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScriptedSmtpServer;
 
+// The transcripts and golden files lie beside this file, where it was compiled.
 std::string TestsDir() {
-    if (const char* source = std::getenv("TALLY_SOURCE_DIR")) {
-        return std::string(source) + "/tests/mailer";
-    }
-    // Under wine no environment is passed on; the sources are where this file was compiled.
     return fs::path(__FILE__).parent_path().string();
 }
 

@@ -206,8 +206,7 @@ TEST_F(ServiceModuleTest, ARefusedDispatcherRunsAsAnOrdinaryProcess) {
 class ServiceProgramTest : public testing_support::RegistryTest {
   protected:
     std::string Program() const {
-        const char* dir = std::getenv("TALLY_BUILD_DIR");
-        std::string path = std::string(dir ? dir : ".") + "/service/tallyvane";
+        std::string path = std::string(TALLY_TEST_BUILD_DIR) + "/service/tallyvane";
         std::error_code ec;
         auto canonical = std::filesystem::canonical(path, ec);
         return ec ? path : canonical.string();

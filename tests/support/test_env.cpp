@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "common/layout.h"
@@ -28,7 +29,7 @@ ScratchDir::ScratchDir() {
     fs::path base = fs::temp_directory_path() / "tallyvane-tests";
     fs::path dir =
         base / (name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + std::to_string(counter.fetch_add(1)) + "-" + std::to_string(std::rand()));
+                "-" + std::to_string(counter.fetch_add(1)) + "-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
     path_ = dir.string();
 }
