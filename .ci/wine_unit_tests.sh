@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs the unit tests of the portable code as Windows programs under wine (wine64 for a
-# mingw64-test build, wine for a mingw32-test build). A machine that cannot run 32-bit
+# mingw64 or mingw64-test build, wine for an i686 one). A machine that cannot run 32-bit
 # programs skips an i686 build and says so.
-# Usage: .ci/wine_unit_tests.sh BUILD_DIR   (a mingw64-test or mingw32-test build)
+# Usage: .ci/wine_unit_tests.sh BUILD_DIR   (a Windows build configured with TALLY_BUILD_TESTS=ON)
 set -euo pipefail
 . "$(dirname "$0")/wine_loader.sh"
 build=$(cd "${1:?usage: wine_unit_tests.sh BUILD_DIR}" && pwd)
