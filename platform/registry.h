@@ -61,6 +61,11 @@ long RegDeleteTree(RegKey root, const std::string& subKey);
 
 // True where the registry is the .reg file named by BRISKO_REGISTRY, not the system's.
 bool RegistryIsFile();
+// Why the registry file could not be read at the last access ("path:line: message"); empty
+// when it could, and always on Windows.
+std::string RegistryFileError();
+// Removes the temporaries a killed writer left beside the registry file (no-op on Windows).
+void RemoveRegistryTemporaries();
 
 // Maps "HKEY_LOCAL_MACHINE"/"HKLM" and "HKEY_CLASSES_ROOT"/"HKCR" (any case) to a root.
 RegKey RegRootFromName(const std::string& name);

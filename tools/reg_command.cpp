@@ -608,7 +608,7 @@ class RegCommand {
             return rc;
         }
         for (auto& v : values) {
-            node->values.push_back({std::move(v.name), v.type, std::move(v.data)});
+            node->SetValue(v.name, v.type, std::move(v.data));
         }
         std::vector<std::string> subkeys;
         rc = platform::RegEnumSubKeys(handle, &subkeys);
