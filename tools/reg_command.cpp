@@ -25,8 +25,8 @@ using platform::RegKey;
 constexpr char kSuccess[] = "The operation completed successfully.";
 // A .reg file larger than this is refused rather than read.
 constexpr std::uint64_t kMaxImportBytes = 64ull << 20;
-// Keys nest no deeper than this in the registry; deeper recursion means something is wrong.
-constexpr int kMaxDepth = 512;
+// Keys nest no deeper than the registry allows; deeper recursion means something is wrong.
+constexpr std::size_t kMaxDepth = platform::regfile::kMaxKeyDepth;
 
 std::string ErrorText(long code) {
     switch (code) {
@@ -36,6 +36,8 @@ std::string ErrorText(long code) {
             return "Access is denied.";
         case platform::kErrorInvalidParameter:
             return "The parameter is incorrect.";
+        case 170:
+            return "The requested resource is in use.";
         case 1009:
             return "The configuration registry database is corrupt.";
         case 1016:
@@ -43,6 +45,8 @@ std::string ErrorText(long code) {
         case 1018:
             return "Illegal operation attempted on a registry key that has been marked for "
                    "deletion.";
+        case 1450:
+            return "Insufficient system resources exist to complete the requested service.";
         default:
             return "The registry call failed with error " + std::to_string(code) + ".";
     }
@@ -348,6 +352,10 @@ class RegCommand {
 
     int Fail(long code) {
         err_ << "ERROR: " << ErrorText(code) << "\n";
+        // Where the registry is a file, say what is wrong with it.
+        if (const std::string reason = platform::RegistryFileError(); !reason.empty()) {
+            err_ << reason << "\n";
+        }
         return 1;
     }
 
@@ -596,7 +604,7 @@ class RegCommand {
     }
 
     // Copies an open key and everything below it into node.
-    static long ReadTree(RegKey handle, platform::regfile::Node* node, int depth) {
+    static long ReadTree(RegKey handle, platform::regfile::Node* node, std::size_t depth) {
         if (depth > kMaxDepth) {
             return platform::kErrorInvalidParameter;
         }
