@@ -7,6 +7,7 @@
 
 
 #include "aggregator/aggregator_worker.h"
+#include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/messages.h"
@@ -278,11 +279,11 @@ void ServiceModule::RemoveStaleTemporaries() {
     // A run killed in the middle of a write leaves its temporary beside the registry file,
     // the reports (in the installation directory) or the summary files (in Logs).
     platform::RemoveRegistryTemporaries();
-    RegistryString appPath("\\SOFTWARE\\BriskoFilter\\apppath", "");
+    RegistryString appPath(layout::SettingPath(layout::setting::kAppPath), "");
     const std::string app = appPath.Get();
     if (!app.empty()) {
         platform::RemoveStaleTemporaries(app);
-        platform::RemoveStaleTemporaries(platform::AppendPath(app, "\\Logs\\"));
+        platform::RemoveStaleTemporaries(platform::AppendPath(app, layout::InLogsFolder("")));
     }
 }
 
