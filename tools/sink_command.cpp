@@ -192,14 +192,14 @@ class Peer {
 
 enum class Data { Ok, TooLong, TooBig, Closed, TimedOut, Idle };
 
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
+// The command's verb in upper case when it is one the sink knows, else empty.
+std::string KnownVerb(std::string_view text) {
+    for (const char* verb : {"HELO", "EHLO", "MAIL", "RCPT", "DATA", "RSET", "NOOP", "QUIT"}) {
+        if (platform::EqualNoCase(text, verb)) {
+            return verb;
         }
     }
-    return out;
+    return {};
 }
 
 class Sink {
@@ -375,7 +375,7 @@ void Sink::Serve(platform::SocketHandle client) {
                 argument = text.substr(space + 1);
                 text = text.substr(0, space);
             }
-            std::string verb = Upper(text);
+            std::string verb = KnownVerb(text);
             if (verb == "HELO" || verb == "EHLO") {
                 if (argument.empty()) {
                     reply = "501 5.5.4 Syntax: " + verb + " hostname";
