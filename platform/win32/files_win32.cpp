@@ -67,6 +67,8 @@ std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMo
     if (h == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
+    // CreateFileA returns at once for a pipe or device (a busy pipe fails with
+    // ERROR_PIPE_BUSY); anything that is not a disk file is refused here, never read.
     if (::GetFileType(h) != FILE_TYPE_DISK) {
         ::CloseHandle(h);
         return nullptr;
