@@ -75,8 +75,7 @@ void Drain(int fd, std::size_t size) {
     }
 }
 
-// The unit's stop time-out is 15 s; systemctl gets twice that before it is given up on.
-constexpr std::uint32_t kStopWaitMs = 30000;
+// Longest wait for one systemctl call before it is given up on.
 constexpr std::uint32_t kSystemctlWaitMs = 15000;
 
 std::string SystemdRoot() {
@@ -215,8 +214,9 @@ ScmResult InstallService(const std::string& name, const std::string& programPath
 ScmResult UninstallService(const std::string& name) {
     // A removed unit file would leave the service running and enabled, with nothing left
     // to stop it by.
+    // The stop is asked for, not waited for, as the Windows manager's stop control is.
     const std::string unit = UnitName(name);
-    Systemctl({"stop", unit}, kStopWaitMs);
+    Systemctl({"stop", "--no-block", unit}, kSystemctlWaitMs);
     Systemctl({"disable", unit}, kSystemctlWaitMs);
     if (!DeleteFileAt(UnitPath(name))) {
         return ScmResult::CannotDelete;

@@ -239,7 +239,8 @@ TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistratio
     ASSERT_EQ(RunToEnd("-UnregServer"), 0);
     EXPECT_FALSE(Exists(unitPath));
     // Stopped and disabled before the unit went, then the manager told.
-    EXPECT_EQ(ReadAll(calls), "stop tallyvane.service\ndisable tallyvane.service\ndaemon-reload\n");
+    EXPECT_EQ(ReadAll(calls),
+              "stop --no-block tallyvane.service\ndisable tallyvane.service\ndaemon-reload\n");
     unsetenv("TALLY_SYSTEMD_ROOT");
 }
 
