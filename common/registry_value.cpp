@@ -1,9 +1,20 @@
-// The registry value classes. No key stays open between calls; every failure is silent and
-// leaves the cached value and the loaded flag as they were.
+// The registry value classes. No key stays open between calls (the handle closes itself on
+// every path); every failure is silent and leaves the cached value and the loaded flag as
+// they were.
 #include "common/registry_value.h"
 
 #include <cstring>
 #include <vector>
+
+namespace {
+
+// Closes the key of a read or write when that operation ends, on every path.
+struct CloseAtEnd {
+    platform::RegKeyHandle& key;
+    ~CloseAtEnd() { key.Close(); }
+};
+
+}  // namespace
 
 void SplitRegistryPath(const std::string& path, std::string* subKey, std::string* valueName) {
     std::size_t start = path.find_first_not_of('\\');
@@ -50,7 +61,8 @@ void RegistryValue<V>::Set(const V& value) {
 
 template <>
 std::uint32_t RegistryValue<std::uint32_t>::Read() {
-    if (platform::RegOpenKey(root, subKey, platform::RegAccess::Read, &keyHandle) !=
+    const CloseAtEnd closeAtEnd{keyHandle};
+    if (platform::RegOpenKey(root, subKey, platform::RegAccess::Read, keyHandle.Receive()) !=
         platform::kErrorSuccess) {
         return defaultValue;
     }
@@ -59,9 +71,7 @@ std::uint32_t RegistryValue<std::uint32_t>::Read() {
     unsigned char data[4];
     std::memcpy(data, &cached, sizeof data);
     std::uint32_t size = sizeof data;
-    long rc = platform::RegQueryValue(keyHandle, valueName, nullptr, data, &size);
-    platform::RegCloseKey(keyHandle);
-    keyHandle = nullptr;
+    long rc = platform::RegQueryValue(keyHandle.Get(), valueName, nullptr, data, &size);
     if (rc != platform::kErrorSuccess) {
         return defaultValue;
     }
@@ -74,16 +84,17 @@ std::uint32_t RegistryValue<std::uint32_t>::Read() {
 
 template <>
 std::string RegistryValue<std::string>::Read() {
-    if (platform::RegOpenKey(root, subKey, platform::RegAccess::Read, &keyHandle) !=
+    const CloseAtEnd closeAtEnd{keyHandle};
+    if (platform::RegOpenKey(root, subKey, platform::RegAccess::Read, keyHandle.Receive()) !=
         platform::kErrorSuccess) {
         return defaultValue;
     }
     std::uint32_t size = 0;
     std::string result = defaultValue;
-    long rc = platform::RegQueryValue(keyHandle, valueName, nullptr, nullptr, &size);
+    long rc = platform::RegQueryValue(keyHandle.Get(), valueName, nullptr, nullptr, &size);
     if (rc == platform::kErrorSuccess) {
         std::vector<unsigned char> buffer(size + 1, 0);
-        rc = platform::RegQueryValue(keyHandle, valueName, nullptr, buffer.data(), &size);
+        rc = platform::RegQueryValue(keyHandle.Get(), valueName, nullptr, buffer.data(), &size);
         if (rc == platform::kErrorSuccess) {
             // The text ends at its first NUL; the extra byte guarantees there is one.
             cached.assign(reinterpret_cast<const char*>(buffer.data()),
@@ -92,41 +103,36 @@ std::string RegistryValue<std::string>::Read() {
             result = cached;
         }
     }
-    platform::RegCloseKey(keyHandle);
-    keyHandle = nullptr;
     return result;
 }
 
 template <>
 void RegistryValue<std::uint32_t>::Write() {
-    if (platform::RegCreateKey(root, subKey, &keyHandle) != platform::kErrorSuccess) {
+    const CloseAtEnd closeAtEnd{keyHandle};
+    if (platform::RegCreateKey(root, subKey, keyHandle.Receive()) != platform::kErrorSuccess) {
         return;
     }
     unsigned char data[4];
     std::memcpy(data, &cached, sizeof data);
-    if (platform::RegSetValue(keyHandle, valueName, platform::kRegDword, data, sizeof data) ==
+    if (platform::RegSetValue(keyHandle.Get(), valueName, platform::kRegDword, data, sizeof data) ==
         platform::kErrorSuccess) {
         loaded = 1;
     }
-    platform::RegCloseKey(keyHandle);
-    keyHandle = nullptr;
 }
 
 template <>
 void RegistryValue<std::string>::Write() {
-    if (platform::RegCreateKey(root, subKey, &keyHandle) != platform::kErrorSuccess) {
+    const CloseAtEnd closeAtEnd{keyHandle};
+    if (platform::RegCreateKey(root, subKey, keyHandle.Receive()) != platform::kErrorSuccess) {
         return;
     }
     // REG_SZ with its terminating NUL; a text with an inner NUL is stored up to it.
     std::size_t length = strnlen(cached.c_str(), cached.size());
-    if (platform::RegSetValue(keyHandle, valueName, platform::kRegSz,
+    if (platform::RegSetValue(keyHandle.Get(), valueName, platform::kRegSz,
                               reinterpret_cast<const unsigned char*>(cached.c_str()),
-                              static_cast<std::uint32_t>(length + 1)) ==
-        platform::kErrorSuccess) {
+                              static_cast<std::uint32_t>(length + 1)) == platform::kErrorSuccess) {
         loaded = 1;
     }
-    platform::RegCloseKey(keyHandle);
-    keyHandle = nullptr;
 }
 
 template class RegistryValue<std::uint32_t>;

@@ -32,7 +32,7 @@ private:
     void Write();
 
     platform::RegKey root;
-    platform::RegKey keyHandle = nullptr;
+    platform::RegKeyHandle keyHandle;  // the key of the read or write under way, closed at once
     std::string valueName;
     std::string subKey;
     V cached{};

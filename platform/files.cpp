@@ -1,9 +1,71 @@
 // The file helpers that need nothing but the backend's File.
 #include "platform/files.h"
 
+#include <mutex>
+#include <set>
+
+#include "platform/files_backend.h"
 #include "platform/wildcard.h"
 
 namespace platform {
+
+namespace detail {
+namespace {
+
+bool AllDigits(std::string_view text) {
+    if (text.empty() || text.size() > 19) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string TemporaryName(const std::string& path, std::uint64_t pid, unsigned serial) {
+    return path + ".tmp" + std::to_string(pid) + "_" + std::to_string(serial);
+}
+
+std::uint64_t TemporaryOwner(std::string_view fileName) {
+    const std::size_t mark = fileName.rfind(".tmp");
+    if (mark == std::string_view::npos || mark == 0) {
+        return 0;
+    }
+    std::string_view rest = fileName.substr(mark + 4);
+    char separator = '_';
+    if (!rest.empty() && rest.front() == '.') {
+        rest.remove_prefix(1);
+        separator = '.';
+    }
+    const std::size_t cut = rest.find(separator);
+    if (cut == std::string_view::npos || !AllDigits(rest.substr(0, cut)) ||
+        !AllDigits(rest.substr(cut + 1))) {
+        return 0;
+    }
+    return std::stoull(std::string(rest.substr(0, cut)));
+}
+
+void SweepDirectoryOnce(const std::string& dir) {
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!swept.insert(dir).second) {
+            return;
+        }
+    }
+    RemoveStaleTemporaries(dir);
+}
+
+}  // namespace detail
+
+bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+    return ReplaceFileReporting(path, bytes) == ReplaceError::None;
+}
 
 bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
                    std::uint64_t maxBytes) {

@@ -28,7 +28,8 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Null when the file cannot be opened (absent, locked, no access).
+    // Null when the file cannot be opened (absent, locked, no access, not a regular file).
+    // Opening never blocks: a FIFO or device at path is refused at once.
     static std::unique_ptr<File> Open(const std::string& path, OpenMode mode, ShareMode share);
 
     // Bytes read, 0 at the end, -1 on error.
@@ -48,10 +49,21 @@ private:
 bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
                    std::uint64_t maxBytes = UINT64_MAX);
 
-// Writes a whole file atomically: the bytes go to a temporary beside it which then replaces
-// it. Fails, leaving the old file as it was, when the target is held open without sharing or
-// anything goes wrong on the way.
+// Writes a whole file atomically: the bytes go to a temporary beside it ("<path>.tmp<pid>_<n>")
+// which then replaces it. Fails, leaving the old file as it was, when the target is held open
+// without sharing, is not a regular file, or anything goes wrong on the way. On POSIX the
+// temporary is always a fresh file (never reached through a link), the target's permissions
+// and, for root, its owner are kept, and the directory is synced so the rename is durable.
+// The first write into a directory removes the stale temporaries there.
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
+
+enum class ReplaceError { None, AccessDenied, Failed };
+// ReplaceFileBytes telling why it failed.
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes);
+
+// Removes the temporaries ReplaceFileBytes leaves when killed mid-write from dir: only names
+// of exactly its form whose process is gone and that nobody holds open. Returns how many.
+std::size_t RemoveStaleTemporaries(const std::string& dir);
 
 bool DeleteFileAt(const std::string& path);
 bool FileExists(const std::string& path);

@@ -1,16 +1,24 @@
-// Starting a program that runs on its own: hidden on Windows, detached elsewhere; nobody
-// waits for it.
+// Starting programs: the mail sender runs on its own (hidden on Windows, detached elsewhere)
+// and nobody waits for it; a helper program (the service manager's tool) is waited for
+// within a bound.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
 // The file name of the mail sender beside the application ("Postvane.exe" on Windows).
 extern const char kSenderProgram[];
 
-// False when the program could not be started.
+// False when the program could not be started (or its start not confirmed within seconds).
 bool StartDetached(const std::string& path);
+
+// Runs argv[0] (a full path) with the arguments that follow, standard streams on the null
+// device, and waits at most timeoutMs for it to end; one still running then is killed. The
+// exit status, or -1 when it could not be started, was killed or did not exit normally.
+int RunProgram(const std::vector<std::string>& argv, std::uint32_t timeoutMs);
 
 // The full file name of the running program.
 std::string CurrentProgramPath();

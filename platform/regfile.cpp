@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string>
+#include <utility>
 
 #include "platform/nocase.h"
 #include "platform/wildcard.h"
@@ -12,21 +14,43 @@
 namespace platform::regfile {
 namespace {
 
-// Registry names compare without regard to ASCII case.
-char Fold(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool NameLess(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(Fold(a[i]));
-        const auto cb = static_cast<unsigned char>(Fold(b[i]));
-        if (ca != cb) {
-            return ca < cb;
+// The subkey index is ordered by names folded to upper case, unsigned: files written before
+// the index existed list keys in that order, so rewriting one keeps its bytes.
+std::string UpperKey(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
         }
     }
-    return a.size() < b.size();
+    return out;
+}
+
+std::string LowerKey(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        c = platform::FoldCase(c);
+    }
+    return out;
+}
+
+// Non-empty components of a key path, counted without building them.
+std::size_t KeyPathDepth(std::string_view path) {
+    std::size_t depth = 0;
+    bool inPart = false;
+    for (char c : path) {
+        if (c == '\\') {
+            inPart = false;
+        } else if (!inPart) {
+            inPart = true;
+            ++depth;
+        }
+    }
+    return depth;
+}
+
+std::string TooBigMessage() {
+    return "value data larger than " + std::to_string(kMaxValueBytes) + " bytes";
 }
 
 struct RootName {
@@ -199,6 +223,9 @@ class Parser {
             section.remove = true;
             inner.remove_prefix(1);
         }
+        if (KeyPathDepth(inner) > kMaxKeyDepth) {
+            return Fail("key path deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+        }
         if (!SplitKeyPath(inner, false, &section.path)) {
             return Fail("bad key name \"" + std::string(inner) + "\"");
         }
@@ -240,6 +267,9 @@ class Parser {
             }
             if (end != data.size()) {
                 return Fail("text after the closing quote");
+            }
+            if (entry.value.data.size() >= kMaxValueBytes) {
+                return Fail(TooBigMessage());
             }
             entry.value.type = 1;  // REG_SZ, stored with its terminating NUL
             entry.value.data.push_back('\0');
@@ -288,11 +318,20 @@ class Parser {
             }
             ++index_;
             list += Trim(lines_[index_]);
+            // Three characters a byte ("xx,"); stop collecting long before the list is parsed.
+            if (list.size() > 3 * kMaxValueBytes + 3) {
+                index_ = first;
+                return Fail(TooBigMessage());
+            }
         }
         std::string message;
         if (!ParseHexList(list, &value->data, &message)) {
             index_ = first;  // name the line the value starts on
             return Fail(message);
+        }
+        if (value->data.size() > kMaxValueBytes) {
+            index_ = first;
+            return Fail(TooBigMessage());
         }
         return true;
     }
@@ -328,30 +367,52 @@ bool QuotableText(const std::string& data) {
     return true;
 }
 
+// Writes a key and everything below it, depth first with subkeys in order, without
+// recursion.
 void AppendKey(const Node& key, const std::string& path, std::string* out) {
-    // A root key without values needs no line of its own: its subkeys' lines imply it.
-    const bool isRoot = path.find('\\') == std::string::npos;
-    if (!isRoot || !key.values.empty()) {
-        out->append("[").append(path).append("]\r\n");
-        for (const Value& v : key.values) {
-            out->append(FormatValue(v)).append("\r\n");
+    std::vector<std::pair<const Node*, std::string>> pending;
+    pending.emplace_back(&key, path);
+    while (!pending.empty()) {
+        auto [node, nodePath] = std::move(pending.back());
+        pending.pop_back();
+        // A root key without values needs no line of its own: its subkeys' lines imply it.
+        const bool isRoot = nodePath.find('\\') == std::string::npos;
+        if (!isRoot || !node->Values().empty()) {
+            out->append("[").append(nodePath).append("]\r\n");
+            for (const Value& v : node->Values()) {
+                out->append(FormatValue(v)).append("\r\n");
+            }
+            out->append("\r\n");
         }
-        out->append("\r\n");
-    }
-    for (const Node* sub : key.SortedSubkeys()) {
-        AppendKey(*sub, path + "\\" + sub->name, out);
+        const std::vector<const Node*> subs = node->SortedSubkeys();
+        for (auto it = subs.rbegin(); it != subs.rend(); ++it) {
+            pending.emplace_back(*it, nodePath + "\\" + (*it)->name);
+        }
     }
 }
 
 }  // namespace
 
-Node* Node::FindSubkey(std::string_view key) {
-    for (auto& sub : subkeys) {
-        if (platform::EqualNoCase(sub->name, key)) {
-            return sub.get();
-        }
+Node::~Node() {
+    // Children are detached before they die, so each destructor sees no subkeys.
+    std::vector<std::unique_ptr<Node>> pending;
+    for (auto& entry : subkeys_) {
+        pending.push_back(std::move(entry.second));
     }
-    return nullptr;
+    subkeys_.clear();
+    while (!pending.empty()) {
+        std::unique_ptr<Node> node = std::move(pending.back());
+        pending.pop_back();
+        for (auto& entry : node->subkeys_) {
+            pending.push_back(std::move(entry.second));
+        }
+        node->subkeys_.clear();
+    }
+}
+
+Node* Node::FindSubkey(std::string_view key) {
+    const auto it = subkeys_.find(UpperKey(key));
+    return it == subkeys_.end() ? nullptr : it->second.get();
 }
 
 const Node* Node::FindSubkey(std::string_view key) const {
@@ -359,31 +420,20 @@ const Node* Node::FindSubkey(std::string_view key) const {
 }
 
 Node* Node::AddSubkey(std::string_view key) {
-    if (Node* existing = FindSubkey(key)) {
-        return existing;
+    auto [it, added] = subkeys_.try_emplace(UpperKey(key));
+    if (added) {
+        it->second = std::make_unique<Node>(std::string(key));
     }
-    subkeys.push_back(std::make_unique<Node>());
-    subkeys.back()->name = std::string(key);
-    return subkeys.back().get();
+    return it->second.get();
 }
 
 bool Node::RemoveSubkey(std::string_view key) {
-    for (auto it = subkeys.begin(); it != subkeys.end(); ++it) {
-        if (platform::EqualNoCase((*it)->name, key)) {
-            subkeys.erase(it);
-            return true;
-        }
-    }
-    return false;
+    return subkeys_.erase(UpperKey(key)) != 0;
 }
 
 Value* Node::FindValue(std::string_view valueName) {
-    for (Value& v : values) {
-        if (platform::EqualNoCase(v.name, valueName)) {
-            return &v;
-        }
-    }
-    return nullptr;
+    const auto it = valueIndex_.find(LowerKey(valueName));
+    return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 
 const Value* Node::FindValue(std::string_view valueName) const {
@@ -391,31 +441,44 @@ const Value* Node::FindValue(std::string_view valueName) const {
 }
 
 void Node::SetValue(std::string_view valueName, std::uint32_t type, std::string data) {
-    if (Value* existing = FindValue(valueName)) {
-        existing->type = type;
-        existing->data = std::move(data);
+    auto [it, added] = valueIndex_.try_emplace(LowerKey(valueName), values_.size());
+    if (!added) {
+        values_[it->second].type = type;
+        values_[it->second].data = std::move(data);
         return;
     }
-    values.push_back(Value{std::string(valueName), type, std::move(data)});
+    values_.push_back(Value{std::string(valueName), type, std::move(data)});
 }
 
 bool Node::RemoveValue(std::string_view valueName) {
-    for (auto it = values.begin(); it != values.end(); ++it) {
-        if (platform::EqualNoCase(it->name, valueName)) {
-            values.erase(it);
-            return true;
+    const auto it = valueIndex_.find(LowerKey(valueName));
+    if (it == valueIndex_.end()) {
+        return false;
+    }
+    const std::size_t place = it->second;
+    valueIndex_.erase(it);
+    values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(place));
+    for (auto& entry : valueIndex_) {
+        if (entry.second > place) {
+            --entry.second;
         }
     }
-    return false;
+    return true;
+}
+
+void Node::Clear() {
+    values_.clear();
+    valueIndex_.clear();
+    Node detached;
+    detached.subkeys_.swap(subkeys_);  // destroyed iteratively
 }
 
 std::vector<const Node*> Node::SortedSubkeys() const {
     std::vector<const Node*> sorted;
-    for (const auto& sub : subkeys) {
-        sorted.push_back(sub.get());
+    sorted.reserve(subkeys_.size());
+    for (const auto& entry : subkeys_) {
+        sorted.push_back(entry.second.get());
     }
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Node* a, const Node* b) { return NameLess(a->name, b->name); });
     return sorted;
 }
 
@@ -457,6 +520,9 @@ std::string NormaliseSubKey(std::string_view subKey) {
 
 bool SplitKeyPath(std::string_view path, bool lenient, std::vector<std::string>* parts) {
     parts->clear();
+    if (KeyPathDepth(path) > kMaxKeyDepth) {
+        return false;
+    }
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('\\', start);

@@ -9,10 +9,13 @@
 // and nothing of it is used.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace platform::regfile {
@@ -25,26 +28,51 @@ struct Value {
     std::string data;  // raw bytes as stored
 };
 
+// Deepest key path the format takes, the root key included, as Windows allows. Deeper paths
+// are refused with an error rather than built.
+inline constexpr std::size_t kMaxKeyDepth = 512;
+// Largest data of one value; a file or a write that holds more is refused.
+inline constexpr std::size_t kMaxValueBytes = 1 << 20;
+
 // One key: its name as first stored, its values in the order they were first set, and its
-// subkeys. Lookups ignore ASCII case, as registry names do.
-struct Node {
+// subkeys. Lookups ignore ASCII case, as registry names do, and are indexed, so a key with
+// many values or subkeys loads in about N log N. Destruction is iterative: no depth of tree
+// can exhaust the stack.
+class Node {
+  public:
+    Node() = default;
+    explicit Node(std::string keyName) : name(std::move(keyName)) {}
+    ~Node();
+    Node(Node&&) = default;
+    Node& operator=(Node&&) = default;
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
     std::string name;
-    std::vector<Value> values;
-    std::vector<std::unique_ptr<Node>> subkeys;
 
     Node* FindSubkey(std::string_view key);
     const Node* FindSubkey(std::string_view key) const;
     Node* AddSubkey(std::string_view key);  // the existing one when present
     bool RemoveSubkey(std::string_view key);
+    bool HasSubkeys() const { return !subkeys_.empty(); }
 
+    const std::vector<Value>& Values() const { return values_; }
     Value* FindValue(std::string_view valueName);
     const Value* FindValue(std::string_view valueName) const;
     // Replaces the data of an existing value (keeping its stored name and place) or appends.
     void SetValue(std::string_view valueName, std::uint32_t type, std::string data);
     bool RemoveValue(std::string_view valueName);
+    // Removes every value and subkey.
+    void Clear();
 
     // Subkeys in case-insensitive name order (how listings and exports show them).
     std::vector<const Node*> SortedSubkeys() const;
+
+  private:
+    std::vector<Value> values_;
+    std::unordered_map<std::string, std::size_t> valueIndex_;  // folded name -> place
+    // Keyed by the upper-case folded name: the map's order is the written order.
+    std::map<std::string, std::unique_ptr<Node>> subkeys_;
 };
 
 // The full name of a root key given by full name or abbreviation, any case
@@ -53,7 +81,7 @@ std::string CanonicalRoot(std::string_view name);
 
 // Splits "ROOT\a\b" into its components with the root in canonical form. Empty components
 // (doubled or trailing backslashes) are dropped when lenient, an error otherwise. False when
-// the root is unknown or a component is unacceptable.
+// the root is unknown, a component is unacceptable or there are more than kMaxKeyDepth.
 bool SplitKeyPath(std::string_view path, bool lenient, std::vector<std::string>* parts);
 
 // A key path below a root with empty components (leading, doubled or trailing backslashes)

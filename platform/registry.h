@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -46,6 +47,42 @@ long RegSetValue(RegKey key, const std::string& name, std::uint32_t type, const 
 long RegDeleteValue(RegKey key, const std::string& name);
 long RegCloseKey(RegKey key);
 
+// An open key that closes itself. Pass Receive() where a call opens a key:
+//   RegKeyHandle key;
+//   RegOpenKey(RegLocalMachine(), "SOFTWARE\\BriskoFilter", RegAccess::Read, key.Receive());
+class RegKeyHandle {
+  public:
+    RegKeyHandle() = default;
+    explicit RegKeyHandle(RegKey key) : key_(key) {}
+    ~RegKeyHandle() { Close(); }
+    RegKeyHandle(RegKeyHandle&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
+    RegKeyHandle& operator=(RegKeyHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            key_ = std::exchange(other.key_, nullptr);
+        }
+        return *this;
+    }
+    RegKeyHandle(const RegKeyHandle&) = delete;
+    RegKeyHandle& operator=(const RegKeyHandle&) = delete;
+
+    RegKey Get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+    // Closes what is held and hands out the slot for a call that opens a key.
+    RegKey* Receive() {
+        Close();
+        return &key_;
+    }
+    void Close() {
+        if (key_ != nullptr) {
+            RegCloseKey(std::exchange(key_, nullptr));
+        }
+    }
+
+  private:
+    RegKey key_ = nullptr;
+};
+
 struct RegValue {
     std::string name;
     std::uint32_t type = kRegNone;
@@ -61,6 +98,11 @@ long RegDeleteTree(RegKey root, const std::string& subKey);
 
 // True where the registry is the .reg file named by BRISKO_REGISTRY, not the system's.
 bool RegistryIsFile();
+// Why the registry file could not be read at the last access ("path:line: message"); empty
+// when it could, and always on Windows.
+std::string RegistryFileError();
+// Removes the temporaries a killed writer left beside the registry file (no-op on Windows).
+void RemoveRegistryTemporaries();
 
 // Maps "HKEY_LOCAL_MACHINE"/"HKLM" and "HKEY_CLASSES_ROOT"/"HKCR" (any case) to a root.
 RegKey RegRootFromName(const std::string& name);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -22,12 +23,12 @@ public:
     bool Started() const { return handle_ != 0; }
     std::uint32_t Id() const { return id_; }
 
-private:
-    static void Entry(NativeThread* self);
+  private:
     std::uintptr_t handle_ = 0;
     std::uint32_t id_ = 0;
-    std::function<void()> body_;
-    void* state_ = nullptr;  // backend data
+    // Shared with the running thread, so a thread left behind by Terminate never runs a body
+    // that went away with this object.
+    std::shared_ptr<std::function<void()>> body_;
 };
 
 }  // namespace platform

@@ -7,6 +7,8 @@
 
 
 #include "aggregator/aggregator_worker.h"
+#include "common/layout.h"
+#include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/nocase.h"
@@ -41,17 +43,24 @@ long SetString(platform::RegKey key, const std::string& name, const std::string&
 
 // Creates root\subKey and sets one string value in it ("" is the default value).
 long CreateWithValue(const std::string& subKey, const std::string& name, const std::string& value) {
-    platform::RegKey key = nullptr;
-    long rc = platform::RegCreateKey(platform::RegClassesRoot(), subKey, &key);
+    platform::RegKeyHandle key;
+    long rc = platform::RegCreateKey(platform::RegClassesRoot(), subKey, key.Receive());
     if (rc != platform::kErrorSuccess)
         return rc;
-    rc = SetString(key, name, value);
-    platform::RegCloseKey(key);
-    return rc;
+    return SetString(key.Get(), name, value);
 }
 
 std::string AppIdKey() {
     return std::string("AppID\\") + ServiceModule::kAppId;
+}
+
+// Opens HKCR\AppID, then the application's key below it, as the registration script does.
+long OpenAppId(platform::RegAccess access, platform::RegKeyHandle* appId) {
+    platform::RegKeyHandle appIds;
+    long rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", access, appIds.Receive());
+    if (rc != platform::kErrorSuccess)
+        return rc;
+    return platform::RegOpenKey(appIds.Get(), ServiceModule::kAppId, access, appId->Receive());
 }
 std::string TypeLibKey() {
     return std::string("TypeLib\\") + ServiceModule::kTypeLibId;
@@ -106,20 +115,15 @@ int ServiceModule::Main(std::string_view commandLine, AggregatorWorker& worker) 
             break;
     }
 
-    platform::RegKey appIds = nullptr, appId = nullptr;
-    long rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", platform::RegAccess::Read,
-                                   &appIds);
-    if (rc != platform::kErrorSuccess)
-        return static_cast<int>(rc);
-    rc = platform::RegOpenKey(appIds, kAppId, platform::RegAccess::Read, &appId);
-    platform::RegCloseKey(appIds);
+    platform::RegKeyHandle appId;
+    long rc = OpenAppId(platform::RegAccess::Read, &appId);
     if (rc != platform::kErrorSuccess)
         return static_cast<int>(rc);
     unsigned char buffer[kLocalServiceBuffer];
     std::uint32_t size = sizeof buffer;
-    serviceMode_ = platform::RegQueryValue(appId, "LocalService", nullptr, buffer, &size) ==
+    serviceMode_ = platform::RegQueryValue(appId.Get(), "LocalService", nullptr, buffer, &size) ==
                    platform::kErrorSuccess;
-    platform::RegCloseKey(appId);
+    appId.Close();
 
     if (serviceMode_) {
         if (!os_.startDispatcher(serviceName_, &StaticServiceMain)) {
@@ -142,23 +146,18 @@ long ServiceModule::RegisterServer(bool asService) {
     CreateWithValue(AppIdKey(), "", serviceName_);
     CreateWithValue("AppID\\" + serviceName_ + ".EXE", "AppID", kAppId);
 
-    platform::RegKey appIds = nullptr, appId = nullptr;
-    rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", platform::RegAccess::Write,
-                              &appIds);
+    platform::RegKeyHandle appId;
+    rc = OpenAppId(platform::RegAccess::Write, &appId);
     if (rc != platform::kErrorSuccess)
         return rc;
-    rc = platform::RegOpenKey(appIds, kAppId, platform::RegAccess::Write, &appId);
-    platform::RegCloseKey(appIds);
-    if (rc != platform::kErrorSuccess)
-        return rc;
-    platform::RegDeleteValue(appId, "LocalService");
+    platform::RegDeleteValue(appId.Get(), "LocalService");
     if (asService) {
-        SetString(appId, "LocalService", serviceName_);
-        SetString(appId, "ServiceParameters", "-Service");
-        platform::RegCloseKey(appId);
+        SetString(appId.Get(), "LocalService", serviceName_);
+        SetString(appId.Get(), "ServiceParameters", "-Service");
+        appId.Close();
         Install();
     } else {
-        platform::RegCloseKey(appId);
+        appId.Close();
     }
 
     // The type library holds no types; its registration is these keys.
@@ -264,6 +263,7 @@ void ServiceModule::RunService() {
     LogMessage("Service started");
     if (serviceMode_)
         SetServiceStatus(platform::kServiceRunning);
+    RemoveStaleTemporaries();
     if (worker_ != nullptr)
         worker_->Start(0);
     // A quit asked for before the loop existed (no application path) ends it at once.
@@ -273,6 +273,18 @@ void ServiceModule::RunService() {
     if (worker_ != nullptr)
         worker_->Stop(true);
     platform::ComUninitialize();
+}
+
+void ServiceModule::RemoveStaleTemporaries() {
+    // A run killed in the middle of a write leaves its temporary beside the registry file,
+    // the reports (in the installation directory) or the summary files (in Logs).
+    platform::RemoveRegistryTemporaries();
+    RegistryString appPath(layout::SettingPath(layout::setting::kAppPath), "");
+    const std::string app = appPath.Get();
+    if (!app.empty()) {
+        platform::RemoveStaleTemporaries(app);
+        platform::RemoveStaleTemporaries(platform::AppendPath(app, layout::InLogsFolder("")));
+    }
 }
 
 void ServiceModule::Handler(std::uint32_t control) {

@@ -73,6 +73,7 @@ class ServiceModule {
     bool Install();
     bool Uninstall();
     void SetServiceStatus(std::uint32_t state);
+    void RemoveStaleTemporaries();
 
     ServicePlatform os_;
     std::string serviceName_;

@@ -25,8 +25,8 @@ using platform::RegKey;
 constexpr char kSuccess[] = "The operation completed successfully.";
 // A .reg file larger than this is refused rather than read.
 constexpr std::uint64_t kMaxImportBytes = 64ull << 20;
-// Keys nest no deeper than this in the registry; deeper recursion means something is wrong.
-constexpr int kMaxDepth = 512;
+// Keys nest no deeper than the registry allows; deeper recursion means something is wrong.
+constexpr std::size_t kMaxDepth = platform::regfile::kMaxKeyDepth;
 
 std::string ErrorText(long code) {
     switch (code) {
@@ -36,6 +36,8 @@ std::string ErrorText(long code) {
             return "Access is denied.";
         case platform::kErrorInvalidParameter:
             return "The parameter is incorrect.";
+        case 170:
+            return "The requested resource is in use.";
         case 1009:
             return "The configuration registry database is corrupt.";
         case 1016:
@@ -43,6 +45,8 @@ std::string ErrorText(long code) {
         case 1018:
             return "Illegal operation attempted on a registry key that has been marked for "
                    "deletion.";
+        case 1450:
+            return "Insufficient system resources exist to complete the requested service.";
         default:
             return "The registry call failed with error " + std::to_string(code) + ".";
     }
@@ -348,6 +352,10 @@ class RegCommand {
 
     int Fail(long code) {
         err_ << "ERROR: " << ErrorText(code) << "\n";
+        // Where the registry is a file, say what is wrong with it.
+        if (const std::string reason = platform::RegistryFileError(); !reason.empty()) {
+            err_ << reason << "\n";
+        }
         return 1;
     }
 
@@ -405,25 +413,24 @@ class RegCommand {
             return Fail("Invalid data \"" + s.data.value_or("") + "\" for " + NameOfType(*type) +
                         ".");
         }
-        RegKey handle = nullptr;
-        long rc = platform::RegCreateKey(key.root, key.subKey, &handle);
+        platform::RegKeyHandle handle;
+        long rc = platform::RegCreateKey(key.root, key.subKey, handle.Receive());
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
-        std::unique_ptr<void, long (*)(RegKey)> closer(handle, &platform::RegCloseKey);
         const bool named = s.valueName.has_value() || s.defaultValue;
         if (!named) {
             return Done();  // reg add KEY only creates the key
         }
         const std::string name = s.valueName.value_or("");
-        if (!s.force && platform::RegQueryValue(handle, name, nullptr, nullptr, nullptr) ==
+        if (!s.force && platform::RegQueryValue(handle.Get(), name, nullptr, nullptr, nullptr) ==
                             platform::kErrorSuccess) {
             if (!Confirm("Value " + (name.empty() ? std::string("(Default)") : name) +
                          " exists, overwrite")) {
                 return Canceled();
             }
         }
-        rc = platform::RegSetValue(handle, name, *type,
+        rc = platform::RegSetValue(handle.Get(), name, *type,
                                    reinterpret_cast<const unsigned char*>(bytes.data()),
                                    static_cast<std::uint32_t>(bytes.size()));
         return rc == platform::kErrorSuccess ? Done() : Fail(rc);
@@ -438,14 +445,14 @@ class RegCommand {
         if (!KeyArgument(args, 1, &key)) {
             return Fail("Invalid key name.");
         }
-        RegKey handle = nullptr;
-        long rc = platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::Read, &handle);
+        platform::RegKeyHandle handle;
+        long rc =
+            platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::Read, handle.Receive());
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
-        std::unique_ptr<void, long (*)(RegKey)> closer(handle, &platform::RegCloseKey);
         std::vector<platform::RegValue> values;
-        rc = platform::RegEnumValues(handle, &values);
+        rc = platform::RegEnumValues(handle.Get(), &values);
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
@@ -468,7 +475,7 @@ class RegCommand {
             text += ShowValueLine(v.name, v.type, v.data) + "\n";
         }
         std::vector<std::string> subkeys;
-        rc = platform::RegEnumSubKeys(handle, &subkeys);
+        rc = platform::RegEnumSubKeys(handle.Get(), &subkeys);
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
@@ -503,25 +510,25 @@ class RegCommand {
             const long rc = platform::RegDeleteTree(key.root, key.subKey);
             return rc == platform::kErrorSuccess ? Done() : Fail(rc);
         }
-        RegKey handle = nullptr;
-        long rc = platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::All, &handle);
+        platform::RegKeyHandle handle;
+        long rc =
+            platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::All, handle.Receive());
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
-        std::unique_ptr<void, long (*)(RegKey)> closer(handle, &platform::RegCloseKey);
         if (s.allValues) {
             if (!s.force && !Confirm("Delete all values under the registry key " + key.display)) {
                 return Canceled();
             }
             std::vector<platform::RegValue> values;
-            rc = platform::RegEnumValues(handle, &values);
+            rc = platform::RegEnumValues(handle.Get(), &values);
             for (std::size_t i = 0; rc == platform::kErrorSuccess && i < values.size(); ++i) {
-                rc = platform::RegDeleteValue(handle, values[i].name);
+                rc = platform::RegDeleteValue(handle.Get(), values[i].name);
             }
             return rc == platform::kErrorSuccess ? Done() : Fail(rc);
         }
         const std::string name = s.valueName.value_or("");
-        if (platform::RegQueryValue(handle, name, nullptr, nullptr, nullptr) !=
+        if (platform::RegQueryValue(handle.Get(), name, nullptr, nullptr, nullptr) !=
             platform::kErrorSuccess) {
             return Fail(platform::kErrorFileNotFound);
         }
@@ -529,7 +536,7 @@ class RegCommand {
                                  (name.empty() ? std::string("(Default)") : name))) {
             return Canceled();
         }
-        rc = platform::RegDeleteValue(handle, name);
+        rc = platform::RegDeleteValue(handle.Get(), name);
         return rc == platform::kErrorSuccess ? Done() : Fail(rc);
     }
 
@@ -574,18 +581,18 @@ class RegCommand {
             const long rc = platform::RegDeleteTree(root, subKey);
             return rc == platform::kErrorFileNotFound ? platform::kErrorSuccess : rc;
         }
-        RegKey handle = nullptr;
-        long rc = platform::RegCreateKey(root, subKey, &handle);
+        platform::RegKeyHandle handle;
+        long rc = platform::RegCreateKey(root, subKey, handle.Receive());
         if (rc != platform::kErrorSuccess) {
             return rc;
         }
         for (const auto& entry : section.entries) {
             if (entry.remove) {
-                rc = platform::RegDeleteValue(handle, entry.value.name);
+                rc = platform::RegDeleteValue(handle.Get(), entry.value.name);
                 rc = rc == platform::kErrorFileNotFound ? platform::kErrorSuccess : rc;
             } else {
                 rc = platform::RegSetValue(
-                    handle, entry.value.name, entry.value.type,
+                    handle.Get(), entry.value.name, entry.value.type,
                     reinterpret_cast<const unsigned char*>(entry.value.data.data()),
                     static_cast<std::uint32_t>(entry.value.data.size()));
             }
@@ -593,12 +600,11 @@ class RegCommand {
                 break;
             }
         }
-        platform::RegCloseKey(handle);
         return rc;
     }
 
     // Copies an open key and everything below it into node.
-    static long ReadTree(RegKey handle, platform::regfile::Node* node, int depth) {
+    static long ReadTree(RegKey handle, platform::regfile::Node* node, std::size_t depth) {
         if (depth > kMaxDepth) {
             return platform::kErrorInvalidParameter;
         }
@@ -608,7 +614,7 @@ class RegCommand {
             return rc;
         }
         for (auto& v : values) {
-            node->values.push_back({std::move(v.name), v.type, std::move(v.data)});
+            node->SetValue(v.name, v.type, std::move(v.data));
         }
         std::vector<std::string> subkeys;
         rc = platform::RegEnumSubKeys(handle, &subkeys);
@@ -616,16 +622,15 @@ class RegCommand {
             return rc;
         }
         for (const std::string& name : subkeys) {
-            RegKey sub = nullptr;
-            rc = platform::RegOpenKey(handle, name, platform::RegAccess::Read, &sub);
+            platform::RegKeyHandle sub;
+            rc = platform::RegOpenKey(handle, name, platform::RegAccess::Read, sub.Receive());
             if (rc == platform::kErrorFileNotFound) {
                 continue;  // removed meanwhile
             }
             if (rc != platform::kErrorSuccess) {
                 return rc;
             }
-            rc = ReadTree(sub, node->AddSubkey(name), depth + 1);
-            platform::RegCloseKey(sub);
+            rc = ReadTree(sub.Get(), node->AddSubkey(name), depth + 1);
             if (rc != platform::kErrorSuccess) {
                 return rc;
             }
@@ -642,14 +647,15 @@ class RegCommand {
         if (!KeyArgument(args, 1, &key)) {
             return Fail("Invalid key name.");
         }
-        RegKey handle = nullptr;
-        long rc = platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::Read, &handle);
+        platform::RegKeyHandle handle;
+        long rc =
+            platform::RegOpenKey(key.root, key.subKey, platform::RegAccess::Read, handle.Receive());
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }
         platform::regfile::Node tree;
-        rc = ReadTree(handle, &tree, 0);
-        platform::RegCloseKey(handle);
+        rc = ReadTree(handle.Get(), &tree, 0);
+        handle.Close();
         if (rc != platform::kErrorSuccess) {
             return Fail(rc);
         }

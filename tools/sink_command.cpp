@@ -1,13 +1,18 @@
 // `tallyctl sink`: the loopback SMTP sink (see the header). The client is not trusted: lines
 // longer than maxLine are refused, messages longer than maxMessage are not kept, out-of-order
-// commands get 503 and a client that keeps erring is disconnected. Connections are served one
-// at a time, which is all the single sender of a report run needs.
+// commands get 503 and a client that keeps erring is disconnected. Each connection has a
+// thread of its own, at most maxConnections at once; one more is told to come back later.
 #include "tools/sink_command.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/nocase.h"
@@ -24,36 +29,54 @@ constexpr std::uint32_t kMaxTimeoutSeconds = 86400;
 // Once the last wanted message is saved, the client still gets this long to say QUIT.
 constexpr std::time_t kGraceSeconds = 5;
 
+// A point in time that waits are sliced against; shared by the connections' threads.
 class Deadline {
   public:
     Deadline(const platform::Clock& clock, std::uint32_t seconds)
-        : clock_(clock), end_(clock.Now() + static_cast<std::time_t>(seconds)) {}
+        : clock_(clock), seconds_(seconds), end_(clock.Now() + static_cast<std::time_t>(seconds)) {}
 
     // The next wait: at most pollMs, 0 once the deadline has passed.
     std::uint32_t Slice(std::uint32_t pollMs) const {
-        std::time_t left = end_ - clock_.Now();
+        std::time_t left = end_.load() - clock_.Now();
         if (left <= 0) {
             return 0;
         }
         std::uint64_t leftMs = static_cast<std::uint64_t>(left) * 1000;
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(std::max(pollMs, 1u), leftMs));
     }
-    void ShortenTo(std::time_t seconds) { end_ = std::min(end_, clock_.Now() + seconds); }
+    void ShortenTo(std::time_t seconds) {
+        const std::time_t end = clock_.Now() + seconds;
+        std::time_t current = end_.load();
+        while (end < current && !end_.compare_exchange_weak(current, end)) {
+        }
+    }
+    // Starts the full time again (an idle time-out after activity).
+    void Restart() { end_ = clock_.Now() + static_cast<std::time_t>(seconds_); }
 
   private:
     const platform::Clock& clock_;
-    std::time_t end_;
+    std::uint32_t seconds_;
+    std::atomic<std::time_t> end_;
 };
 
-enum class Read { Line, TooLong, Closed, TimedOut };
+enum class Read { Line, TooLong, Closed, TimedOut, Idle };
 
-// One accepted connection: bounded line reads and whole sends.
+// One accepted connection: bounded line reads and whole sends. Reads end at the run's
+// deadline, after the idle time-out without a byte, or once the sink is closing (unless the
+// connection has delivered a message and may still say QUIT).
 class Peer {
   public:
-    Peer(platform::SocketHandle socket, const Deadline& deadline, const SinkOptions& options)
-        : socket_(socket), deadline_(deadline), options_(options) {
+    Peer(platform::SocketHandle socket, const Deadline& deadline, const SinkOptions& options,
+         const platform::Clock& clock, const std::atomic<bool>& closing)
+        : socket_(socket),
+          deadline_(deadline),
+          // The clock counts whole seconds: one more makes the wait at least the time-out.
+          idle_(clock, options.idleSeconds + 1),
+          options_(options),
+          closing_(closing) {
         platform::SocketSetSendTimeout(socket_, kSendTimeoutMs);
     }
+    void MayLinger() { linger_ = true; }
     ~Peer() { platform::SocketClose(socket_); }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
@@ -105,8 +128,12 @@ class Peer {
     Read Fill() {
         for (;;) {
             std::uint32_t slice = deadline_.Slice(options_.pollMs);
-            if (slice == 0) {
+            if (slice == 0 || (closing_ && !linger_)) {
                 return Read::TimedOut;
+            }
+            slice = std::min(slice, idle_.Slice(options_.pollMs));
+            if (slice == 0) {
+                return Read::Idle;
             }
             int ready = platform::SocketWaitReadable(socket_, slice);
             if (ready < 0) {
@@ -124,6 +151,9 @@ class Peer {
         pending_.resize(used + kReceiveChunk);
         long n = platform::SocketReceive(socket_, pending_.data() + used, kReceiveChunk);
         pending_.resize(used + static_cast<std::size_t>(std::max(n, 0L)));
+        if (n > 0) {
+            idle_.Restart();
+        }
         return n > 0 ? Read::Line : Read::Closed;
     }
 
@@ -151,33 +181,47 @@ class Peer {
 
     platform::SocketHandle socket_;
     const Deadline& deadline_;
+    Deadline idle_;
     const SinkOptions& options_;
+    const std::atomic<bool>& closing_;
+    bool linger_ = false;
     std::string pending_;
     std::size_t head_ = 0;  // start of what has not been handed out
     std::size_t scan_ = 0;  // pending_ before this holds no '\n' after head_
 };
 
-enum class Data { Ok, TooLong, TooBig, Closed, TimedOut };
+enum class Data { Ok, TooLong, TooBig, Closed, TimedOut, Idle };
 
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
+// The command's verb in upper case when it is one the sink knows, else empty.
+std::string KnownVerb(std::string_view text) {
+    for (const char* verb : {"HELO", "EHLO", "MAIL", "RCPT", "DATA", "RSET", "NOOP", "QUIT"}) {
+        if (platform::EqualNoCase(text, verb)) {
+            return verb;
         }
     }
-    return out;
+    return {};
 }
 
 class Sink {
   public:
     Sink(const SinkOptions& options, const platform::Clock& clock)
-        : options_(options), deadline_(clock, options.timeoutSeconds) {}
+        : options_(options), clock_(clock), deadline_(clock, options.timeoutSeconds) {}
 
     int Run(const std::function<void(std::uint16_t)>& listening);
 
   private:
-    bool Done() const { return saved_ >= options_.count || saveFailed_; }
+    // One connection's thread; done is set as its last act, so it can be joined at once.
+    struct Connection {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    bool Done() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return saved_ >= options_.count || saveFailed_;
+    }
+    void Accept(platform::SocketHandle client);
+    void JoinFinished(bool all);
     void Serve(platform::SocketHandle client);
     Data ReadMessage(Peer& peer, std::string* message);
     // Replies to DATA after the message; false when the connection is over.
@@ -185,11 +229,40 @@ class Sink {
     bool Save(const std::string& message, std::string* name);
 
     const SinkOptions& options_;
+    const platform::Clock& clock_;
     Deadline deadline_;
+    std::atomic<bool> closing_{false};
+    std::list<Connection> connections_;
+    mutable std::mutex mutex_;  // guards what follows, and the numbering and saving
     long saved_ = 0;
     long nextNumber_ = 1;
     bool saveFailed_ = false;
 };
+
+void Sink::Accept(platform::SocketHandle client) {
+    JoinFinished(false);
+    if (connections_.size() >= std::max<std::size_t>(options_.maxConnections, 1)) {
+        Peer busy(client, deadline_, options_, clock_, closing_);
+        busy.Send("421 4.3.2 Too many connections, try again later");
+        return;
+    }
+    Connection& connection = connections_.emplace_back();
+    connection.thread = std::thread([this, client, &connection] {
+        Serve(client);
+        connection.done = true;
+    });
+}
+
+void Sink::JoinFinished(bool all) {
+    for (auto it = connections_.begin(); it != connections_.end();) {
+        if (all || it->done) {
+            it->thread.join();
+            it = connections_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
 
 int Sink::Run(const std::function<void(std::uint16_t)>& listening) {
     if (!platform::CreateDirectories(options_.outDir)) {
@@ -241,11 +314,15 @@ int Sink::Run(const std::function<void(std::uint16_t)>& listening) {
         }
         platform::SocketHandle client = platform::SocketAccept(listener, 0);
         if (client != platform::kInvalidSocket) {
-            Serve(client);
+            Accept(client);
         }
     }
     int error = platform::SocketLastError();
     platform::SocketClose(listener);
+    // Connections still open end at their next wait; one that delivered the last message
+    // keeps the grace time to say QUIT.
+    closing_ = true;
+    JoinFinished(true);
     platform::SocketCleanup();
 
     if (saveFailed_) {
@@ -264,7 +341,7 @@ int Sink::Run(const std::function<void(std::uint16_t)>& listening) {
 }
 
 void Sink::Serve(platform::SocketHandle client) {
-    Peer peer(client, deadline_, options_);
+    Peer peer(client, deadline_, options_, clock_, closing_);
     if (!peer.Send("220 127.0.0.1 tallyctl sink ESMTP")) {
         return;
     }
@@ -281,6 +358,10 @@ void Sink::Serve(platform::SocketHandle client) {
             peer.Send("421 4.4.2 Time is up, closing");
             return;
         }
+        if (read == Read::Idle) {
+            peer.Send("421 4.4.2 Idle for too long, closing");
+            return;
+        }
         std::string reply;
         if (read == Read::TooLong) {
             reply = "500 5.5.2 Line too long";
@@ -294,7 +375,7 @@ void Sink::Serve(platform::SocketHandle client) {
                 argument = text.substr(space + 1);
                 text = text.substr(0, space);
             }
-            std::string verb = Upper(text);
+            std::string verb = KnownVerb(text);
             if (verb == "HELO" || verb == "EHLO") {
                 if (argument.empty()) {
                     reply = "501 5.5.4 Syntax: " + verb + " hostname";
@@ -380,6 +461,9 @@ bool Sink::TakeMessage(Peer& peer) {
         case Data::TimedOut:
             peer.Send("421 4.4.2 Time is up, closing");
             return false;
+        case Data::Idle:
+            peer.Send("421 4.4.2 Idle for too long, closing");
+            return false;
         case Data::TooLong:
             reply = "500 5.5.2 Line too long, message not saved";
             break;
@@ -390,6 +474,7 @@ bool Sink::TakeMessage(Peer& peer) {
         case Data::Ok: {
             std::string name;
             if (Save(message, &name)) {
+                peer.MayLinger();
                 reply = "250 2.0.0 Ok, saved as " + name;
             } else {
                 reply = "451 4.3.0 Cannot save the message";
@@ -413,6 +498,9 @@ Data Sink::ReadMessage(Peer& peer, std::string* message) {
         }
         if (read == Read::TimedOut) {
             return Data::TimedOut;
+        }
+        if (read == Read::Idle) {
+            return Data::Idle;
         }
         if (read == Read::TooLong) {
             tooLong = true;
@@ -446,6 +534,7 @@ Data Sink::ReadMessage(Peer& peer, std::string* message) {
 }
 
 bool Sink::Save(const std::string& message, std::string* name) {
+    std::lock_guard<std::mutex> lock(mutex_);
     std::string dir = options_.outDir;
     while (dir.size() > 1 && dir.back() == platform::kPathSeparator) {
         dir.pop_back();

@@ -1,8 +1,10 @@
 // POSIX files: "no sharing" is an exclusive non-blocking flock, so a second such opener fails
 // as a Windows sharing violation would; atomic replacement goes through a temporary file and
-// rename(2), refused while another opener holds the target locked.
+// rename(2), refused while another opener holds the target locked. Every open is
+// non-blocking and checks for a regular file, so a FIFO or device never holds a caller up.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 
 #include "platform/files.h"
+#include "platform/files_backend.h"
 #include "platform/wildcard.h"
 
 namespace platform {
@@ -47,6 +50,43 @@ bool WriteAllFd(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// Opens path without ever blocking (a FIFO without a writer would) and only if it is a
+// regular file; the descriptor is blocking again when returned. -1 with errno set otherwise.
+int OpenRegular(const std::string& path, int flags, mode_t mode = 0644,
+                struct stat* info = nullptr) {
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) {
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    }
+    if (info != nullptr) {
+        *info = st;
+    }
+    return fd;
+}
+
+bool ProcessAlive(std::uint64_t pid) {
+    if (pid == 0 || pid > static_cast<std::uint64_t>(INT32_MAX)) {
+        return false;
+    }
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+ReplaceError FailureOf(int err) {
+    return (err == EACCES || err == EPERM || err == EROFS) ? ReplaceError::AccessDenied
+                                                           : ReplaceError::Failed;
+}
+
 }  // namespace
 
 File::~File() {
@@ -56,14 +96,9 @@ File::~File() {
 }
 
 std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
-    int flags = O_CLOEXEC | (mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT));
-    int fd = ::open(path.c_str(), flags, 0644);
+    const int flags = mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT);
+    const int fd = OpenRegular(path, flags);
     if (fd < 0) {
-        return nullptr;
-    }
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
         return nullptr;
     }
     if (share == ShareMode::None && !LockExclusive(fd)) {
@@ -100,35 +135,99 @@ std::int64_t File::Size() {
     return st.st_size;
 }
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
     static std::atomic<unsigned> counter{0};
-    std::string temp = path + ".tmp" + std::to_string(getpid()) + "_" +
-                       std::to_string(counter.fetch_add(1));
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return false;
+    detail::SweepDirectoryOnce(DirectoryOf(path));
+    // The target as it is: its permissions and owner carry over, and one that someone holds
+    // open without sharing keeps its content. A link is replaced, not followed.
+    struct stat old {};
+    int target = OpenRegular(path, O_RDONLY | O_NOFOLLOW, 0, &old);
+    if (target < 0 && errno != ENOENT && errno != ELOOP) {
+        return FailureOf(errno);
     }
-    bool ok = WriteAllFd(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // A target that someone holds open without sharing keeps its content.
-    int target = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (target >= 0 && !LockExclusive(target)) {
         ::close(target);
-        ::unlink(temp.c_str());
-        return false;
+        return ReplaceError::Failed;
     }
-    ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    // A fresh name nobody prepared: never follow or reuse what is already there. The temporary
+    // is locked while written, so the stale-temporary sweep can tell it is in use.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp =
+            detail::TemporaryName(path, static_cast<std::uint64_t>(getpid()), counter.fetch_add(1));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    target >= 0 ? 0600 : 0644);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        const int err = errno;
+        if (target >= 0) {
+            ::close(target);
+        }
+        return FailureOf(err);
+    }
+    LockExclusive(fd);
+    bool ok = true;
+    if (target >= 0) {
+        // Only root may give the file back to its owner; for anyone else it already is theirs.
+        if (geteuid() == 0) {
+            (void)!fchown(fd, old.st_uid, old.st_gid);
+        }
+        ok = fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    ok = ok && WriteAllFd(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    int err = errno;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
     if (target >= 0) {
         ::close(target);
     }
     if (!ok) {
         ::unlink(temp.c_str());
+        return FailureOf(err);
     }
-    return ok;
+    // Make the rename itself durable.
+    const std::string dir = DirectoryOf(path);
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        ::close(dirFd);
+    }
+    return ReplaceError::None;
+}
+
+std::size_t RemoveStaleTemporaries(const std::string& dir) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (d == nullptr) {
+        return 0;
+    }
+    const int dfd = dirfd(d);
+    std::size_t removed = 0;
+    while (struct dirent* e = ::readdir(d)) {
+        const std::uint64_t owner = detail::TemporaryOwner(e->d_name);
+        if (owner == 0 || ProcessAlive(owner)) {
+            continue;
+        }
+        // A writer holds its temporary locked; a file held by anyone is left alone.
+        const int fd = ::openat(dfd, e->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            continue;
+        }
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockExclusive(fd) &&
+            ::unlinkat(dfd, e->d_name, 0) == 0) {
+            ++removed;
+        }
+        ::close(fd);
+    }
+    ::closedir(d);
+    return removed;
 }
 
 bool DeleteFileAt(const std::string& path) {
@@ -137,7 +236,7 @@ bool DeleteFileAt(const std::string& path) {
         return false;
     }
     // Windows refuses to delete a file another process holds open without sharing.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = S_ISREG(st.st_mode) ? OpenRegular(path, O_RDONLY | O_NOFOLLOW) : -1;
     if (fd >= 0 && !LockExclusive(fd)) {
         ::close(fd);
         return false;

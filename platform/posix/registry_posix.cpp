@@ -1,25 +1,31 @@
 // The registry on POSIX systems: one .reg text file (BRISKO_REGISTRY, else
-// /etc/brisko/registry.reg), re-read on every call so that every process sees the others'
-// changes. Writers serialise on an flock'ed lock file beside it and replace the file
-// atomically (temporary, fsync, rename), so readers need no lock and never see half a file.
-// A file that does not parse is never rewritten: reads and writes then fail with
-// ERROR_BADDB (1009). Results are Windows error codes, as the real registry functions give.
+// /etc/brisko/registry.reg). Every call looks at the file, so every process sees the others'
+// changes, but the parsed tree is kept while the file's identity, size and times are
+// unchanged, so an access costs a stat. Writers serialise on an flock'ed lock file beside it
+// (waited for within a bound) and replace the file atomically, so readers need no lock and
+// never see half a file. A file that does not parse is never rewritten: reads and writes then
+// fail with ERROR_BADDB (1009) and RegistryFileError says why. Results are Windows error
+// codes, as the real registry functions give.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/regfile.h"
 #include "platform/registry.h"
 
@@ -27,6 +33,7 @@ namespace platform {
 namespace {
 
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorBusy = 170;
 constexpr long kErrorNoResources = 1450;
 constexpr long kErrorBadDb = 1009;
 constexpr long kErrorIoFailed = 1016;
@@ -35,6 +42,10 @@ constexpr long kErrorKeyDeleted = 1018;
 constexpr char kDefaultRegistryFile[] = "/etc/brisko/registry.reg";
 // A registry file larger than this is not believed to be one.
 constexpr off_t kMaxFileBytes = 64 << 20;
+// A writer that holds the lock longer than this is taken to be stuck.
+constexpr auto kLockWait = std::chrono::seconds(10);
+
+using Tree = std::shared_ptr<const regfile::Node>;
 
 // What a RegKey points to: the key's path (root first) and whether it may be written.
 struct KeyObject {
@@ -70,7 +81,8 @@ RegKey NewHandle(std::vector<std::string> parts, bool writable) {
 }
 
 // The key path below an open key: empty components (doubled or trailing backslashes) are
-// ignored. False for a name the file cannot hold, which therefore cannot exist.
+// ignored. False for a name the file cannot hold, or a path deeper than it takes, which
+// therefore cannot exist.
 bool AppendSubKey(const std::string& subKey, std::vector<std::string>* parts) {
     std::size_t start = 0;
     while (start <= subKey.size()) {
@@ -78,12 +90,12 @@ bool AppendSubKey(const std::string& subKey, std::vector<std::string>* parts) {
         if (end == std::string::npos) {
             end = subKey.size();
         }
-        const std::string part = subKey.substr(start, end - start);
-        if (!part.empty()) {
-            if (!regfile::IsStorableKeyName(part)) {
+        if (end > start) {
+            const std::string_view part(subKey.data() + start, end - start);
+            if (!regfile::IsStorableKeyName(part) || parts->size() >= regfile::kMaxKeyDepth) {
                 return false;
             }
-            parts->push_back(part);
+            parts->emplace_back(part);
         }
         start = end + 1;
     }
@@ -113,16 +125,57 @@ std::string WriteTarget(const std::string& path) {
     return path;
 }
 
-// Permissions and owner of the registry file, kept across rewrites.
-struct FileMode {
-    mode_t mode = 0644;
-    uid_t uid = static_cast<uid_t>(-1);
-    gid_t gid = static_cast<gid_t>(-1);
+// What tells one version of the file from another: a replacement is a new file.
+struct Version {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    timespec mtime{};
+    timespec ctime{};
+
+    static Version Of(const struct stat& st) {
+        return Version{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    }
+    bool operator==(const Version& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
+               ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
 };
 
-// Loads the registry; an absent file is an empty registry.
-long Load(const std::string& path, regfile::Node* top, FileMode* mode = nullptr) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The last file read, parsed, or why it could not be.
+struct Cache {
+    std::string path;
+    Version version;
+    long error = kErrorSuccess;
+    std::string problem;
+    Tree tree;
+    bool settled = false;  // read long enough after its last change to be told apart
+};
+
+// A file changed in place within the file system's time granularity of the read could look
+// unchanged afterwards; it is only kept once this much older than the read.
+constexpr std::time_t kSettleSeconds = 2;
+
+bool Settled(const Version& version) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec - version.mtime.tv_sec > kSettleSeconds &&
+           now.tv_sec - version.ctime.tv_sec > kSettleSeconds;
+}
+std::mutex gCacheMutex;
+Cache gCache;
+std::string gLastProblem;
+
+const Tree& EmptyTree() {
+    static const Tree empty = std::make_shared<const regfile::Node>();
+    return empty;
+}
+
+// Reads and parses the file; an absent file is an empty registry. *version is the version
+// read, for keeping the result.
+long Parse(const std::string& path, regfile::Node* top, Version* version, std::string* problem) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return errno == ENOENT ? kErrorSuccess : ErrnoToCode(errno);
     }
@@ -131,16 +184,19 @@ long Load(const std::string& path, regfile::Node* top, FileMode* mode = nullptr)
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         result = ErrnoToCode(errno);
-    } else if (!S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
+    } else if (!S_ISREG(st.st_mode)) {
         result = kErrorBadDb;
+        *problem = path + ": not a regular file";
+    } else if (st.st_size > kMaxFileBytes) {
+        result = kErrorBadDb;
+        *problem = path + ": larger than " + std::to_string(kMaxFileBytes) + " bytes";
     } else {
-        if (mode != nullptr) {
-            *mode = FileMode{st.st_mode & 07777, st.st_uid, st.st_gid};
-        }
+        *version = Version::Of(st);
+        text.reserve(static_cast<std::size_t>(st.st_size));
         char buffer[65536];
         while (true) {
             const ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) {
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
                 continue;
             }
             if (n < 0) {
@@ -153,6 +209,7 @@ long Load(const std::string& path, regfile::Node* top, FileMode* mode = nullptr)
             text.append(buffer, static_cast<std::size_t>(n));
             if (text.size() > static_cast<std::size_t>(kMaxFileBytes)) {
                 result = kErrorBadDb;
+                *problem = path + ": larger than " + std::to_string(kMaxFileBytes) + " bytes";
                 break;
             }
         }
@@ -164,86 +221,85 @@ long Load(const std::string& path, regfile::Node* top, FileMode* mode = nullptr)
     std::vector<regfile::Section> sections;
     regfile::ParseError error;
     if (!regfile::Parse(text, &sections, &error)) {
+        *problem =
+            path + (error.line > 0 ? ":" + std::to_string(error.line) : "") + ": " + error.message;
         return kErrorBadDb;
     }
+    std::string().swap(text);
     regfile::Apply(sections, top);
     return kErrorSuccess;
 }
 
-bool WriteAllTo(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+void NoteProblem(const std::string& problem) {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    gLastProblem = problem;
 }
 
-// Replaces target with bytes: temporary beside it, flushed, renamed over it.
-long ReplaceFile(const std::string& target, const std::string& bytes, const FileMode& mode) {
-    static std::atomic<unsigned> counter{0};
-    // A fresh name that nobody prepared: never follow or reuse what is already there.
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp = target + ".tmp." + std::to_string(getpid()) + "." +
-               std::to_string(counter.fetch_add(1));
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) {
-            break;
+// The registry as it is now, shared with every other access while the file is unchanged.
+long Read(Tree* out) {
+    const std::string path = WriteTarget(RegistryFile());
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            return ErrnoToCode(errno);
+        }
+        *out = EmptyTree();
+        NoteProblem({});
+        return kErrorSuccess;
+    }
+    {
+        std::lock_guard<std::mutex> lock(gCacheMutex);
+        if (gCache.settled && gCache.path == path && gCache.version == Version::Of(st)) {
+            gLastProblem = gCache.problem;
+            *out = gCache.tree;
+            return gCache.error;
         }
     }
-    if (fd < 0) {
-        return ErrnoToCode(errno);
+    auto top = std::make_shared<regfile::Node>();
+    Version version;
+    std::string problem;
+    const long result = Parse(path, top.get(), &version, &problem);
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    gLastProblem = problem;
+    if (result == kErrorSuccess || result == kErrorBadDb) {
+        if (version.size >= 0) {
+            Tree kept = result == kErrorSuccess ? top : nullptr;
+            gCache = Cache{path, version, result, problem, std::move(kept), Settled(version)};
+        }
     }
-    // Only root may give the file back to its owner; for anyone else it already is theirs.
-    if (geteuid() == 0 && mode.uid != static_cast<uid_t>(-1)) {
-        (void)!fchown(fd, mode.uid, mode.gid);
+    if (result == kErrorSuccess) {
+        *out = version.size >= 0 ? Tree(std::move(top)) : EmptyTree();
     }
-    bool ok = fchmod(fd, mode.mode) == 0 && WriteAllTo(fd, bytes) && fsync(fd) == 0;
-    const int err = errno;
-    ok = (close(fd) == 0) && ok;
-    if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
-        const int failure = ok ? errno : err;
-        unlink(temp.c_str());
-        return ErrnoToCode(failure);
-    }
-    // Make the rename itself durable.
-    const std::string dir = target.find('/') == std::string::npos
-                                ? std::string(".")
-                                : target.substr(0, std::max<std::size_t>(target.rfind('/'), 1));
-    const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return kErrorSuccess;
+    return result;
 }
 
-// Holds the writers' lock file for its lifetime.
+// Holds the writers' lock file for its lifetime; gives up after kLockWait.
 class WriterLock {
   public:
     explicit WriterLock(const std::string& registryFile) {
         const std::string lockPath = registryFile + ".lock";
-        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0644);
         if (fd_ < 0 && errno != ELOOP) {
-            fd_ = open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            fd_ = open(lockPath.c_str(), O_RDONLY | flags);
         }
         if (fd_ < 0) {
             error_ = ErrnoToCode(errno);
             return;
         }
-        while (flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
+        const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+        auto pause = std::chrono::milliseconds(1);
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EINTR && errno != EWOULDBLOCK) {
                 error_ = ErrnoToCode(errno);
                 return;
             }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                error_ = kErrorBusy;
+                return;
+            }
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, std::chrono::milliseconds(50));
         }
     }
     ~WriterLock() {
@@ -271,7 +327,8 @@ const regfile::Node* FindIn(const regfile::Node& top, const std::vector<std::str
 }
 
 // One read-modify-write under the writers' lock. change returns an error code and sets
-// *changed when the file must be rewritten.
+// *changed when the file must be rewritten. The file is parsed afresh (the change works on
+// its own tree), and the tree written becomes the one every reader shares.
 template <typename Change>
 long Modify(Change change) {
     const std::string path = RegistryFile();
@@ -280,26 +337,37 @@ long Modify(Change change) {
         return lock.Error();
     }
     const std::string target = WriteTarget(path);
-    regfile::Node top;
-    FileMode mode;
-    const long loaded = Load(target, &top, &mode);
+    auto top = std::make_shared<regfile::Node>();
+    Version version;
+    std::string problem;
+    const long loaded = Parse(target, top.get(), &version, &problem);
+    NoteProblem(problem);
     if (loaded != kErrorSuccess) {
         return loaded;
     }
     bool changed = false;
-    const long result = change(&top, &changed);
+    const long result = change(top.get(), &changed);
     if (result != kErrorSuccess || !changed) {
         return result;
     }
-    const std::string text = regfile::Serialise(top);
+    const std::string text = regfile::Serialise(*top);
     if (text.size() > static_cast<std::size_t>(kMaxFileBytes)) {
         return kErrorNoResources;  // a file this size would not be read back
     }
-    return ReplaceFile(target, text, mode);
-}
-
-long Read(regfile::Node* top) {
-    return Load(WriteTarget(RegistryFile()), top);
+    switch (ReplaceFileReporting(target, text)) {
+        case ReplaceError::None:
+            break;
+        case ReplaceError::AccessDenied:
+            return kErrorAccessDenied;
+        case ReplaceError::Failed:
+            return kErrorIoFailed;
+    }
+    struct stat st {};
+    if (stat(target.c_str(), &st) == 0) {
+        std::lock_guard<std::mutex> cacheLock(gCacheMutex);
+        gCache = Cache{target, Version::Of(st), kErrorSuccess, {}, std::move(top), false};
+    }
+    return kErrorSuccess;
 }
 
 }  // namespace
@@ -324,12 +392,12 @@ long RegOpenKey(RegKey root, const std::string& subKey, RegAccess access, RegKey
     if (!AppendSubKey(subKey, &parts)) {
         return kErrorFileNotFound;
     }
-    regfile::Node top;
+    Tree top;
     const long loaded = Read(&top);
     if (loaded != kErrorSuccess) {
         return loaded;
     }
-    if (FindIn(top, parts) == nullptr) {
+    if (FindIn(*top, parts) == nullptr) {
         return kErrorFileNotFound;
     }
     *out = NewHandle(std::move(parts), access != RegAccess::Read);
@@ -350,8 +418,8 @@ long RegCreateKey(RegKey root, const std::string& subKey, RegKey* out) {
         return kErrorInvalidParameter;
     }
     // An existing key needs no write (nor the right to write the file).
-    regfile::Node current;
-    if (Read(&current) == kErrorSuccess && FindIn(current, parts) != nullptr) {
+    Tree current;
+    if (Read(&current) == kErrorSuccess && FindIn(*current, parts) != nullptr) {
         *out = NewHandle(std::move(parts), true);
         return kErrorSuccess;
     }
@@ -380,12 +448,12 @@ long RegQueryValue(RegKey key, const std::string& name, std::uint32_t* type, uns
     if (data != nullptr && size == nullptr) {
         return kErrorInvalidParameter;
     }
-    regfile::Node top;
+    Tree top;
     const long loaded = Read(&top);
     if (loaded != kErrorSuccess) {
         return loaded;
     }
-    const regfile::Node* node = FindIn(top, object->parts);
+    const regfile::Node* node = FindIn(*top, object->parts);
     if (node == nullptr) {
         return kErrorKeyDeleted;
     }
@@ -429,6 +497,9 @@ long RegSetValue(RegKey key, const std::string& name, std::uint32_t type, const 
     }
     if ((data == nullptr && size != 0) || !regfile::IsStorableValueName(name)) {
         return kErrorInvalidParameter;
+    }
+    if (size > regfile::kMaxValueBytes) {
+        return kErrorNoResources;  // the file would not be read back
     }
     const std::string bytes =
         size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
@@ -488,7 +559,7 @@ long RegCloseKey(RegKey key) {
 namespace {
 
 // The key an enumeration handle names, in a fresh read of the file held by *top.
-long LoadKeyForEnum(RegKey key, bool outGiven, regfile::Node* top, const regfile::Node** node) {
+long LoadKeyForEnum(RegKey key, bool outGiven, Tree* top, const regfile::Node** node) {
     const KeyObject* object = Resolve(key);
     if (object == nullptr) {
         return kErrorInvalidHandle;
@@ -500,7 +571,7 @@ long LoadKeyForEnum(RegKey key, bool outGiven, regfile::Node* top, const regfile
     if (loaded != kErrorSuccess) {
         return loaded;
     }
-    *node = FindIn(*top, object->parts);
+    *node = FindIn(**top, object->parts);
     return *node == nullptr ? kErrorKeyDeleted : kErrorSuccess;
 }
 
@@ -510,13 +581,13 @@ long RegEnumValues(RegKey key, std::vector<RegValue>* out) {
     if (out != nullptr) {
         out->clear();
     }
-    regfile::Node top;
+    Tree top;
     const regfile::Node* node = nullptr;
     const long rc = LoadKeyForEnum(key, out != nullptr, &top, &node);
     if (rc != kErrorSuccess) {
         return rc;
     }
-    for (const regfile::Value& v : node->values) {
+    for (const regfile::Value& v : node->Values()) {
         out->push_back(RegValue{v.name, v.type, v.data});
     }
     return kErrorSuccess;
@@ -526,7 +597,7 @@ long RegEnumSubKeys(RegKey key, std::vector<std::string>* out) {
     if (out != nullptr) {
         out->clear();
     }
-    regfile::Node top;
+    Tree top;
     const regfile::Node* node = nullptr;
     const long rc = LoadKeyForEnum(key, out != nullptr, &top, &node);
     if (rc != kErrorSuccess) {
@@ -557,9 +628,8 @@ long RegDeleteTree(RegKey root, const std::string& subKey) {
         }
         if (parts.size() == base->parts.size()) {
             // No subkey named: empty the key itself, as RegDeleteTree(key, NULL) does.
-            *changed = !node->values.empty() || !node->subkeys.empty();
-            node->values.clear();
-            node->subkeys.clear();
+            *changed = !node->Values().empty() || node->HasSubkeys();
+            node->Clear();
             return kErrorSuccess;
         }
         std::vector<std::string> parentPath(parts.begin(), parts.end() - 1);
@@ -587,6 +657,15 @@ std::string RegRootName(RegKey root) {
 
 bool RegistryIsFile() {
     return true;
+}
+
+std::string RegistryFileError() {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    return gLastProblem;
+}
+
+void RemoveRegistryTemporaries() {
+    RemoveStaleTemporaries(DirectoryOf(WriteTarget(RegistryFile())));
 }
 
 }  // namespace platform

@@ -1,6 +1,8 @@
 // The service facilities on Linux. systemd is the service manager: installing writes a unit
-// file under TALLY_SYSTEMD_ROOT (default "/") and a program started by systemd (INVOCATION_ID
-// in its environment) counts as started by the dispatcher. SIGTERM and SIGINT are the stop
+// file under TALLY_SYSTEMD_ROOT (default "/"), removing it first stops and disables the unit
+// with that root's systemctl where systemd runs (each call waited for within a bound), and a
+// program started by systemd (INVOCATION_ID in its environment) counts as started by the
+// dispatcher. SIGTERM and SIGINT are the stop
 // control: the dispatcher thread hands them to the control handler, or, without one, they end
 // the message loop. The quit request is an eventfd, so one posted before the loop runs is kept.
 #include <poll.h>
@@ -16,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/service.h"
 
 namespace platform {
@@ -71,13 +75,57 @@ void Drain(int fd, std::size_t size) {
     }
 }
 
-std::string UnitPath(const std::string& name) {
+// Longest wait for one systemctl call before it is given up on.
+constexpr std::uint32_t kSystemctlWaitMs = 15000;
+
+std::string SystemdRoot() {
     const char* root = std::getenv("TALLY_SYSTEMD_ROOT");
-    std::string base = root != nullptr && *root != '\0' ? root : "/";
+    return root != nullptr && *root != '\0' ? root : "/";
+}
+
+std::string UnitName(const std::string& name) {
     std::string lower;
     for (char c : name)
         lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    return AppendPath(base, "/etc/systemd/system/" + lower + ".service");
+    return lower + ".service";
+}
+
+std::string UnitPath(const std::string& name) {
+    return AppendPath(SystemdRoot(), "/etc/systemd/system/" + UnitName(name));
+}
+
+// One word of a unit file line, quoted so that spaces, quotes, backslashes, specifiers (%)
+// and, where the line expands them, variables ($) reach the program as they are.
+std::string UnitQuoted(const std::string& word, bool expandsVariables) {
+    std::string out = "\"";
+    for (char c : word) {
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+        } else if (c == '%' || (c == '$' && expandsVariables)) {
+            out.push_back(c);
+        }
+        out.push_back(c);
+    }
+    return out + "\"";
+}
+
+// Runs the root's systemctl where systemd is the running manager (as sd_booted tells it);
+// false when there is none or the call fails.
+bool Systemctl(const std::vector<std::string>& args, std::uint32_t waitMs) {
+    const std::string root = SystemdRoot();
+    std::vector<std::string> argv;
+    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
+        const std::string program = AppendPath(root, candidate);
+        if (FileExists(program)) {
+            argv.push_back(program);
+            break;
+        }
+    }
+    if (argv.empty() || !FileExists(AppendPath(root, "/run/systemd/system"))) {
+        return false;
+    }
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, waitMs) == 0;
 }
 
 }  // namespace
@@ -149,9 +197,10 @@ ScmResult InstallService(const std::string& name, const std::string& programPath
         "[Service]\n"
         "Type=simple\n"
         "ExecStart=" +
-        programPath + "\n";
+        UnitQuoted(programPath, true) + "\n";
     if (const char* registry = std::getenv("BRISKO_REGISTRY")) {
-        unit += std::string("Environment=BRISKO_REGISTRY=") + registry + "\n";
+        unit +=
+            "Environment=" + UnitQuoted(std::string("BRISKO_REGISTRY=") + registry, false) + "\n";
     }
     unit +=
         "KillSignal=SIGTERM\n"
@@ -163,7 +212,17 @@ ScmResult InstallService(const std::string& name, const std::string& programPath
 }
 
 ScmResult UninstallService(const std::string& name) {
-    return DeleteFileAt(UnitPath(name)) ? ScmResult::Ok : ScmResult::CannotDelete;
+    // A removed unit file would leave the service running and enabled, with nothing left
+    // to stop it by.
+    // The stop is asked for, not waited for, as the Windows manager's stop control is.
+    const std::string unit = UnitName(name);
+    Systemctl({"stop", "--no-block", unit}, kSystemctlWaitMs);
+    Systemctl({"disable", unit}, kSystemctlWaitMs);
+    if (!DeleteFileAt(UnitPath(name))) {
+        return ScmResult::CannotDelete;
+    }
+    Systemctl({"daemon-reload"}, kSystemctlWaitMs);
+    return ScmResult::Ok;
 }
 
 long ComInitialize() {

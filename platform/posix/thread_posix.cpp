@@ -13,8 +13,10 @@ namespace platform {
 namespace {
 
 void* ThreadMain(void* arg) {
-    auto* body = static_cast<std::function<void()>*>(arg);
-    (*body)();
+    // The thread's own reference to the body, released even when it is cancelled.
+    std::unique_ptr<std::shared_ptr<std::function<void()>>> body(
+        static_cast<std::shared_ptr<std::function<void()>>*>(arg));
+    (**body)();
     return nullptr;
 }
 
@@ -30,9 +32,11 @@ bool NativeThread::Start(std::function<void()> body) {
     if (handle_ != 0) {
         return false;
     }
-    body_ = std::move(body);
+    body_ = std::make_shared<std::function<void()>>(std::move(body));
+    auto* reference = new std::shared_ptr<std::function<void()>>(body_);
     pthread_t t{};
-    if (pthread_create(&t, nullptr, &ThreadMain, &body_) != 0) {
+    if (pthread_create(&t, nullptr, &ThreadMain, reference) != 0) {
+        delete reference;
         return false;
     }
     handle_ = static_cast<std::uintptr_t>(t);
@@ -44,15 +48,17 @@ bool NativeThread::Join(std::uint32_t timeoutMs) {
     if (handle_ == 0) {
         return true;
     }
+    // Measured on the monotonic clock, so a change of the wall clock cannot stretch it.
     timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += timeoutMs / 1000;
     deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) {
         deadline.tv_sec += 1;
         deadline.tv_nsec -= 1000000000L;
     }
-    int rc = pthread_timedjoin_np(static_cast<pthread_t>(handle_), nullptr, &deadline);
+    int rc =
+        pthread_clockjoin_np(static_cast<pthread_t>(handle_), nullptr, CLOCK_MONOTONIC, &deadline);
     if (rc != 0) {
         return false;
     }
@@ -69,7 +75,5 @@ void NativeThread::Terminate() {
     pthread_detach(t);
     handle_ = 0;
 }
-
-void NativeThread::Entry(NativeThread* self) { self->body_(); }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "platform/files.h"
+#include "platform/files_backend.h"
 #include "platform/wildcard.h"
 
 namespace platform {
@@ -66,6 +67,8 @@ std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMo
     if (h == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
+    // CreateFileA returns at once for a pipe or device (a busy pipe fails with
+    // ERROR_PIPE_BUSY); anything that is not a disk file is refused here, never read.
     if (::GetFileType(h) != FILE_TYPE_DISK) {
         ::CloseHandle(h);
         return nullptr;
@@ -94,14 +97,23 @@ std::int64_t File::Size() {
     return size.QuadPart;
 }
 
-bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
     static std::atomic<unsigned> counter{0};
-    const std::string temp = path + ".tmp" + std::to_string(::GetCurrentProcessId()) + "_" +
-                             std::to_string(counter.fetch_add(1));
+    detail::SweepDirectoryOnce(DirectoryOf(path));
+    // A pipe or device at the target is refused like a file that cannot be opened.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return ReplaceError::Failed;
+    }
+    // Written without sharing, so the stale-temporary sweep cannot delete it meanwhile.
+    const std::string temp =
+        detail::TemporaryName(path, ::GetCurrentProcessId(), counter.fetch_add(1));
     HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return false;
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? ReplaceError::AccessDenied
+                                                       : ReplaceError::Failed;
     }
     bool ok = WriteAllHandle(h, bytes.data(), bytes.size()) && ::FlushFileBuffers(h);
     ok = ::CloseHandle(h) && ok;
@@ -109,10 +121,45 @@ bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
     // target then keeps its content.
     if (!ok || !::MoveFileExA(temp.c_str(), path.c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
         ::DeleteFileA(temp.c_str());
-        return false;
+        return error == ERROR_ACCESS_DENIED ? ReplaceError::AccessDenied : ReplaceError::Failed;
     }
-    return true;
+    return ReplaceError::None;
+}
+
+std::size_t RemoveStaleTemporaries(const std::string& dir) {
+    std::string pattern = dir;
+    if (!pattern.empty() && !IsSeparator(pattern.back()) && pattern.back() != ':') {
+        pattern.push_back('\\');
+    }
+    const std::string prefix = pattern;
+    pattern += "*.tmp*";
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    std::size_t removed = 0;
+    do {
+        const std::uint64_t owner = detail::TemporaryOwner(data.cFileName);
+        if (owner == 0 || owner > 0xffffffffu ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            continue;
+        }
+        HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(owner));
+        const bool alive = process != nullptr ? ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT
+                                              : ::GetLastError() == ERROR_ACCESS_DENIED;
+        if (process != nullptr) {
+            ::CloseHandle(process);
+        }
+        // A living owner, or one that still has the file open (no sharing), keeps it.
+        if (!alive && ::DeleteFileA((prefix + data.cFileName).c_str())) {
+            ++removed;
+        }
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return removed;
 }
 
 bool DeleteFileAt(const std::string& path) {

@@ -17,6 +17,47 @@ bool StartDetached(const std::string& path) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+int RunProgram(const std::vector<std::string>& argv, std::uint32_t timeoutMs) {
+    if (argv.empty()) {
+        return -1;
+    }
+    // Each argument quoted, as the C runtime splits a command line back.
+    std::string line;
+    for (const std::string& arg : argv) {
+        if (!line.empty()) {
+            line.push_back(' ');
+        }
+        line.push_back('"');
+        for (char c : arg) {
+            if (c == '"') {
+                line.push_back('\\');
+            }
+            line.push_back(c);
+        }
+        line.push_back('"');
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &process)) {
+        return -1;
+    }
+    ::CloseHandle(process.hThread);
+    DWORD code = 0;
+    int result = -1;
+    if (::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        if (::GetExitCodeProcess(process.hProcess, &code)) {
+            result = static_cast<int>(code);
+        }
+    } else {
+        ::TerminateProcess(process.hProcess, 1);
+        ::WaitForSingleObject(process.hProcess, 1000);
+    }
+    ::CloseHandle(process.hProcess);
+    return result;
+}
+
 std::string CurrentProgramPath() {
     // Long paths may exceed MAX_PATH; the name is cut (and the result equals the size) then.
     constexpr DWORD kLongestPath = 32768;

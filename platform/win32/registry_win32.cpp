@@ -217,4 +217,10 @@ std::string RegRootName(RegKey root) {
 
 bool RegistryIsFile() { return false; }
 
+std::string RegistryFileError() {
+    return {};
+}
+
+void RemoveRegistryTemporaries() {}
+
 }  // namespace platform

@@ -8,8 +8,10 @@ namespace platform {
 namespace {
 
 DWORD WINAPI ThreadMain(LPVOID arg) {
-    auto* body = static_cast<std::function<void()>*>(arg);
-    (*body)();
+    // The thread's own reference to the body.
+    std::unique_ptr<std::shared_ptr<std::function<void()>>> body(
+        static_cast<std::shared_ptr<std::function<void()>>*>(arg));
+    (**body)();
     return 0;
 }
 
@@ -29,10 +31,12 @@ bool NativeThread::Start(std::function<void()> body) {
     if (handle_ != 0) {
         return false;
     }
-    body_ = std::move(body);
+    body_ = std::make_shared<std::function<void()>>(std::move(body));
+    auto* reference = new std::shared_ptr<std::function<void()>>(body_);
     DWORD id = 0;
-    HANDLE h = ::CreateThread(nullptr, 0, &ThreadMain, &body_, 0, &id);
+    HANDLE h = ::CreateThread(nullptr, 0, &ThreadMain, reference, 0, &id);
     if (h == nullptr) {
+        delete reference;
         return false;
     }
     handle_ = reinterpret_cast<std::uintptr_t>(h);
@@ -61,10 +65,6 @@ void NativeThread::Terminate() {
     ::WaitForSingleObject(AsHandle(handle_), 1000);
     ::CloseHandle(AsHandle(handle_));
     handle_ = 0;
-}
-
-void NativeThread::Entry(NativeThread* self) {
-    self->body_();
 }
 
 }  // namespace platform

@@ -220,14 +220,44 @@ class ServiceProgramTest : public testing_support::RegistryTest {
 TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistrationRemovesIt) {
     if (!Exists(Program()))
         GTEST_SKIP() << "program not built";
-    std::string root = scratch_ / "root";
+    // A systemd of our own: a running manager and a systemctl that records its calls.
+    const std::string root = scratch_ / "root";
+    const std::string calls = scratch_ / "calls";
+    std::filesystem::create_directories(root + "/run/systemd/system");
+    testing_support::WriteAll(root + "/usr/bin/systemctl",
+                              "#!/bin/sh\necho \"$*\" >> '" + calls + "'\n");
+    std::filesystem::permissions(root + "/usr/bin/systemctl", std::filesystem::perms::owner_all);
     setenv("TALLY_SYSTEMD_ROOT", root.c_str(), 1);
     ASSERT_EQ(RunToEnd("-Service"), 0);
-    std::string unit = ReadAll(root + "/etc/systemd/system/tallyvane.service");
-    EXPECT_NE(unit.find("ExecStart=" + Program()), std::string::npos) << unit;
-    EXPECT_NE(unit.find("Environment=BRISKO_REGISTRY=" + registryFile_), std::string::npos);
+    const std::string unitPath = root + "/etc/systemd/system/tallyvane.service";
+    std::string unit = ReadAll(unitPath);
+    EXPECT_NE(unit.find("\nExecStart=\"" + Program() + "\"\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nEnvironment=\"BRISKO_REGISTRY=" + registryFile_ + "\"\n"),
+              std::string::npos)
+        << unit;
     ASSERT_EQ(RunToEnd("-UnregServer"), 0);
-    EXPECT_FALSE(Exists(root + "/etc/systemd/system/tallyvane.service"));
+    EXPECT_FALSE(Exists(unitPath));
+    // Stopped and disabled before the unit went, then the manager told.
+    EXPECT_EQ(ReadAll(calls),
+              "stop --no-block tallyvane.service\ndisable tallyvane.service\ndaemon-reload\n");
+    unsetenv("TALLY_SYSTEMD_ROOT");
+}
+
+TEST_F(ServiceProgramTest, TheUnitQuotesAProgramPathWithSpacesAndSpecialCharacters) {
+    if (!Exists(Program()))
+        GTEST_SKIP() << "program not built";
+    const std::string root = scratch_ / "root";
+    const std::string dir = scratch_ / "Brisko Proxy 100%";
+    std::filesystem::create_directories(dir);
+    const std::string program = dir + "/tallyvane";
+    std::filesystem::copy_file(Program(), program);
+    setenv("TALLY_SYSTEMD_ROOT", root.c_str(), 1);
+    const std::string cmd = "'" + program + "' -Service >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string unit = ReadAll(root + "/etc/systemd/system/tallyvane.service");
+    EXPECT_NE(unit.find("\nExecStart=\"" + scratch_.Path() + "/Brisko Proxy 100%%/tallyvane\"\n"),
+              std::string::npos)
+        << unit;
     unsetenv("TALLY_SYSTEMD_ROOT");
 }
 
@@ -236,6 +266,17 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         GTEST_SKIP() << "program not built";
     testing_support::SetRegString("apppath", scratch_.Path() + "/");
     ASSERT_EQ(RunToEnd("-RegServer"), 0);
+    // What an earlier run killed mid-write left: swept at the start.
+    pid_t gone = fork();
+    if (gone == 0)
+        _exit(0);
+    waitpid(gone, nullptr, 0);
+    const std::string suffix = ".tmp" + std::to_string(gone) + "_0";
+    const std::vector<std::string> stale = {registryFile_ + suffix,
+                                            scratch_ / ("week.xml" + suffix),
+                                            scratch_ / ("Logs/brisko.trf" + suffix)};
+    for (const std::string& path : stale)
+        testing_support::WriteAll(path, "half");
     std::string out = scratch_ / "out.txt";
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -249,6 +290,11 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(ReadAll(out), "Service started\n");
+    for (int i = 0; i < 300 && Exists(stale.back()); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (const std::string& path : stale)
+        EXPECT_FALSE(Exists(path)) << path;
     auto start = std::chrono::steady_clock::now();
     kill(pid, SIGTERM);
     int status = 0;

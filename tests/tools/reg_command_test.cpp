@@ -235,3 +235,18 @@ TEST_F(RegCommandTest, RefusesBadSyntaxBeforeTouchingTheRegistry) {
     }
     EXPECT_FALSE(testing_support::Exists(registryFile_));
 }
+
+TEST_F(RegCommandTest, ADamagedRegistryFileIsReportedWithItsReason) {
+    std::string deep = "HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < 20000; ++i) {
+        deep += "\\k";
+    }
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + deep + "]\r\n";
+    WriteAll(registryFile_, text);
+    const Outcome query = Reg({"query", kKey});
+    EXPECT_EQ(query.status, 1);
+    EXPECT_EQ(query.err, "ERROR: The configuration registry database is corrupt.\n" +
+                             registryFile_ + ":3: key path deeper than 512 levels\n");
+    EXPECT_EQ(Reg({"add", kKey, "/v", "x", "/d", "1", "/f"}).status, 1);
+    EXPECT_TRUE(ReadAll(registryFile_) == text);
+}

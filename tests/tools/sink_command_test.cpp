@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -277,6 +278,53 @@ TEST(SinkCommand, NumbersSkipExistingFilesAndOneSessionCarriesSeveral) {
     EXPECT_EQ(ReadAll(dir / "mail/mail-1.eml"), "older");
     EXPECT_EQ(ReadAll(dir / "mail/mail-2.eml"), "first\r\n");
     EXPECT_EQ(ReadAll(dir / "mail/mail-3.eml"), "second\r\n");
+}
+
+TEST(SinkCommand, ClientsThatSaySomethingAreServedAtOnceBesideSilentOnes) {
+    ScratchDir dir;
+    RunningSink sink(Options(dir));
+    std::vector<std::unique_ptr<Client>> silent;
+    for (int i = 0; i < 3; ++i) {
+        silent.push_back(std::make_unique<Client>(sink.Port()));
+        EXPECT_EQ(silent.back()->Reply().substr(0, 3), "220");
+    }
+    const auto start = std::chrono::steady_clock::now();
+    Client sender(sink.Port());
+    sender.OpenTransaction();
+    EXPECT_EQ(sender.Code("DATA"), "354");
+    EXPECT_EQ(sender.Code("report\r\n."), "250");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(sender.Code("QUIT"), "221");
+    // Once the message is in, the silent ones are let go without waiting out their time.
+    EXPECT_EQ(sink.Join(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(silent.front()->Reply().substr(0, 3), "421");
+    EXPECT_EQ(ReadAll(dir / "mail/mail-1.eml"), "report\r\n");
+}
+
+TEST(SinkCommand, SilentClientsAreClosedAndTheyCannotCrowdOthersOut) {
+    ScratchDir dir;
+    SinkOptions o = Options(dir);
+    o.idleSeconds = 1;
+    o.maxConnections = 2;
+    RunningSink sink(o);
+    Client first(sink.Port()), second(sink.Port());
+    EXPECT_EQ(first.Reply().substr(0, 3), "220");
+    EXPECT_EQ(second.Reply().substr(0, 3), "220");
+    {
+        Client crowded(sink.Port());
+        EXPECT_EQ(crowded.Reply().substr(0, 3), "421");
+    }
+    // A byte now and then keeps a connection; silence for the idle time ends it.
+    EXPECT_EQ(second.Code("NOOP"), "250");
+    EXPECT_EQ(first.Reply().substr(0, 12), "421 4.4.2 Id");
+    EXPECT_EQ(second.Reply().substr(0, 12), "421 4.4.2 Id");
+    Client sender(sink.Port());
+    sender.OpenTransaction();
+    EXPECT_EQ(sender.Code("DATA"), "354");
+    EXPECT_EQ(sender.Code("x\r\n."), "250");
+    EXPECT_EQ(sender.Code("QUIT"), "221");
+    EXPECT_EQ(sink.Join(), 0);
 }
 
 TEST(SinkCommand, GivesUpWhenTheTimeOutPasses) {

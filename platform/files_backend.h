@@ -1,0 +1,19 @@
+// What the portable file helpers and the two file backends share: the temporaries'
+// naming, so that one sweep recognises exactly the names the replacement makes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform::detail {
+
+// The temporary a replacement of path writes first: "<path>.tmp<pid>_<n>".
+std::string TemporaryName(const std::string& path, std::uint64_t pid, unsigned serial);
+// The pid in a temporary's file name ("<name>.tmp<pid>_<n>", or the registry's earlier
+// "<name>.tmp.<pid>.<n>"); 0 when the name is not one of ours.
+std::uint64_t TemporaryOwner(std::string_view fileName);
+// Sweeps dir for stale temporaries the first time this process writes into it.
+void SweepDirectoryOnce(const std::string& dir);
+
+}  // namespace platform::detail
