@@ -251,13 +251,10 @@ TEST_F(RegistryFileTest, UnparsableFileIsNeverRewrittenAndWritesFail) {
 TEST_F(RegistryFileTest, ConcurrentWritersInSeparateProcessesLoseNothing) {
     constexpr int kWriters = 4;
     constexpr int kValuesEach = 25;
-    const std::string self = CurrentProgramPath();
-    ASSERT_FALSE(self.empty());
     std::string command;
     for (int w = 0; w < kWriters; ++w) {
-        command += "TALLY_REG_WRITER=" + std::to_string(w) +
-                   " TALLY_REG_VALUES=" + std::to_string(kValuesEach) + " '" + self +
-                   "' --gtest_filter=RegistryWriterProcess.* >/dev/null 2>&1 & ";
+        command += "'" TALLY_REGISTRY_WRITER "' " + std::to_string(w) + " " +
+                   std::to_string(kValuesEach) + " >/dev/null 2>&1 & ";
     }
     command += "wait";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -278,16 +275,3 @@ TEST_F(RegistryFileTest, ConcurrentWritersInSeparateProcessesLoseNothing) {
     }
 }
 
-// The writer side of the test above: runs only as a child it starts.
-TEST(RegistryWriterProcess, SetsItsValues) {
-    const char* writer = std::getenv("TALLY_REG_WRITER");
-    const char* count = std::getenv("TALLY_REG_VALUES");
-    if (writer == nullptr || count == nullptr) {
-        GTEST_SKIP() << "helper of ConcurrentWritersInSeparateProcessesLoseNothing";
-    }
-    const int w = std::atoi(writer);
-    for (int i = 0; i < std::atoi(count); ++i) {
-        testing_support::SetRegDword("w" + std::to_string(w) + "_" + std::to_string(i),
-                                     static_cast<std::uint32_t>(w * 1000 + i + 1));
-    }
-}
