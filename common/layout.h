@@ -40,6 +40,9 @@ inline constexpr char kSmtpAuth[] = "SMTPAUTH";                 // shifted
 inline constexpr char kSmtpUser[] = "SMTPEmailAddress4Server";  // shifted
 inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
+// DWORD, 1: the service names each abandoned task, skipped log and failed write, with its
+// reason, one message each; absent or any other value: silent.
+inline constexpr char kVerboseLog[] = "VerboseLog";
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and

@@ -55,6 +55,18 @@ bool LogContext::IsTodaysLog(const platform::DirEntry& log) const {
     return platform::EqualNoCase(name, FilterLogName(todayStamp_));
 }
 
+void LogContext::Note(std::string_view text) const {
+    if (!settings.verbose)
+        return;
+    std::string line;
+    if (taskName_ != nullptr) {
+        line = taskName_;
+        line += ": ";
+    }
+    line += text;
+    settings.verbose(line);
+}
+
 bool LogContext::Pause(std::uint32_t ms) {
     return settings.pacer == nullptr || settings.pacer->Pause(ms);
 }

@@ -218,16 +218,27 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     if (pacing && !ctx.Pause(kScanPauseMs))
         return ScanResult::Stopped;
     std::string path;
-    for (std::size_t i = 0; i < found.size(); ++i) {
+    // The files a search made now would still find: one removed since the listing was
+    // taken is left out as if it had never been listed (it is not the search's first file
+    // and earns no pause), rather than counting as unreadable.
+    std::size_t handed = 0;
+    for (const platform::DirEntry* entry : found) {
         path = logs.Directory();
-        path += found[i]->name;
-        if (!reader(LogFile{path, *found[i]})) {
-            if (policy == ErrorPolicy::Abandon ||
-                (policy == ErrorPolicy::AbandonOnFirst && i == 0)) {
-                return ScanResult::Abandoned;
+        path += entry->name;
+        if (!reader(LogFile{path, *entry})) {
+            if (!platform::FileExists(path))
+                continue;
+            const bool abandon = policy == ErrorPolicy::Abandon ||
+                                 (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
+            if (ctx.Verbose()) {
+                ctx.Note((abandon ? "abandoned at " : "skipped ") + entry->name +
+                         ": it cannot be opened or read (held open by another program, no "
+                         "access, or a read error)");
             }
+            if (abandon)
+                return ScanResult::Abandoned;
         }
-        if (i == 0 && pacing && !ctx.Pause(kScanPauseMs))
+        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs))
             return ScanResult::Stopped;
     }
     if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs))
