@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "stats/base64.h"
 #include "stats/line_reader.h"
@@ -130,9 +131,9 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
     if (!ctx.settings.reuseResults)
         return ReadTrafficFile(file.path, hourTotals);
-    const HourTotals* known = ctx.caches.traffic.Find(file.entry);
+    const std::optional<HourTotals> known = ctx.caches.traffic.Find(file.entry);
     HourTotals fileTotals{};
-    if (known != nullptr) {
+    if (known) {
         fileTotals = *known;
     } else {
         if (!ReadTrafficFile(file.path, fileTotals))
