@@ -24,6 +24,11 @@ std::string LogContext::LogDirectory() const {
 }
 
 const LogIndex& LogContext::Logs() {
+    // Asked for by every search: the directory's path is formed again only when the
+    // installation path has changed.
+    if (logIndex_.Loaded() && listedFor_ == settings.appPath)
+        return logIndex_;
+    listedFor_ = settings.appPath;
     const std::string dir = LogDirectory();
     if (!logIndex_.Loaded() || logIndex_.Directory() != dir) {
         logIndex_.Load(dir);

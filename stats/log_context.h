@@ -82,6 +82,7 @@ class LogContext {
     bool listingPerCycle_ = false;
     std::string todayStamp_{};  // DD_MM_YYYY of the current listing, empty without a clock
     const char* taskName_ = nullptr;
+    std::string listedFor_{};  // the appPath the current listing was taken for
 };
 
 }  // namespace stats

@@ -215,7 +215,8 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     if (ctx.settings.searchLog != nullptr)
         ctx.settings.searchLog->emplace_back(pattern);
     const LogIndex& logs = ctx.Logs();
-    const std::vector<const platform::DirEntry*> found = logs.Find(pattern);
+    // The index's own list, not a copy: readers read files and never search.
+    const std::vector<std::uint32_t>& places = logs.FindPlaces(pattern);
     if (pacing && !ctx.Pause(kScanPauseMs))
         return ScanResult::Stopped;
     std::string path;
@@ -223,7 +224,8 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     // taken is left out as if it had never been listed (it is not the search's first file
     // and earns no pause), rather than counting as unreadable.
     std::size_t handed = 0;
-    for (const platform::DirEntry* entry : found) {
+    for (const std::uint32_t place : places) {
+        const platform::DirEntry* entry = &logs.Entries()[place];
         path = logs.Directory();
         path += entry->name;
         if (!reader(LogFile{path, *entry})) {
