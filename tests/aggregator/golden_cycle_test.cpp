@@ -88,6 +88,10 @@ std::string Decoded(const std::string& bytes) {
 class GoldenCycleTest : public testing_support::RegistryTest {};
 
 TEST_F(GoldenCycleTest, EveryCaseWritesItsSummaryFilesByteForByte) {
+    if (!fs::is_directory(GoldenDir()) && platform::kPathSeparator == '\\') {
+        // A Windows build run elsewhere than where it was built cannot reach its sources.
+        GTEST_SKIP() << "no golden folder at " << GoldenDir();
+    }
     ASSERT_TRUE(fs::is_directory(GoldenDir())) << GoldenDir();
     const bool update = std::getenv("TALLY_UPDATE_GOLDEN") != nullptr;
     std::vector<fs::path> cases;
