@@ -16,6 +16,11 @@ constexpr std::uint32_t kFirstTaskPause = 5000;
 constexpr std::uint32_t kTaskPause = 3000;
 constexpr std::uint32_t kSummaryFilePause = 5000;
 
+const char* WriteFailure() {
+    return " not written: it cannot be replaced (held open by another program, no access, a "
+           "missing folder or a full disk) and keeps its previous content";
+}
+
 }  // namespace
 
 AggregatorWorker::AggregatorWorker(const platform::Clock& clock, platform::Pacer& pacer,
@@ -71,6 +76,7 @@ void AggregatorWorker::RunCycle() {
     }
     // One listing of the log directory serves every search of the cycle.
     context_.BeginCycle();
+    ChooseVerboseLog();
 
     if (!Pause(kDispatchPause)) {
         return;
@@ -93,6 +99,17 @@ void AggregatorWorker::RunCycle() {
     }
     Observe({"PurgeOldLogs", {date.day, date.month, date.year}, 3});
     PurgeOldLogs(date.day, date.month, date.year);
+}
+
+void AggregatorWorker::ChooseVerboseLog() {
+    // Read every cycle, so an administrator can turn it on without restarting the service.
+    const bool on = forceVerbose_ ||
+                    RegistryDword(layout::SettingPath(layout::setting::kVerboseLog), 0).Get() == 1;
+    if (on && hooks_.logMessage) {
+        context_.settings.verbose = hooks_.logMessage;
+    } else {
+        context_.settings.verbose = nullptr;
+    }
 }
 
 void AggregatorWorker::Observe(const CycleStep& step) {
@@ -119,9 +136,12 @@ bool AggregatorWorker::WriteSummaryFiles() {
                     content += results_[i];
                 }
             }
-            platform::ReplaceTextFile(platform::AppendPath(appPath, layout::InLogsFolder(name)),
-                                      content);
+            if (!platform::ReplaceTextFile(
+                    platform::AppendPath(appPath, layout::InLogsFolder(name)), content)) {
+                context_.Note(std::string(name) + WriteFailure());
+            }
         } catch (...) {
+            context_.Note(std::string(name) + WriteFailure());
         }
     }
     return true;

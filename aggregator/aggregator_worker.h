@@ -61,6 +61,10 @@ class AggregatorWorker : public WorkerThread {
         results_[stats::IndexOf(kind, period)] = std::move(text);
     }
 
+    // Makes the verbose log on for every cycle whatever the registry says (tallyctl cycle
+    // --verbose); otherwise each cycle reads VerboseLog at its start.
+    void ForceVerboseLog() { forceVerbose_ = true; }
+
     const std::string& AppPath() const { return appPath; }
     bool HasAppPath() const { return !appPath.empty(); }
     stats::LogContext& Context() { return context_; }
@@ -76,6 +80,8 @@ class AggregatorWorker : public WorkerThread {
     // Pauses before a step; false when a stop was requested, which ends the cycle.
     bool Pause(std::uint32_t ms);
     void Observe(const CycleStep& step);
+    // Sends the cycle's notes to the service's LogMessage when the verbose log is on.
+    void ChooseVerboseLog();
 
     const platform::Clock& clock_;
     platform::Pacer& pacer_;
@@ -83,4 +89,5 @@ class AggregatorWorker : public WorkerThread {
     stats::LogContext context_;
     std::array<std::string, stats::kStatisticCount> results_{};  // in the table's order
     std::function<void(const CycleStep&)> stepObserver_;
+    bool forceVerbose_ = false;
 };

@@ -42,6 +42,9 @@ inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
 inline constexpr char kSmtpTls[] = "SMTPTLS";                   // plain: none, starttls, tls
 inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra trusted roots
+// DWORD, 1: the service names each abandoned task, skipped log and failed write, with its
+// reason, one message each; absent or any other value: silent.
+inline constexpr char kVerboseLog[] = "VerboseLog";
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and

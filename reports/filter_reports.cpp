@@ -32,18 +32,16 @@ void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind
             summary != nullptr
                 ? summary->summaryFile
                 : stats::FilterLogName(stats::DayStamp(today.day, today.month, today.year));
-        std::vector<std::string> lines;
-        if (!ReadDecodedLines(
-                platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)),
-                platform::ShareMode::None, &lines)) {
-            return;
-        }
         std::string body;
         FilterFields fields;
-        for (const std::string& line : lines) {
-            SplitFilterLine(line, fields);
-            body += FormatFilterRecord(fields.date, fields.client, fields.userName, fields.time,
-                                       fields.url, fields.filter);
+        if (!ForEachDecodedLine(
+                platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)),
+                platform::ShareMode::None, [&body, &fields](const std::string& line) {
+                    SplitFilterLine(line, fields);
+                    body += FormatFilterRecord(fields.date, fields.client, fields.userName,
+                                               fields.time, fields.url, fields.filter);
+                })) {
+            return;
         }
         if (!body.empty()) {
             WriteReportFile(ctx, kind, today.day, today.month, today.year, body, sendList);

@@ -1,33 +1,51 @@
-// Whole-file reading of the report inputs. A file that cannot be read gives false and no
-// lines; an over-long line is skipped and the rest of the file still read.
+// Line-by-line reading of the report inputs; see input_lines.h.
 #include "reports/input_lines.h"
 
-#include <string_view>
-
-#include "platform/text_mode.h"
 #include "stats/base64.h"
 
 namespace reports {
 
-bool ReadDecodedLines(const std::string& path, platform::ShareMode share,
-                      std::vector<std::string>* lines) {
-    lines->clear();
-    std::string bytes;
-    if (!platform::ReadFileBytes(path, share, &bytes, kMaxInputBytes)) {
+DecodedLineReader::DecodedLineReader(const std::string& path, platform::ShareMode share)
+    : file_(platform::File::Open(path, platform::OpenMode::Read, share)) {
+    if (file_) {
+        lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text,
+                                                     kMaxInputLine);
+    }
+}
+
+DecodedLineReader::~DecodedLineReader() = default;
+
+bool DecodedLineReader::Next(std::string* line) {
+    if (!lines_ || failed_) {
         return false;
     }
-    platform::LineSplitter splitter(bytes, kMaxInputLine);
-    std::string_view line;
     for (;;) {
-        const auto result = splitter.Next(&line);
-        if (result == platform::LineSplitter::Result::End) {
-            break;
-        }
-        if (result == platform::LineSplitter::Result::Line) {
-            lines->push_back(stats::Base64DecodeText(line));
+        switch (lines_->Next(&raw_)) {
+            case stats::LineReader::Result::Line:
+                *line = stats::Base64DecodeText(raw_);
+                return true;
+            case stats::LineReader::Result::TooLong:
+                continue;
+            case stats::LineReader::Result::Error:
+                failed_ = true;
+                return false;
+            case stats::LineReader::Result::End:
+                return false;
         }
     }
-    return true;
+}
+
+bool ForEachDecodedLine(const std::string& path, platform::ShareMode share,
+                        const std::function<void(const std::string&)>& onLine) {
+    DecodedLineReader reader(path, share);
+    if (!reader.Opened()) {
+        return false;
+    }
+    std::string line;
+    while (reader.Next(&line)) {
+        onLine(line);
+    }
+    return !reader.Failed();
 }
 
 }  // namespace reports

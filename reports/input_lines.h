@@ -1,22 +1,46 @@
-// Reading the report writers' inputs: a whole text-mode file of base64 lines, decoded line by
-// line. Fails (false) when the file cannot be opened or read, or is larger than the bound.
+// Reading the report writers' inputs (the client list, the user list, today's filter log and
+// the summary files) one decoded line at a time, so a report's input may be of any size: what
+// is held is one line, never the file. A line longer than kMaxInputLine is skipped whole.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/files.h"
+#include "stats/line_reader.h"
 
 namespace reports {
 
-// Inputs are the proxy's logs and the summary files; a month of filter lines stays far below.
-inline constexpr std::uint64_t kMaxInputBytes = 256ull << 20;
 // A base64 line longer than this is not a line the proxy or the statistics write; skipped.
 inline constexpr std::size_t kMaxInputLine = 1 << 20;
 
-// The decoded lines of the file, in file order (each cut at its first zero byte).
-bool ReadDecodedLines(const std::string& path, platform::ShareMode share,
-                      std::vector<std::string>* lines);
+// One input file, opened at construction (text mode, the given sharing).
+class DecodedLineReader {
+  public:
+    DecodedLineReader(const std::string& path, platform::ShareMode share);
+    ~DecodedLineReader();
+    DecodedLineReader(const DecodedLineReader&) = delete;
+    DecodedLineReader& operator=(const DecodedLineReader&) = delete;
+
+    // False when the file cannot be opened; Next then has no lines.
+    bool Opened() const { return file_ != nullptr; }
+    // The next decoded line (cut at its first zero byte, as a C string ends) into *line.
+    // False at the end of the file or on a read error; Failed() tells the two apart.
+    bool Next(std::string* line);
+    bool Failed() const { return failed_; }
+
+  private:
+    std::unique_ptr<platform::File> file_;
+    std::unique_ptr<stats::LineReader> lines_;
+    std::string raw_;
+    bool failed_ = false;
+};
+
+// Hands each decoded line of the file to onLine, in file order. False when the file cannot
+// be opened or a read fails; in the latter case after the lines before the failure.
+bool ForEachDecodedLine(const std::string& path, platform::ShareMode share,
+                        const std::function<void(const std::string&)>& onLine);
 
 }  // namespace reports

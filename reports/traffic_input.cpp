@@ -30,18 +30,12 @@ ClientTotal ParseClientTotalLine(std::string_view line) {
     return total;
 }
 
-bool ReadClientList(const stats::LogContext& ctx, std::vector<std::string>* clients) {
-    std::vector<std::string> lines;
+bool ForEachClient(const stats::LogContext& ctx,
+                   const std::function<void(const std::string&)>& onClient) {
     // The proxy keeps the list open while it runs, so it is read with sharing.
-    if (!ReadDecodedLines(ctx.LogDirectory() + layout::kClientList, platform::ShareMode::ReadWrite,
-                          &lines)) {
-        return false;
-    }
-    clients->clear();
-    for (const std::string& line : lines) {
-        clients->push_back(stats::ClientKeyOf(line));
-    }
-    return true;
+    return ForEachDecodedLine(
+        ctx.LogDirectory() + layout::kClientList, platform::ShareMode::ReadWrite,
+        [&onClient](const std::string& line) { onClient(stats::ClientKeyOf(line)); });
 }
 
 std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate& day,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,9 +24,11 @@ struct ClientTotal {
 // at the 64-bit limits).
 ClientTotal ParseClientTotalLine(std::string_view line);
 
-// The client keys of logip.log in list order (a client listed twice comes twice). False when
-// the list cannot be read.
-bool ReadClientList(const stats::LogContext& ctx, std::vector<std::string>* clients);
+// Hands each client key of logip.log to onClient, in list order (a client listed twice comes
+// twice). False when the list cannot be opened, or when a read fails after the clients
+// before the failure.
+bool ForEachClient(const stats::LogContext& ctx,
+                   const std::function<void(const std::string&)>& onClient);
 
 // The bytes of the client's traffic logs of the given day; logs that cannot be read count 0.
 std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate& day,

@@ -32,16 +32,15 @@ void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, stats::Pe
         }
         const std::string input =
             layout::InLogsFolder(stats::StatisticOf(stats::Kind::Client, period).summaryFile);
-        std::vector<std::string> lines;
-        if (!ReadDecodedLines(platform::AppendPath(ctx.settings.appPath, input),
-                              platform::ShareMode::None, &lines)) {
-            return;
-        }
         std::string body;
-        for (const std::string& line : lines) {
-            const ClientTotal total = ParseClientTotalLine(line);
-            body +=
-                FormatTrafficRecord(total.client, LookupUserName(ctx, total.client), total.bytes);
+        if (!ForEachDecodedLine(platform::AppendPath(ctx.settings.appPath, input),
+                                platform::ShareMode::None, [&ctx, &body](const std::string& line) {
+                                    const ClientTotal total = ParseClientTotalLine(line);
+                                    body += FormatTrafficRecord(total.client,
+                                                                LookupUserName(ctx, total.client),
+                                                                total.bytes);
+                                })) {
+            return;
         }
         if (!body.empty()) {
             const platform::LocalDate today = platform::BreakDown(ctx.settings.clock->Now());
@@ -63,14 +62,11 @@ void WriteDailyTrafficReport(stats::LogContext& ctx, std::string& sendList) {
         }
         ctx.BeginTask();
         today = platform::BreakDown(ctx.settings.clock->Now());
-        std::vector<std::string> clients;
-        if (!ReadClientList(ctx, &clients)) {
-            return;
-        }
-        for (const std::string& client : clients) {
+        // A list that fails midway still gives the records made before the failure.
+        ForEachClient(ctx, [&ctx, &today, &body](const std::string& client) {
             const std::int64_t bytes = DailyClientBytes(ctx, today, client);
             body += FormatTrafficRecord(client, LookupUserName(ctx, client), bytes);
-        }
+        });
     } catch (const std::exception&) {
         // The records made before the failure still go into the report.
     }

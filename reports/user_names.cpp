@@ -2,8 +2,6 @@
 // client it does not name, gives "Unknown".
 #include "reports/user_names.h"
 
-#include <vector>
-
 #include "common/layout.h"
 #include "platform/files.h"
 #include "reports/input_lines.h"
@@ -11,13 +9,11 @@
 namespace reports {
 
 std::string LookupUserName(const stats::LogContext& ctx, std::string_view client) {
-    std::vector<std::string> lines;
-    if (!ReadDecodedLines(
-            platform::AppendPath(ctx.settings.appPath, std::string("\\") + layout::kUserList),
-            platform::ShareMode::None, &lines)) {
-        return kUnknownUser;
-    }
-    for (const std::string& line : lines) {
+    DecodedLineReader list(
+        platform::AppendPath(ctx.settings.appPath, std::string("\\") + layout::kUserList),
+        platform::ShareMode::None);
+    std::string line;
+    while (list.Next(&line)) {
         const std::size_t bar = line.find('|');
         const std::string_view rest = bar == std::string::npos
                                           ? std::string_view(line)
@@ -26,6 +22,7 @@ std::string LookupUserName(const stats::LogContext& ctx, std::string_view client
             return bar == std::string::npos ? std::string() : line.substr(0, bar);
         }
     }
+    // Also when the list cannot be opened, or a read fails before a match.
     return kUnknownUser;
 }
 

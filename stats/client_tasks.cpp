@@ -51,7 +51,13 @@ class PeriodForEntry {
 std::string ClientLine(LogContext& ctx, std::size_t slots, PeriodForEntry& period,
                        const std::string& key) {
     std::vector<std::int64_t> totals(slots, 0);
-    if (IsSafeClientKey(key)) {
+    if (!IsSafeClientKey(key)) {
+        if (ctx.Verbose()) {
+            ctx.Note("client key \"" + key +
+                     "\" could name a file outside the log folder: no log searched, its line is "
+                     "all zeros");
+        }
+    } else {
         const std::vector<PeriodUnit>& units = period.Units();
         for (std::size_t s = 0; s < units.size() && s < totals.size(); ++s) {
             HourTotals hours{};
@@ -70,8 +76,11 @@ void BuildClientTotals(LogContext& ctx, Period period, const CycleDate& date, st
     ctx.BeginTask();
     auto list = platform::File::Open(ctx.LogDirectory() + layout::kClientList,
                                      platform::OpenMode::Read, platform::ShareMode::ReadWrite);
-    if (!list)
+    if (!list) {
+        ctx.Note(std::string(layout::kClientList) +
+                 " cannot be opened (missing, or no access): no client lines");
         return;
+    }
     LogReads().filesOpened.fetch_add(1, std::memory_order_relaxed);
     LineReader reader(*list, LineReader::Mode::Text);
     std::string lines;
@@ -80,8 +89,13 @@ void BuildClientTotals(LogContext& ctx, Period period, const CycleDate& date, st
     const std::size_t slots = InfoOf(period).slots;
     for (;;) {
         const LineReader::Result result = reader.Next(&entry);
-        if (result == LineReader::Result::End || result == LineReader::Result::Error)
+        if (result == LineReader::Result::End)
             break;
+        if (result == LineReader::Result::Error) {
+            ctx.Note(std::string("reading ") + layout::kClientList +
+                     " failed: the clients after the lines made so far are missing");
+            break;
+        }
         if (ctx.StopRequested())
             return;
         if (result == LineReader::Result::TooLong)

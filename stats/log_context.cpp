@@ -24,6 +24,11 @@ std::string LogContext::LogDirectory() const {
 }
 
 const LogIndex& LogContext::Logs() {
+    // Asked for by every search: the directory's path is formed again only when the
+    // installation path has changed.
+    if (logIndex_.Loaded() && listedFor_ == settings.appPath)
+        return logIndex_;
+    listedFor_ = settings.appPath;
     const std::string dir = LogDirectory();
     if (!logIndex_.Loaded() || logIndex_.Directory() != dir) {
         logIndex_.Load(dir);
@@ -53,6 +58,18 @@ bool LogContext::IsTodaysLog(const platform::DirEntry& log) const {
     if (name.size() > n && name.substr(0, n) == todayStamp_ && name[n] == '_')
         return true;
     return platform::EqualNoCase(name, FilterLogName(todayStamp_));
+}
+
+void LogContext::Note(std::string_view text) const {
+    if (!settings.verbose)
+        return;
+    std::string line;
+    if (taskName_ != nullptr) {
+        line = taskName_;
+        line += ": ";
+    }
+    line += text;
+    settings.verbose(line);
 }
 
 bool LogContext::Pause(std::uint32_t ms) {

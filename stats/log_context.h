@@ -5,7 +5,9 @@
 // from one cycle to the next.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,6 +30,10 @@ struct LogSettings {
     bool reuseResults = false;
     // When set, every search pattern of a scan is appended here (the benchmark replays them).
     std::vector<std::string>* searchLog = nullptr;
+    // When set, each abandoned task, skipped log and unusable client key is named here with
+    // its reason, one line each (the administrator's opt-in verbose log). Only what a reader
+    // of the figures would otherwise have to guess at: a log that is simply absent is not.
+    std::function<void(const std::string&)> verbose{};
 };
 
 // The per-log results kept for reuse (see LogSettings::reuseResults).
@@ -51,6 +57,12 @@ class LogContext {
     // Each task (and each report reader) calls this when it starts.
     void BeginTask();
 
+    // The step whose work follows (its notes carry the name); null between steps.
+    void SetTaskName(const char* name) { taskName_ = name; }
+    // Passes a line to the verbose log, after the current step's name, when there is one.
+    void Note(std::string_view text) const;
+    bool Verbose() const { return static_cast<bool>(settings.verbose); }
+
     // appPath + "Logs\", as the system's own path.
     std::string LogDirectory() const;
     // The listing of the log directory, taken now if this cycle (or task) has none yet.
@@ -69,6 +81,8 @@ class LogContext {
     LogIndex logIndex_{};
     bool listingPerCycle_ = false;
     std::string todayStamp_{};  // DD_MM_YYYY of the current listing, empty without a clock
+    const char* taskName_ = nullptr;
+    std::string listedFor_{};  // the appPath the current listing was taken for
 };
 
 }  // namespace stats

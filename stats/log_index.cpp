@@ -191,13 +191,18 @@ void LogIndex::EnsureFoldedNames() const {
     foldedReady_ = true;
 }
 
+const std::vector<std::uint32_t>& LogIndex::FindPlaces(std::string_view pattern) const {
+    if (!loaded_) {
+        scratch_.clear();
+        return scratch_;
+    }
+    const auto known = found_.find(pattern);
+    return known != found_.end() ? known->second : Remember(pattern, Search(pattern));
+}
+
 std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) const {
     std::vector<const platform::DirEntry*> found;
-    if (!loaded_)
-        return found;
-    const auto known = found_.find(std::string(pattern));
-    const std::vector<std::uint32_t>& hits =
-        known != found_.end() ? known->second : Remember(pattern, Search(pattern));
+    const std::vector<std::uint32_t>& hits = FindPlaces(pattern);
     found.reserve(hits.size());
     for (std::uint32_t i : hits)
         found.push_back(&entries_[i]);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,9 @@ class LogIndex {
 
     // The entries whose names match pattern, in listing order.
     std::vector<const platform::DirEntry*> Find(std::string_view pattern) const;
+    // The same as places in Entries(), valid until the next search or listing (what every
+    // scan uses: no list is built for it).
+    const std::vector<std::uint32_t>& FindPlaces(std::string_view pattern) const;
 
     const std::vector<platform::DirEntry>& Entries() const { return entries_; }
 
@@ -68,7 +72,15 @@ class LogIndex {
     // patterns are searched each time.
     static constexpr std::size_t kMaxRemembered = 200000;
     static constexpr std::size_t kMaxRememberedHits = std::size_t{4} << 20;
-    mutable std::unordered_map<std::string, std::vector<std::uint32_t>> found_;
+    struct PatternHash {
+        using is_transparent = void;  // looked up by string_view, without a copy
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    mutable std::unordered_map<std::string, std::vector<std::uint32_t>, PatternHash,
+                               std::equal_to<>>
+        found_;
     mutable std::size_t foundHits_ = 0;
     mutable std::vector<std::uint32_t> scratch_;  // the matches of a pattern not kept
 };

@@ -2,6 +2,7 @@
 #include "stats/log_names.h"
 
 #include "common/layout.h"
+#include "platform/name_part.h"
 
 namespace stats {
 
@@ -49,9 +50,7 @@ std::string ClientKeyOf(std::string_view entry) {
 }
 
 bool IsSafeClientKey(std::string_view key) {
-    if (key == "..")
-        return false;
-    return key.find_first_of("/\\:") == std::string_view::npos;
+    return platform::IsSafeNamePart(key);
 }
 
 std::string SlotList(const std::vector<std::int64_t>& totals) {

@@ -29,8 +29,9 @@ std::string FilterLogName(std::string_view stamp);
 // text when there is none), cut before the first line feed.
 std::string ClientKeyOf(std::string_view entry);
 
-// False for a key that could name a file outside the log directory: one holding "/", "\"
-// or ":", or "..". Such a client gets a line with every slot 0 and no file is searched.
+// False for a key that could name a file outside the log directory (what counts is the
+// platform's path syntax: platform::IsSafeNamePart). Such a client gets a line with every
+// slot 0 and no file is searched.
 bool IsSafeClientKey(std::string_view key);
 
 // The slot part of a statistic line: "|" and each total in decimal, then a closing "|".

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "stats/base64.h"
 #include "stats/line_reader.h"
@@ -130,9 +131,9 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
     if (!ctx.settings.reuseResults)
         return ReadTrafficFile(file.path, hourTotals);
-    const HourTotals* known = ctx.caches.traffic.Find(file.entry);
+    const std::optional<HourTotals> known = ctx.caches.traffic.Find(file.entry);
     HourTotals fileTotals{};
-    if (known != nullptr) {
+    if (known) {
         fileTotals = *known;
     } else {
         if (!ReadTrafficFile(file.path, fileTotals))
@@ -214,20 +215,33 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     if (ctx.settings.searchLog != nullptr)
         ctx.settings.searchLog->emplace_back(pattern);
     const LogIndex& logs = ctx.Logs();
-    const std::vector<const platform::DirEntry*> found = logs.Find(pattern);
+    // The index's own list, not a copy: readers read files and never search.
+    const std::vector<std::uint32_t>& places = logs.FindPlaces(pattern);
     if (pacing && !ctx.Pause(kScanPauseMs))
         return ScanResult::Stopped;
     std::string path;
-    for (std::size_t i = 0; i < found.size(); ++i) {
+    // The files a search made now would still find: one removed since the listing was
+    // taken is left out as if it had never been listed (it is not the search's first file
+    // and earns no pause), rather than counting as unreadable.
+    std::size_t handed = 0;
+    for (const std::uint32_t place : places) {
+        const platform::DirEntry* entry = &logs.Entries()[place];
         path = logs.Directory();
-        path += found[i]->name;
-        if (!reader(LogFile{path, *found[i]})) {
-            if (policy == ErrorPolicy::Abandon ||
-                (policy == ErrorPolicy::AbandonOnFirst && i == 0)) {
-                return ScanResult::Abandoned;
+        path += entry->name;
+        if (!reader(LogFile{path, *entry})) {
+            if (!platform::FileExists(path))
+                continue;
+            const bool abandon = policy == ErrorPolicy::Abandon ||
+                                 (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
+            if (ctx.Verbose()) {
+                ctx.Note((abandon ? "abandoned at " : "skipped ") + entry->name +
+                         ": it cannot be opened or read (held open by another program, no "
+                         "access, or a read error)");
             }
+            if (abandon)
+                return ScanResult::Abandoned;
         }
-        if (i == 0 && pacing && !ctx.Pause(kScanPauseMs))
+        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs))
             return ScanResult::Stopped;
     }
     if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs))

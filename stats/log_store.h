@@ -87,6 +87,9 @@ using LogFileReader = std::function<bool(const LogFile&)>;
 // "?") and hands each to reader, in directory order. With pacing: a 1000 ms pause after the
 // search starts (also when nothing is found) and one after the first file. A non-zero
 // pauseBeforeCloseMs is paused once after the last file (also when nothing is found).
+// A file the reader fails on and that no longer exists vanished after the listing was taken:
+// it counts as not found, so the error policy (and the pause after the first file) apply
+// only to files a search made at that moment would have found.
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs = 0);
 

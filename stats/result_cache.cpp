@@ -21,14 +21,35 @@ TrafficResultCache::Item** TrafficResultCache::SlotOf(const platform::DirEntry& 
     return const_cast<Item**>(static_cast<const TrafficResultCache*>(this)->SlotOf(log));
 }
 
-const HourTotals* TrafficResultCache::Find(const platform::DirEntry& log) const {
+TrafficResultCache::KeptTotals::KeptTotals(const HourTotals& totals) {
+    for (std::size_t h = 0; h < totals.size(); ++h) {
+        if (totals[h] < 0 || totals[h] > static_cast<std::int64_t>(UINT32_MAX)) {
+            wide_ = std::make_unique<HourTotals>(totals);
+            return;
+        }
+        narrow_[h] = static_cast<std::uint32_t>(totals[h]);
+    }
+}
+
+HourTotals TrafficResultCache::KeptTotals::Get() const {
+    if (wide_)
+        return *wide_;
+    HourTotals totals;
+    for (std::size_t h = 0; h < totals.size(); ++h)
+        totals[h] = narrow_[h];
+    return totals;
+}
+
+std::optional<HourTotals> TrafficResultCache::Find(const platform::DirEntry& log) const {
     if (Item* const* slot = SlotOf(log)) {
-        return *slot != nullptr && Same(**slot, log) ? &(*slot)->totals : nullptr;
+        if (*slot != nullptr && Same(**slot, log))
+            return (*slot)->totals.Get();
+        return std::nullopt;
     }
     const auto it = items_.find(log.name);
     if (it == items_.end() || !Same(it->second, log))
-        return nullptr;
-    return &it->second.totals;
+        return std::nullopt;
+    return it->second.totals.Get();
 }
 
 void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& totals, bool live) {
@@ -38,7 +59,8 @@ void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& 
             return;
         it = items_.emplace(log.name, Item{}).first;
     }
-    it->second = Item{log.size, log.mtimeNs, log.fileId, generation_, live, &it->first, totals};
+    it->second =
+        Item{log.size, log.mtimeNs, log.fileId, generation_, live, &it->first, KeptTotals(totals)};
     if (Item** slot = SlotOf(log)) {
         if (*slot == nullptr)
             ++mapped_;

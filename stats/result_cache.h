@@ -5,15 +5,18 @@
 // may still be writing) is kept only until the next listing, so such a log is read again in
 // every cycle. Entries of logs that vanished or changed are dropped at each new listing; a
 // changed log's entry is replaced in place when it is read again.
-// Memory: about 350 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
+// Memory: about 250 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
 // the filter logs their lines, at most FilterResultCache::kMaxBytes in all (the lines of a
 // year of filter logs are the year extract itself, so the table holds about one extract).
 // Those are the default bounds; a table can be made with smaller ones. Beyond either bound
 // results are simply not kept, and those logs are read as they would be without reuse.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -47,8 +50,8 @@ class TrafficResultCache {
         return *this;
     }
 
-    // The stored totals of the log, or null when it has none or the log has changed since.
-    const HourTotals* Find(const platform::DirEntry& log) const;
+    // The stored totals of the log; none when it has none or the log has changed since.
+    std::optional<HourTotals> Find(const platform::DirEntry& log) const;
     // live: the log may still be written (today's); its totals serve this listing only.
     void Store(const platform::DirEntry& log, const HourTotals& totals, bool live = false);
     // Keeps only the results of logs that the listing holds unchanged (and not live), and
@@ -65,14 +68,36 @@ class TrafficResultCache {
     std::size_t Size() const { return items_.size(); }
 
   private:
+    // Hour totals as kept: a day's traffic per hour fits in 32 bits for all but hostile
+    // logs, so most logs keep 24 x 4 bytes and only the others a full copy.
+    class KeptTotals {
+      public:
+        KeptTotals() = default;
+        explicit KeptTotals(const HourTotals& totals);
+        KeptTotals(const KeptTotals& other)
+            : narrow_(other.narrow_),
+              wide_(other.wide_ ? std::make_unique<HourTotals>(*other.wide_) : nullptr) {}
+        KeptTotals& operator=(const KeptTotals& other) {
+            narrow_ = other.narrow_;
+            wide_ = other.wide_ ? std::make_unique<HourTotals>(*other.wide_) : nullptr;
+            return *this;
+        }
+        KeptTotals(KeptTotals&&) = default;
+        KeptTotals& operator=(KeptTotals&&) = default;
+        HourTotals Get() const;
+
+      private:
+        std::array<std::uint32_t, 24> narrow_{};
+        std::unique_ptr<HourTotals> wide_;
+    };
     struct Item {
         std::uint64_t size;
         std::int64_t mtimeNs;
         std::uint64_t fileId;
-        std::uint64_t generation;
+        std::uint32_t generation;  // wrapping is harmless: every Prune renews all kept ones
         bool live;
         const std::string* name;  // the item's key in items_
-        HourTotals totals;
+        KeptTotals totals;
     };
     static bool Same(const Item& item, const platform::DirEntry& log) {
         return item.size == log.size && item.mtimeNs == log.mtimeNs && item.fileId == log.fileId;
@@ -93,7 +118,7 @@ class TrafficResultCache {
 
     std::unordered_map<std::string, Item> items_;  // nodes never move, so pointers stay valid
     std::size_t maxEntries_ = kMaxEntries;
-    std::uint64_t generation_ = 0;
+    std::uint32_t generation_ = 0;
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
     std::size_t mapped_ = 0;      // the non-null ones of byEntry_

@@ -1,6 +1,7 @@
-// `tallyctl cycle [--at "YYYY-MM-DD HH:MM:SS"] [--no-pause] [--cycles N] [--quiet]`: runs
-// RunCycle on a worker that reads the registry as the service does, optionally with a
-// frozen clock and without pauses, showing each step as it begins.
+// `tallyctl cycle [--at "YYYY-MM-DD HH:MM:SS"] [--no-pause] [--cycles N] [--quiet]
+// [--verbose]`: runs RunCycle on a worker that reads the registry as the service does,
+// optionally with a frozen clock and without pauses, showing each step as it begins and the
+// service's messages (the verbose log's among them, when VerboseLog is 1 or --verbose given).
 #include "tools/cycle_command.h"
 
 #include <chrono>
@@ -17,7 +18,7 @@ namespace {
 int Usage() {
     std::fprintf(stderr,
                  "usage: tallyctl cycle [--at \"YYYY-MM-DD HH:MM:SS\"] [--no-pause] "
-                 "[--cycles N] [--quiet]\n");
+                 "[--cycles N] [--quiet] [--verbose]\n");
     return 2;
 }
 
@@ -47,7 +48,7 @@ bool ParseCycleTime(const std::string& text, std::time_t* out) {
 
 int RunCycleCommand(const std::vector<std::string>& args) {
     std::unique_ptr<platform::Clock> clock = std::make_unique<platform::SystemClock>();
-    bool pauses = true, quiet = false;
+    bool pauses = true, quiet = false, verbose = false;
     long cycles = 1;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--at" && i + 1 < args.size()) {
@@ -62,6 +63,8 @@ int RunCycleCommand(const std::vector<std::string>& args) {
             pauses = false;
         } else if (args[i] == "--quiet") {
             quiet = true;
+        } else if (args[i] == "--verbose") {
+            verbose = true;
         } else if (args[i] == "--cycles" && i + 1 < args.size()) {
             char* end = nullptr;
             cycles = std::strtol(args[++i].c_str(), &end, 10);
@@ -75,12 +78,26 @@ int RunCycleCommand(const std::vector<std::string>& args) {
 
     platform::StoppablePacer pacer(pauses);
     std::string message;
+    bool constructed = false;
     ServiceHooks hooks;
-    hooks.logMessage = [&message](const std::string& text) { message = text; };
+    // Before the worker exists the only message is the missing path, which ends the command;
+    // afterwards every message (the verbose log's) is shown between the steps.
+    hooks.logMessage = [&message, &constructed](const std::string& text) {
+        if (!constructed) {
+            message = text;
+            return;
+        }
+        std::printf("    %s\n", text.c_str());
+        std::fflush(stdout);
+    };
     AggregatorWorker worker(*clock, pacer, hooks);
+    constructed = true;
     if (!worker.HasAppPath()) {
         std::fprintf(stderr, "tallyctl cycle: %s\n", message.c_str());
         return 1;
+    }
+    if (verbose) {
+        worker.ForceVerboseLog();
     }
     if (!quiet) {
         worker.SetStepObserver([](const CycleStep& step) {

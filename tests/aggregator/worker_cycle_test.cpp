@@ -8,6 +8,7 @@
 
 #include "aggregator/aggregator_worker.h"
 #include "platform/files.h"
+#include "stats/base64.h"
 #include "tests/support/test_env.h"
 
 using stats::Kind;
@@ -191,6 +192,73 @@ TEST_F(WorkerCycleTest, ALockedSummaryFileKeepsItsContentAndTheOthersAreWritten)
     holder.reset();  // Windows would refuse the test's own read while it is held
     EXPECT_EQ(ReadAll(Logs("brisko.003")), "previous\r\n");
     EXPECT_EQ(ReadAll(Logs("brisko.004")), "dGhyZWU=\r\n");
+}
+
+// With VerboseLog 1 each abandoned task, skipped log and failed write is named once, with its
+// reason; without it nothing is said. The steps and pauses are the same either way.
+TEST_F(WorkerCycleTest, TheVerboseLogNamesWhatIsMissingAndWhy) {
+    const auto encoded = [](const std::string& record) {
+        return stats::Base64Encode(record) + "\r\n";
+    };
+    // Thursday 10 December 2026; no client list.
+    WriteAll(Logs("09_12_2026_a"), encoded("100*GET /x Time:09:00:00"));  // skipped by the week
+    WriteAll(Logs("10_11_2026_a"), encoded("200*GET /y Time:10:00:00"));  // ends the month
+    WriteAll(Logs("brisko.004"), "previous\r\n");
+    auto week = platform::File::Open(Logs("09_12_2026_a"), platform::OpenMode::Read,
+                                     platform::ShareMode::None);
+    auto month = platform::File::Open(Logs("10_11_2026_a"), platform::OpenMode::Read,
+                                      platform::ShareMode::None);
+    auto summary = platform::File::Open(Logs("brisko.004"), platform::OpenMode::Read,
+                                        platform::ShareMode::None);
+    ASSERT_TRUE(week && month && summary);
+
+    const auto run = [this](std::vector<std::string>* messages) {
+        std::vector<std::string> trace;
+        platform::FixedClock clock(platform::LocalTimeOf(2026, 12, 10, 9, 0, 0));
+        TracingPacer pacer(&trace);
+        AggregatorWorker worker(clock, pacer,
+                                {[messages](const std::string& m) { messages->push_back(m); }, {}});
+        worker.SetStepObserver([&](const CycleStep& s) { trace.push_back(Describe(s)); });
+        worker.RunCycle();
+        return trace;
+    };
+    std::vector<std::string> quiet;
+    const std::vector<std::string> quietTrace = run(&quiet);
+    EXPECT_EQ(quiet, std::vector<std::string>{});
+
+    testing_support::SetRegDword("VerboseLog", 1);
+    std::vector<std::string> said;
+    EXPECT_EQ(run(&said), quietTrace);
+    const std::string unreadable =
+        ": it cannot be opened or read (held open by another program, no access, or a read "
+        "error)";
+    const std::string noList =
+        "logip.log cannot be opened (missing, or no access): no client lines";
+    const std::vector<std::string> expected = {
+        "BuildTrafficWeek: skipped 09_12_2026_a" + unreadable,
+        "BuildClientWeek: " + noList,
+        "BuildTrafficTwoWeeks: skipped 09_12_2026_a" + unreadable,
+        "BuildClientTwoWeeks: " + noList,
+        "BuildTrafficMonth: abandoned at 10_11_2026_a" + unreadable,
+        "BuildClientMonth: " + noList,
+        "BuildTrafficThreeMonths: skipped 10_11_2026_a" + unreadable,
+        "BuildTrafficThreeMonths: skipped 09_12_2026_a" + unreadable,
+        "BuildClientThreeMonths: " + noList,
+        "BuildTrafficSixMonths: skipped 10_11_2026_a" + unreadable,
+        "BuildTrafficSixMonths: skipped 09_12_2026_a" + unreadable,
+        "BuildClientSixMonths: " + noList,
+        "BuildTrafficYear: abandoned at 10_11_2026_a" + unreadable,
+        "BuildClientYear: " + noList,
+        "brisko.004 not written: it cannot be replaced (held open by another program, no "
+        "access, a missing folder or a full disk) and keeps its previous content",
+    };
+    EXPECT_EQ(said, expected);
+
+    // Any value but 1 is off.
+    testing_support::SetRegDword("VerboseLog", 2);
+    said.clear();
+    run(&said);
+    EXPECT_EQ(said, std::vector<std::string>{});
 }
 
 TEST_F(WorkerCycleTest, AMissingLogsDirectoryDoesNotStopTheCycle) {

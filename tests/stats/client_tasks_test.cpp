@@ -97,6 +97,21 @@ TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
                      dotsDropped ? " |7|0|0|0|0|0|0|" : " |0|0|0|0|0|0|0|", "* |12|0|0|0|0|0|0|"}));
 }
 
+TEST_F(ClientTest, AnIpv6KeyCountsWhereColonIsNoSeparator) {
+    if (platform::kPathSeparator == '\\')
+        GTEST_SKIP() << "\":\" cannot stand in a Windows file name";
+    Clients({"x|fe80::1", "x|::1"});
+    Traffic("08_03_2026_fe80::1", {5, 6});
+    Traffic("09_03_2026_::1", {7});
+    At(2026, 3, 9);
+    std::string client, total;
+    Run(Kind::Client, Period::Week, client);
+    Run(Kind::Traffic, Period::Week, total);
+    // The per-client lines add up to the proxy's own total.
+    EXPECT_EQ(Decoded(client), (Lines{"fe80::1 |11|0|0|0|0|0|0|", "::1 |0|7|0|0|0|0|0|"}));
+    EXPECT_EQ(Decoded(total), Lines{"Last 1 Week: |11|7|0|0|0|0|0|"});
+}
+
 TEST_F(ClientTest, ClientListEdgeCases) {
     At(2026, 3, 8);
     std::string slot = "kept";

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include <limits>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -71,11 +72,16 @@ TEST(LogNamesTest, DatePartsAndClientKeys) {
     EXPECT_EQ(stats::ClientKeyOf("a|b\nc"), "b");
     EXPECT_EQ(stats::ClientKeyOf("a|b|c"), "b|c");
     EXPECT_EQ(stats::ClientKeyOf("a|"), "");
-    for (const char* bad : {"..", "../x", "a/b", "a\\b", "c:x"}) {
+    for (const char* bad : {"..", "../x", "a/b", "a\\b"}) {
         EXPECT_FALSE(stats::IsSafeClientKey(bad)) << bad;
     }
     for (const char* good : {"10.0.0.5", "", "...", "*", "host-1"}) {
         EXPECT_TRUE(stats::IsSafeClientKey(good)) << good;
+    }
+    // ":" names a drive or a stream only where "\" is the separator.
+    const bool windows = platform::kPathSeparator == '\\';
+    for (const char* colon : {"c:x", "fe80::1", "::1"}) {
+        EXPECT_EQ(stats::IsSafeClientKey(colon), !windows) << colon;
     }
 }
 
@@ -317,6 +323,44 @@ TEST_F(ScanTest, ErrorPoliciesOnALockedLog) {
             << c.locked;
         EXPECT_EQ(stats::SumOf(hours_), c.total) << c.locked;
         EXPECT_EQ(pacer_.pauses, Seconds(c.pauses)) << c.locked;
+    }
+}
+
+TEST_F(ScanTest, AFileRemovedAfterTheListingIsLeftOutAsNeverFound) {
+    struct Case {
+        const char* removed;
+        const char* locked;  // or null
+        stats::ErrorPolicy policy;
+        stats::ScanResult result;
+        std::int64_t total;
+        std::size_t pauses;
+    } cases[] = {
+        // The next file becomes the search's first: it earns the pause, and its lock is
+        // what the year extract's first-file rule looks at.
+        {"01_03_2026_a", nullptr, stats::ErrorPolicy::Abandon, stats::ScanResult::Completed, 6, 3},
+        {"01_03_2026_b", nullptr, stats::ErrorPolicy::Abandon, stats::ScanResult::Completed, 5, 3},
+        {"01_03_2026_a", "01_03_2026_b", stats::ErrorPolicy::AbandonOnFirst,
+         stats::ScanResult::Abandoned, 0, 1},
+        {"01_03_2026_a", "01_03_2026_b", stats::ErrorPolicy::Skip, stats::ScanResult::Completed, 4,
+         3},
+    };
+    for (const Case& c : cases) {
+        Traffic("01_03_2026_a", {1});
+        Traffic("01_03_2026_b", {2});
+        Traffic("01_03_2026_c", {4});
+        ctx_.BeginTask();
+        ctx_.Logs();
+        ASSERT_TRUE(platform::DeleteFileAt(LogPath(c.removed)));
+        std::unique_ptr<HeldOpen> held;
+        if (c.locked != nullptr)
+            held = std::make_unique<HeldOpen>(LogPath(c.locked));
+        hours_ = {};
+        pacer_.pauses.clear();
+        EXPECT_EQ(stats::ScanLogFiles(ctx_, "01_03_2026_*", true, c.policy, Reader(), 1000),
+                  c.result)
+            << c.removed;
+        EXPECT_EQ(stats::SumOf(hours_), c.total) << c.removed;
+        EXPECT_EQ(pacer_.pauses, Seconds(c.pauses)) << c.removed;
     }
 }
 

@@ -3,6 +3,8 @@
 // cycle with full tables gives the same texts as one without reuse.
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,20 +30,40 @@ TEST(TrafficResultCache, KeepsAtMostItsBoundOfLogs) {
     cache.Store(Log("b"), one);
     cache.Store(Log("c"), one);  // beyond the bound: not kept
     EXPECT_EQ(cache.Size(), 2u);
-    EXPECT_EQ(cache.Find(Log("c")), nullptr);
+    EXPECT_EQ(cache.Find(Log("c")), std::nullopt);
     cache.Store(Log("a", 20), two);  // a kept log read again after a change: replaced in place
     EXPECT_EQ(cache.Size(), 2u);
-    ASSERT_NE(cache.Find(Log("a", 20)), nullptr);
+    ASSERT_NE(cache.Find(Log("a", 20)), std::nullopt);
     EXPECT_EQ((*cache.Find(Log("a", 20)))[0], 2);
-    EXPECT_EQ(cache.Find(Log("a")), nullptr);  // the old size no longer matches
+    EXPECT_EQ(cache.Find(Log("a")), std::nullopt);  // the old size no longer matches
 
     // A listing without "b" makes room again.
     const std::vector<platform::DirEntry> listing = {Log("a", 20), Log("c")};
     cache.Prune(listing);
     EXPECT_EQ(cache.Size(), 1u);
     cache.Store(listing[1], one);
-    EXPECT_NE(cache.Find(listing[1]), nullptr);
+    EXPECT_NE(cache.Find(listing[1]), std::nullopt);
     EXPECT_EQ(cache.Size(), 2u);
+}
+
+// Totals are kept in 32 bits where they fit; whatever they are, they come back exactly.
+TEST(TrafficResultCache, GivesBackTheTotalsItWasGiven) {
+    const std::int64_t big = std::int64_t{1} << 40;
+    const stats::HourTotals cases[] = {
+        {},
+        {1, 0, 4294967295},
+        {0, 0, 0, 4294967296},
+        {-1, 2},
+        {big, -big, std::numeric_limits<std::int64_t>::max()},
+    };
+    stats::TrafficResultCache cache;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const platform::DirEntry log = Log(std::to_string(i));
+        cache.Store(log, cases[i]);
+        const std::optional<stats::HourTotals> back = cache.Find(log);
+        ASSERT_TRUE(back.has_value()) << i;
+        EXPECT_EQ(*back, cases[i]) << i;
+    }
 }
 
 TEST(FilterResultCache, KeepsAtMostItsBoundOfBytes) {

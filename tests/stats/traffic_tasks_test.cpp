@@ -152,6 +152,31 @@ TEST_F(TrafficTest, SkipLeavesOutALockedLogAbandonStoresNothing) {
     EXPECT_EQ(yearSlot, "left as it was");
 }
 
+// A log removed between the cycle's listing and its reading is one a search made then would
+// not have found: the month and year tasks keep their lines, the locked log still abandons.
+TEST_F(TrafficTest, ALogThatVanishesAfterTheListingCountsAsNotFound) {
+    Traffic("03_03_2026_a", {5});
+    Traffic("04_03_2026_b", {7});
+    Traffic("04_03_2026_c", {9});
+    At(2026, 4, 2);
+    ctx_.BeginCycle();
+    ctx_.Logs();
+    platform::DeleteFileAt(LogPath("04_03_2026_b"));
+    std::string month, year;
+    Run(Kind::Traffic, Period::Month, month);
+    std::vector<long long> expected(31, 0);
+    expected[2] = 5;
+    expected[3] = 9;
+    EXPECT_EQ(Decoded(month), std::vector<std::string>{"Last 1 Mounth: " + Slots(expected)});
+    Run(Kind::Traffic, Period::Year, year);
+    EXPECT_EQ(Decoded(year), std::vector<std::string>{"Last Year: |0|0|14|0|0|0|0|0|0|0|0|0|"});
+
+    HeldOpen held(LogPath("04_03_2026_c"));
+    std::string abandoned = "left as it was";
+    Run(Kind::Traffic, Period::Month, abandoned);
+    EXPECT_EQ(abandoned, "left as it was");
+}
+
 TEST_F(TrafficTest, StopEndsTheTaskWithoutStoring) {
     MarchStore();
     At(2026, 3, 11);

@@ -99,4 +99,22 @@ TEST_F(CycleCommandTest, RunsOneCycleAtTheGivenTime) {
     EXPECT_EQ(lines[0], "Last 1 Week: |0|0|2048|0|0|0|0|");
 }
 
+TEST_F(CycleCommandTest, ShowsTheVerboseLogWhenAskedOrSet) {
+    const std::string app = scratch_.Path() + "/app/";
+    platform::CreateDirectories(app + "Logs");
+    testing_support::SetRegString("apppath", app);
+    testing_support::WriteAll(app + "Logs/logip.log", stats::Base64Encode("x|../a") + "\r\n");
+    const std::string note =
+        "    BuildClientWeek: client key \"../a\" could name a file outside the log folder: no "
+        "log searched, its line is all zeros\n";
+    std::string out;
+    ASSERT_EQ(Cycle({"--at", "2026-03-11 10:00:00", "--no-pause"}, &out), 0);
+    EXPECT_EQ(out.find("client key"), std::string::npos) << out;
+    ASSERT_EQ(Cycle({"--at", "2026-03-11 10:00:00", "--no-pause", "--verbose"}, &out), 0);
+    EXPECT_NE(out.find("  BuildClientWeek (4)\n" + note), std::string::npos) << out;
+    testing_support::SetRegDword("VerboseLog", 1);
+    ASSERT_EQ(Cycle({"--at", "2026-03-11 10:00:00", "--no-pause", "--quiet"}, &out), 0);
+    EXPECT_NE(out.find(note), std::string::npos) << out;
+}
+
 }  // namespace
