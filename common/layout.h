@@ -40,6 +40,10 @@ inline constexpr char kSmtpAuth[] = "SMTPAUTH";                 // shifted
 inline constexpr char kSmtpUser[] = "SMTPEmailAddress4Server";  // shifted
 inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
+// How people see the reports and the summary files.
+inline constexpr char kReportFormat[] = "ReportFormat";      // "xml" (default) or "xml+html"
+inline constexpr char kDashboard[] = "Dashboard";            // DWORD, 1: write summary.html
+inline constexpr char kReportStyleUrl[] = "ReportStyleURL";  // base URL of the stylesheets
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and
@@ -81,5 +85,9 @@ inline constexpr char kWeeklyTrafficReport[] = "week.xml";
 inline constexpr char kMonthlyTrafficReport[] = "month.xml";
 inline constexpr char kWeeklyFilterReport[] = "filterweek.xml";
 inline constexpr char kMonthlyFilterReport[] = "filtermonth.xml";
+// Each report's HTML twin has the report's name with this extension instead of its own.
+inline constexpr char kHtmlReportExtension[] = ".html";
+// The page of the summary files that the cycle writes beside them when asked to.
+inline constexpr char kDashboardFile[] = "summary.html";
 
 }  // namespace layout
