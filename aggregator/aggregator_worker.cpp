@@ -1,6 +1,7 @@
-// The aggregation cycle: fixed steps with fixed pauses, then the thirteen summary files.
-// A stop request ends any pause at once and the cycle at the next step or file boundary;
-// every summary file is replaced atomically, so no file is ever left half-written.
+// The aggregation cycle: fixed steps with fixed pauses, then the thirteen summary files (and,
+// when the Dashboard value asks for it, their page). A stop request ends any pause at once and
+// the cycle at the next step or file boundary; every summary file is replaced atomically, so
+// no file is ever left half-written.
 #include "aggregator/aggregator_worker.h"
 
 #include <vector>

@@ -70,10 +70,8 @@ std::string Num(double value) {
     return text;
 }
 
-// Escapes UTF-8 text for element content and attribute values alike.
-std::string EscapeUtf8(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size() + utf8.size() / 8);
+// Appends UTF-8 text escaped for element content and attribute values alike.
+void AppendEscaped(std::string& out, std::string_view utf8) {
     for (std::size_t i = 0; i < utf8.size(); ++i) {
         const char c = utf8[i];
         const auto byte = static_cast<unsigned char>(c);
@@ -112,7 +110,15 @@ std::string EscapeUtf8(std::string_view utf8) {
         }
         out.push_back(c);
     }
-    return out;
+}
+
+bool IsAscii(std::string_view text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string SvgOpen(std::string_view caption, int width, int height) {
@@ -150,8 +156,19 @@ std::string GroupDigits(std::string_view digits) {
 
 }  // namespace
 
+void AppendText(std::string& out, std::string_view ansi) {
+    // ASCII is the same in every code page: most fields need no conversion.
+    if (IsAscii(ansi)) {
+        AppendEscaped(out, ansi);
+    } else {
+        AppendEscaped(out, platform::AnsiToUtf8(ansi));
+    }
+}
+
 std::string Text(std::string_view ansi) {
-    return EscapeUtf8(platform::AnsiToUtf8(ansi));
+    std::string out;
+    AppendText(out, ansi);
+    return out;
 }
 
 std::string ShortText(std::string_view ansi, std::size_t maxBytes) {

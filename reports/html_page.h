@@ -21,6 +21,8 @@ extern const char kStyle[];
 // markup characters written as references, control characters dropped (a tab shown as a
 // blank). Any byte sequence gives well-formed text.
 std::string Text(std::string_view ansi);
+// The same appended to out (the long tables' way: no text of its own per field).
+void AppendText(std::string& out, std::string_view ansi);
 // The same cut to at most maxBytes bytes of the original, an ellipsis marking the cut.
 std::string ShortText(std::string_view ansi, std::size_t maxBytes);
 
