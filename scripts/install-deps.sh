@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian machine, only when something is missing.
 # Usage: scripts/install-deps.sh [--windows]   (--windows adds the mingw-w64 cross compilers,
-# wine64 to run what they build, and xmllint for the report checks)
+# wine64 to run what they build, xmllint and xsltproc for the report checks, and Chromium
+# with a font to render the pages in)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev python3)
 if [[ "${1:-}" == "--windows" ]]; then
-    packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 libxml2-utils)
+    packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 libxml2-utils
+               xsltproc chromium fonts-liberation)
 fi
 
 missing=()
