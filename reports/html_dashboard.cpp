@@ -77,6 +77,7 @@ struct Summary {
     std::map<std::string, std::array<std::int64_t, stats::kPeriodCount>> filters;
     std::array<std::int64_t, stats::kPeriodCount> events{};
     std::array<const SummaryFileText*, stats::kStatisticCount> files{};
+    // False when no period has any traffic, client or filter event: nothing to show.
     bool anything = false;
 };
 
@@ -86,7 +87,6 @@ Summary Read(const SummaryTexts& texts) {
         const stats::Statistic& statistic = stats::kStatistics[i];
         const SummaryFileText& file = texts[SummaryFileIndex(statistic.summaryFile)];
         s.files[i] = &file;
-        s.anything = s.anything || (file.present && !file.bytes.empty());
     }
     const SummaryFileText& trf = texts[SummaryFileIndex(layout::kTrafficSummaryFile)];
     ForEachLine(trf.bytes, [&](const std::string& decoded) {
@@ -116,6 +116,12 @@ Summary Read(const SummaryTexts& texts) {
             ++s.events[p];
         });
     }
+    for (const std::optional<Row>& row : s.traffic) {
+        s.anything = s.anything || (row && row->total != 0);
+    }
+    for (std::size_t p = 0; p < stats::kPeriodCount; ++p) {
+        s.anything = s.anything || !s.clients[p].empty() || s.events[p] != 0;
+    }
     return s;
 }
 
@@ -137,16 +143,26 @@ std::string FileNote(const Summary& s, Kind kind, Period period) {
     return "";
 }
 
+std::string SectionStart(Kind kind, const char* id) {
+    return std::string("<section id=\"") + id + "\">\n<h2>" +
+           html::Text(stats::InfoOf(kind).title) + "</h2>\n";
+}
+
+// A period without figures: its heading, and why (its file's state, else `otherwise`).
+std::string NoFigures(const Summary& s, Kind kind, Period period, const char* otherwise) {
+    const std::string note = FileNote(s, kind, period);
+    return "<h3>" + html::Text(Title(kind, period)) + "</h3>\n" +
+           (note.empty() ? std::string("<p class=\"note\">") + otherwise + "</p>\n" : note);
+}
+
 std::string TrafficSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Traffic);
-    std::string out = "<section id=\"traffic\">\n<h2>" + html::Text(kind.title) + "</h2>\n";
+    std::string out = SectionStart(Kind::Traffic, "traffic");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
         const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(period.period)];
         const std::string title = html::Text(Title(Kind::Traffic, period.period));
         if (!row) {
-            out += "<h3>" + title + "</h3>\n";
-            const std::string note = FileNote(s, Kind::Traffic, period.period);
-            out += note.empty() ? "<p class=\"note\">No figures for this period.</p>\n" : note;
+            out += NoFigures(s, Kind::Traffic, period.period, "No figures for this period.");
             continue;
         }
         out += "<h3>" + title + ": " + Megabytes(row->total) + "</h3>\n";
@@ -166,14 +182,12 @@ std::string TrafficSection(const Summary& s) {
 
 std::string ClientSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Client);
-    std::string out = "<section id=\"clients\">\n<h2>" + html::Text(kind.title) + "</h2>\n";
+    std::string out = SectionStart(Kind::Client, "clients");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
         const std::vector<Row>& rows = s.clients[static_cast<std::size_t>(period.period)];
         const std::string title = html::Text(Title(Kind::Client, period.period));
-        const std::string note = FileNote(s, Kind::Client, period.period);
         if (rows.empty()) {
-            out += "<h3>" + title + "</h3>\n" +
-                   (note.empty() ? "<p class=\"note\">No clients.</p>\n" : note);
+            out += NoFigures(s, Kind::Client, period.period, "No clients.");
             continue;
         }
         std::int64_t total = 0;
@@ -212,7 +226,7 @@ std::string ClientSection(const Summary& s) {
 
 std::string FilterSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Filter);
-    std::string out = "<section id=\"filters\">\n<h2>" + html::Text(kind.title) + "</h2>\n";
+    std::string out = SectionStart(Kind::Filter, "filters");
     std::string notes;
     for (const stats::PeriodInfo& period : stats::kPeriods) {
         notes += FileNote(s, Kind::Filter, period.period);
@@ -298,8 +312,9 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) 
     const std::string subtitle = "The summary files as of " + html::Text(madeAt);
     if (!s.anything) {
         return html::PageStart(title, subtitle) +
-               "<section>\n<p class=\"empty\">Nothing to show yet: the summary files appear "
-               "after the service's first cycle.</p>\n</section>\n" +
+               "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
+               "filter event in any period, or no cycle has written the summary files.</p>\n"
+               "</section>\n" +
                html::PageEnd();
     }
     std::string out = html::PageStart(title, subtitle,

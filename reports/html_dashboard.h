@@ -2,8 +2,9 @@
 // each period as a column chart with its total, the clients of each period as a chart of the
 // largest and a complete table, and the filter events per category and period. Headings,
 // periods and column labels come from the statistics table, as tallyctl show has them. A
-// missing or empty file is shown as such; with none at all the page says there is nothing
-// yet. Rendering never fails.
+// missing or empty file is shown as such; without any traffic, client or filter event (no
+// cycle yet, or an installation without logs) the page says there is nothing yet. Rendering
+// never fails.
 #pragma once
 
 #include <array>

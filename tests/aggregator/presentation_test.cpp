@@ -10,11 +10,13 @@
 #include "aggregator/aggregator_worker.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "stats/base64.h"
+#include "tests/reports/encoded_lines.h"
 #include "tests/reports/xml_check.h"
 #include "tests/support/test_env.h"
 
 namespace {
+
+using encoded_lines::Encoded;
 
 using testing_support::Exists;
 using testing_support::GetRegString;
@@ -22,14 +24,6 @@ using testing_support::ReadAll;
 using testing_support::SetRegDword;
 using testing_support::SetRegString;
 using testing_support::WriteAll;
-
-std::string Encoded(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) {
-        out += stats::Base64Encode(line) + "\r\n";
-    }
-    return out;
-}
 
 // Records pauses and step names in one sequence.
 class TracingPacer final : public platform::Pacer {
@@ -101,15 +95,17 @@ TEST_F(PresentationTest, TheDashboardStepFollowsTheSummaryFilesOnlyWhenAsked) {
 
 TEST_F(PresentationTest, AnEmptyInstallationGetsAPageThatSaysSo) {
     SetRegDword("Dashboard", 1);
-    platform::DeleteFileAt(Logs("logip.log"));
-    platform::DeleteFileAt(Logs("30_07_2026_10.0.0.5"));
-    platform::DeleteFileAt(Logs("Filter_30_07_2026.log"));
-    platform::DeleteFileAt(Logs("Filter_31_07_2026.log"));
     platform::FixedClock clock(platform::LocalTimeOf(2026, 7, 31, 10));
     testing_support::RecordingPacer pacer;
     AggregatorWorker worker(clock, pacer, {});
-    // Before any statistic ran every text is empty: nothing yet, and not an error.
+    // Before any statistic ran, and after a cycle that found no log: nothing yet, no error.
     ASSERT_TRUE(worker.WriteDashboard());
+    EXPECT_NE(ReadAll(Logs("summary.html")).find("Nothing to show yet"), std::string::npos);
+    for (const char* log : {"logip.log", "30_07_2026_10.0.0.5", "Filter_30_07_2026.log",
+                            "Filter_31_07_2026.log"}) {
+        platform::DeleteFileAt(Logs(log));
+    }
+    TraceCycle(10);
     const std::string page = ReadAll(Logs("summary.html"));
     EXPECT_EQ(xml_check::WellFormednessError(page), "");
     EXPECT_NE(page.find("Nothing to show yet"), std::string::npos);

@@ -1,34 +1,36 @@
 // The dashboard page: an installation without summary files, figures and headings from the
 // statistics table, hostile client keys and filter names, missing and empty files, and the
 // layout of a small installation as a golden file.
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "reports/html_dashboard.h"
-#include "stats/base64.h"
+#include "tests/reports/encoded_lines.h"
 #include "tests/reports/golden.h"
 #include "tests/reports/xml_check.h"
 
 namespace {
 
+using encoded_lines::Encoded;
+
 using reports::SummaryTexts;
 
-std::string Encoded(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) {
-        out += stats::Base64Encode(line) + "\r\n";
-    }
-    return out;
-}
-
-// Holds the bytes the texts point into.
+// The files present and their bytes; Texts() views them for as long as the object lives.
 struct Files {
-    std::vector<std::string> bytes = std::vector<std::string>(layout::kSummaryFileCount);
-    SummaryTexts texts{};
+    std::array<std::optional<std::string>, layout::kSummaryFileCount> bytes;
     void Set(const char* name, std::string content) {
-        const std::size_t i = reports::SummaryFileIndex(name);
-        bytes[i] = std::move(content);
-        texts[i] = {true, bytes[i]};
+        bytes[reports::SummaryFileIndex(name)] = std::move(content);
+    }
+    SummaryTexts Texts() const {
+        SummaryTexts texts{};
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i]) {
+                texts[i] = {true, *bytes[i]};
+            }
+        }
+        return texts;
     }
 };
 
@@ -48,14 +50,17 @@ Files SmallInstallation() {
     return f;
 }
 
-TEST(Dashboard, WithoutSummaryFilesSaysThereIsNothingYet) {
+TEST(Dashboard, WithoutAnyFigureSaysThereIsNothingYet) {
     Files none;
     Files empty;
     for (const char* name : layout::kSummaryFiles) {
         empty.Set(name, "");
     }
-    for (const Files* files : {&none, &empty}) {
-        const std::string page = reports::RenderDashboard(files->texts, "2026-07-31 18:00");
+    // What a cycle of an installation without logs writes: lines of zeros, nothing else.
+    Files zeros = empty;
+    zeros.Set("brisko.trf", Encoded({"Last 1 Week: |0|0|0|0|0|0|0|", "Last Year: |0|0|0|0|0|0|0|0|0|0|0|0|"}));
+    for (const Files* files : {&none, &empty, &zeros}) {
+        const std::string page = reports::RenderDashboard(files->Texts(), "2026-07-31 18:00");
         EXPECT_EQ(xml_check::WellFormednessError(page), "");
         EXPECT_NE(page.find("Nothing to show yet"), std::string::npos);
         EXPECT_EQ(page.find("<svg"), std::string::npos);
@@ -64,7 +69,7 @@ TEST(Dashboard, WithoutSummaryFilesSaysThereIsNothingYet) {
 
 TEST(Dashboard, ShowsEachStatisticUnderItsHeadingWithItsTotal) {
     const std::string page =
-        reports::RenderDashboard(SmallInstallation().texts, "2026-07-31 18:00");
+        reports::RenderDashboard(SmallInstallation().Texts(), "2026-07-31 18:00");
     EXPECT_EQ(xml_check::WellFormednessError(page), "");
     const char* expected[] = {
         "<h2>Traffic of the proxy</h2>",
@@ -95,7 +100,7 @@ TEST(Dashboard, ShowsEachStatisticUnderItsHeadingWithItsTotal) {
 
 TEST(Dashboard, SmallInstallationMatchesItsGoldenFile) {
     golden::ExpectGolden("summary.html",
-                         reports::RenderDashboard(SmallInstallation().texts, "2026-07-31 18:00"));
+                         reports::RenderDashboard(SmallInstallation().Texts(), "2026-07-31 18:00"));
 }
 
 }  // namespace

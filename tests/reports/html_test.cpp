@@ -205,7 +205,7 @@ TEST(HtmlReport, AHundredThousandEventsMakeOneCompletePageFast) {
     const std::string page = reports::RenderHtmlReport(c);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("100,000 events: %.3f s, %zu bytes\n", seconds, page.size());
+    std::printf("100,000 events: %.3f s, %s bytes\n", seconds, std::to_string(page.size()).c_str());
 #if defined(NDEBUG)
     EXPECT_LT(seconds, 0.5);
 #else

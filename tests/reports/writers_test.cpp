@@ -8,25 +8,18 @@
 #include "reports/traffic_input.h"
 #include "reports/user_names.h"
 #include "reports/writers.h"
-#include "stats/base64.h"
+#include "tests/reports/encoded_lines.h"
 #include "tests/reports/golden.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
+using encoded_lines::Encoded;
+
 using testing_support::Exists;
 using testing_support::ReadAll;
 using testing_support::SetRegDword;
 using testing_support::WriteAll;
-
-// Base64 lines with CR LF, as the proxy and the statistics write them.
-std::string Encoded(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) {
-        out += stats::Base64Encode(line) + "\r\n";
-    }
-    return out;
-}
 
 class WritersTest : public testing_support::RegistryTest {
   protected:

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "stats/base64.h"
+#include "tests/reports/encoded_lines.h"
 #include "tests/reports/xml_check.h"
 #include "tests/support/test_env.h"
 #include "tools/cycle_command.h"
@@ -15,6 +15,8 @@
 #include "tools/report_command.h"
 
 namespace {
+
+using encoded_lines::Encoded;
 
 using testing_support::GetRegDword;
 using testing_support::GetRegString;
@@ -92,14 +94,6 @@ TEST_F(CommandTest, ReportSetWritesOnlyTheGivenValuesAndShowReadsThemBack) {
     ASSERT_EQ(Run(RunReportCommand, {"set", "--style-url", ""}), 0);
     ASSERT_EQ(Run(RunReportCommand, {"show"}, &out), 0);
     EXPECT_NE(out.find("style URL:  http://reports.example.com (default)"), std::string::npos);
-}
-
-std::string Encoded(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) {
-        out += stats::Base64Encode(line) + "\r\n";
-    }
-    return out;
 }
 
 TEST_F(CommandTest, HtmlRendersTheSummaryFilesOfAnInstallation) {
