@@ -26,8 +26,8 @@ namespace {
 using stats::Kind;
 using stats::Period;
 
-constexpr std::size_t kClientBars = 10;
-constexpr std::size_t kFilterBars = 8;
+// Like the reports' charts: the twelve largest entries and one bar for the rest.
+constexpr std::size_t kChartBars = 12;
 
 // A byte figure as the reports show megabytes.
 std::string Megabytes(std::int64_t bytes) {
@@ -202,7 +202,7 @@ std::string ClientSection(const Summary& s) {
         out += "<div class=\"grid\">\n<div>\n";
         out += html::BarChart(std::string(kind.title) + ", " + Title(Kind::Client, period.period) +
                                   ", largest clients, MB",
-                              html::Largest(bars, kClientBars, "other clients", Megabytes));
+                              html::Largest(bars, kChartBars, "other clients", Megabytes));
         out +=
             "</div>\n<div>\n<table>\n<thead><tr><th>Client</th><th class=\"n\">Traffic (MB)"
             "</th><th class=\"n\">Share</th></tr></thead>\n<tbody>\n";
@@ -280,7 +280,7 @@ std::string FilterSection(const Summary& s) {
         out += "<div>\n<h3>" + html::Text(title) + ": " +
                html::Counted(s.events[p], "event", "events") + "</h3>\n";
         out += html::BarChart(std::string(kind.title) + ", " + title,
-                              html::Largest(bars, kFilterBars, "other categories", Count));
+                              html::Largest(bars, kChartBars, "other categories", Count));
         out += "</div>\n";
     }
     out += "</div>\n</section>\n";
