@@ -101,8 +101,8 @@ TEST_F(PresentationTest, AnEmptyInstallationGetsAPageThatSaysSo) {
     // Before any statistic ran, and after a cycle that found no log: nothing yet, no error.
     ASSERT_TRUE(worker.WriteDashboard());
     EXPECT_NE(ReadAll(Logs("summary.html")).find("Nothing to show yet"), std::string::npos);
-    for (const char* log : {"logip.log", "30_07_2026_10.0.0.5", "Filter_30_07_2026.log",
-                            "Filter_31_07_2026.log"}) {
+    for (const char* log :
+         {"logip.log", "30_07_2026_10.0.0.5", "Filter_30_07_2026.log", "Filter_31_07_2026.log"}) {
         platform::DeleteFileAt(Logs(log));
     }
     TraceCycle(10);

@@ -58,7 +58,8 @@ TEST(Dashboard, WithoutAnyFigureSaysThereIsNothingYet) {
     }
     // What a cycle of an installation without logs writes: lines of zeros, nothing else.
     Files zeros = empty;
-    zeros.Set("brisko.trf", Encoded({"Last 1 Week: |0|0|0|0|0|0|0|", "Last Year: |0|0|0|0|0|0|0|0|0|0|0|0|"}));
+    zeros.Set("brisko.trf",
+              Encoded({"Last 1 Week: |0|0|0|0|0|0|0|", "Last Year: |0|0|0|0|0|0|0|0|0|0|0|0|"}));
     for (const Files* files : {&none, &empty, &zeros}) {
         const std::string page = reports::RenderDashboard(files->Texts(), "2026-07-31 18:00");
         EXPECT_EQ(xml_check::WellFormednessError(page), "");
