@@ -273,7 +273,7 @@ std::string ColumnChart(std::string_view caption, const std::vector<Bar>& column
     const std::size_t n = std::max<std::size_t>(columns.size(), 1);
     const double colWidth = (kColumnChartWidth - 16) / static_cast<double>(n);
     const bool upright = colWidth < 46;  // narrow columns get their values turned upright
-    const int plotTop = upright ? 58 : 22;
+    const int plotTop = upright ? 66 : 22;
     constexpr int kPlotHeight = 150;
     const int plotBottom = plotTop + kPlotHeight;
     const int height = plotBottom + 24;
