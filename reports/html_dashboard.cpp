@@ -174,7 +174,8 @@ std::string TrafficSection(const Summary& s) {
             columns.push_back({label, cents, html::GroupedCents(cents)});
         }
         out += html::ColumnChart(
-            std::string(kind.title) + ", " + Title(Kind::Traffic, period.period) + ", MB", columns);
+            std::string(kind.title) + ", " + Title(Kind::Traffic, period.period) + ", " + kind.unit,
+            columns);
     }
     out += "</section>\n";
     return out;
@@ -201,7 +202,7 @@ std::string ClientSection(const Summary& s) {
         out += "<h3>" + title + ": " + clients + ", " + Megabytes(total) + "</h3>\n";
         out += "<div class=\"grid\">\n<div>\n";
         out += html::BarChart(std::string(kind.title) + ", " + Title(Kind::Client, period.period) +
-                                  ", largest clients, MB",
+                                  ", largest clients, " + kind.unit,
                               html::Largest(bars, kChartBars, "other clients", Megabytes));
         out +=
             "</div>\n<div>\n<table>\n<thead><tr><th>Client</th><th class=\"n\">Traffic (MB)"

@@ -121,7 +121,8 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-std::string SvgOpen(std::string_view caption, int width, int height) {
+std::string SvgOpen(std::string_view text, int width, int height) {
+    const std::string caption = Text(text);
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 ";
     out += std::to_string(width) + " " + std::to_string(height) + "\" width=\"" +
            std::to_string(width) + "\" height=\"" + std::to_string(height) +

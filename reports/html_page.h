@@ -53,7 +53,8 @@ struct Bar {
     std::string shown;
     bool other = false;  // the bar that sums what the chart leaves out
 };
-// Horizontal bars, one row each, the label left and the shown value right of the bar.
+// Horizontal bars, one row each, the label left and the shown value right of the bar. The
+// caption names the chart for screen readers and as its tooltip.
 std::string BarChart(std::string_view caption, const std::vector<Bar>& bars);
 // Vertical bars in a row (a period's days or months), the label under each column and the
 // shown value above it; zero columns show no value.
