@@ -2,7 +2,8 @@
 # The main job on demo data: builds the programs, writes a simulated proxy installation under
 # ./demo (logs of 400 days up to Friday 31 July 2026, the last day of a month), runs one cycle
 # before the report hour and one at it (so all thirteen summary files and all six reports
-# appear), prints the summary tables, and mails the reports to a local sink.
+# appear), prints the summary tables, and mails the reports to a local sink. The installation
+# also gets the HTML twins of its reports and the dashboard page, whose paths it prints last.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -18,6 +19,8 @@ export BRISKO_REGISTRY="$demo/registry.reg"
 "$bin/tools/tallyctl" simulate --app "$demo/app" --days 400 --clients 12 --seed 7 --until 2026-07-31
 # The cycle starts the mail sender from the installation directory, as the service does.
 cp "$bin/mailer/postvane" "$demo/app/"
+# Pages for people beside the files for the proxy; the XML and summary files stay the same.
+"$bin/tools/tallyctl" report set --format xml+html --dashboard 1
 
 echo "== cycle before the report hour (writes the summary files the weekly and monthly reports read)"
 "$bin/tools/tallyctl" cycle --at "2026-07-31 17:58:00" --no-pause --quiet
@@ -52,7 +55,7 @@ echo "== summary files"
 "$bin/tools/tallyctl" show "$demo/app"
 echo
 echo "Summary files and reports are in $demo/app/Logs:"
-ls -l "$demo/app/Logs" | grep -E 'brisko\.|\.xml' || true
+ls -l "$demo/app/Logs" | grep -E 'brisko\.|\.xml|\.html' || true
 echo "Files handed to the mail sender:"
 "$bin/tools/tallyctl" reg query 'HKLM\SOFTWARE\BriskoFilter' /v ToSendFile || true
 
@@ -79,3 +82,9 @@ if [ -n "$sink_pid" ]; then
     echo "The reports were mailed; the message is saved as $eml with the attachments:"
     grep -o 'filename="[^"]*"' "$eml" | sed 's/^filename="//; s/"$//; s/^/  /'
 fi
+
+echo "== pages to open in a browser"
+echo "  dashboard: $demo/app/Logs/summary.html"
+for page in "$demo"/app/Logs/*.html; do
+    [ "$(basename "$page")" = summary.html ] || echo "  report:    $page"
+done

@@ -1,12 +1,16 @@
-// The aggregation cycle: fixed steps with fixed pauses, then the thirteen summary files.
-// A stop request ends any pause at once and the cycle at the next step or file boundary;
-// every summary file is replaced atomically, so no file is ever left half-written.
+// The aggregation cycle: fixed steps with fixed pauses, then the thirteen summary files (and,
+// when the Dashboard value asks for it, their page). A stop request ends any pause at once and
+// the cycle at the next step or file boundary; every summary file is replaced atomically, so
+// no file is ever left half-written.
 #include "aggregator/aggregator_worker.h"
+
+#include <vector>
 
 #include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
+#include "reports/html_dashboard.h"
 #include "stats/tasks.h"
 
 namespace {
@@ -97,6 +101,14 @@ void AggregatorWorker::RunCycle() {
     if (!WriteSummaryFiles()) {
         return;
     }
+    // The page is read by people, not by the proxy: off unless asked for, and then a step of
+    // its own without a pause, so a cycle without it keeps its steps and pauses.
+    if (RegistryDword(layout::SettingPath(layout::setting::kDashboard), 0).Get() == 1) {
+        Observe({layout::kDashboardFile, {}, 0});
+        if (!WriteDashboard()) {
+            context_.Note(std::string(layout::kDashboardFile) + WriteFailure());
+        }
+    }
     Observe({"PurgeOldLogs", {date.day, date.month, date.year}, 3});
     PurgeOldLogs(date.day, date.month, date.year);
 }
@@ -129,15 +141,9 @@ bool AggregatorWorker::WriteSummaryFiles() {
         // Each file on its own: a failure (missing directory, file held open, full disk)
         // leaves that file as it was and the others are still written.
         try {
-            // The texts of every statistic the file receives, in the table's order.
-            std::string content;
-            for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
-                if (std::string_view(stats::kStatistics[i].summaryFile) == name) {
-                    content += results_[i];
-                }
-            }
             if (!platform::ReplaceTextFile(
-                    platform::AppendPath(appPath, layout::InLogsFolder(name)), content)) {
+                    platform::AppendPath(appPath, layout::InLogsFolder(name)),
+                    SummaryFileContent(name))) {
                 context_.Note(std::string(name) + WriteFailure());
             }
         } catch (...) {
@@ -145,4 +151,46 @@ bool AggregatorWorker::WriteSummaryFiles() {
         }
     }
     return true;
+}
+
+std::string AggregatorWorker::SummaryFileContent(std::string_view name) const {
+    std::string content;
+    for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
+        if (stats::kStatistics[i].summaryFile == name) {
+            content += results_[i];
+        }
+    }
+    return content;
+}
+
+bool AggregatorWorker::WriteDashboard() {
+    if (appPath.empty()) {
+        return false;
+    }
+    try {
+        // A file of one statistic is its text as it stands; only brisko.trf is joined, so the
+        // large filter extracts are not copied.
+        std::array<std::string, layout::kSummaryFileCount> joined;
+        reports::SummaryTexts texts;
+        for (std::size_t f = 0; f < layout::kSummaryFileCount; ++f) {
+            const std::string_view name = layout::kSummaryFiles[f];
+            std::vector<std::size_t> parts;
+            for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
+                if (stats::kStatistics[i].summaryFile == name) {
+                    parts.push_back(i);
+                }
+            }
+            if (parts.size() == 1) {
+                texts[f] = {true, results_[parts[0]]};
+            } else {
+                joined[f] = SummaryFileContent(name);
+                texts[f] = {true, joined[f]};
+            }
+        }
+        return platform::ReplaceTextFile(
+            platform::AppendPath(appPath, layout::InLogsFolder(layout::kDashboardFile)),
+            reports::RenderDashboard(texts, reports::PageTime(clock_.Now())));
+    } catch (...) {
+        return false;  // like a summary file: this cycle's page is simply not written
+    }
 }

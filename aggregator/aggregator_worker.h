@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "aggregator/worker_thread.h"
 #include "platform/clock.h"
@@ -46,6 +47,9 @@ class AggregatorWorker : public WorkerThread {
     // Writes the thirteen summary files (steps 20 to 32 of the cycle, with their pauses).
     // False when a stop ended it early.
     bool WriteSummaryFiles();
+    // Writes the page of this cycle's summary files as Logs\summary.html. The cycle does this
+    // right after the summary files when the Dashboard value is 1; false when not written.
+    bool WriteDashboard();
 
     // Called as each step begins ("BuildTrafficWeek" with its arguments, "brisko.001", ...).
     void SetStepObserver(std::function<void(const CycleStep&)> observer) {
@@ -82,6 +86,8 @@ class AggregatorWorker : public WorkerThread {
     void Observe(const CycleStep& step);
     // Sends the cycle's notes to the service's LogMessage when the verbose log is on.
     void ChooseVerboseLog();
+    // The statistics' texts that a summary file receives, in the table's order.
+    std::string SummaryFileContent(std::string_view name) const;
 
     const platform::Clock& clock_;
     platform::Pacer& pacer_;

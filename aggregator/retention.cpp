@@ -1,7 +1,8 @@
 // Log retention, the last step of every cycle: "1" in dellogdate starts a 30-day period
 // today; when the stored first day of the period lies exactly 30 days back, the logs and
-// daily reports of those 30 days and the weekly and monthly reports are deleted and the next
-// period starts today. Nothing is reported: a file that cannot be deleted stays.
+// daily reports of those 30 days and the weekly and monthly reports (each with its HTML
+// twin) are deleted and the next period starts today. Nothing is reported: a file that
+// cannot be deleted stays.
 #include <string>
 #include <vector>
 
@@ -39,10 +40,13 @@ void PurgeDate(const std::string& appPath, const std::string& logsDir, int day, 
     DeleteMatches(appPath, logsDir, stats::TrafficLogName(dayFirst, "*.*"));
     DeleteMatches(appPath, logsDir, stats::FilterLogName(dayFirst));
     // Every report under the name it was written with: the daily traffic report names the
-    // month first, so the report of this date is deleted and not that of another date.
+    // month first, so the report of this date is deleted and not that of another date. The
+    // HTML twins go with their documents, whatever the report format is now.
     for (const reports::ReportKind kind : reports::kReportKinds) {
-        platform::DeleteFileAt(platform::AppendPath(
-            appPath, "\\" + reports::ReportFileLiteral(kind, day, month, year)));
+        for (const std::string& literal : {reports::ReportFileLiteral(kind, day, month, year),
+                                           reports::HtmlTwinLiteral(kind, day, month, year)}) {
+            platform::DeleteFileAt(platform::AppendPath(appPath, "\\" + literal));
+        }
     }
 }
 

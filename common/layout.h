@@ -45,6 +45,10 @@ inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra 
 // DWORD, 1: the service names each abandoned task, skipped log and failed write, with its
 // reason, one message each; absent or any other value: silent.
 inline constexpr char kVerboseLog[] = "VerboseLog";
+// How people see the reports and the summary files.
+inline constexpr char kReportFormat[] = "ReportFormat";      // "xml" (default) or "xml+html"
+inline constexpr char kDashboard[] = "Dashboard";            // DWORD, 1: write summary.html
+inline constexpr char kReportStyleUrl[] = "ReportStyleURL";  // base URL of the stylesheets
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and
@@ -86,5 +90,9 @@ inline constexpr char kWeeklyTrafficReport[] = "week.xml";
 inline constexpr char kMonthlyTrafficReport[] = "month.xml";
 inline constexpr char kWeeklyFilterReport[] = "filterweek.xml";
 inline constexpr char kMonthlyFilterReport[] = "filtermonth.xml";
+// Each report's HTML twin has the report's name with this extension instead of its own.
+inline constexpr char kHtmlReportExtension[] = ".html";
+// The page of the summary files that the cycle writes beside them when asked to.
+inline constexpr char kDashboardFile[] = "summary.html";
 
 }  // namespace layout

@@ -1,6 +1,7 @@
 // The daily, weekly and monthly filter activity reports: one record per filter-log line, read
-// from today's filter log or from the filter extracts of the previous cycle. A report whose
-// input cannot be read, or that has no line, is not made; nothing is reported.
+// from today's filter log or from the filter extracts of the previous cycle, written in the
+// installation's report format. A report whose input cannot be read, or that has no line, is
+// not made; nothing is reported.
 #include <exception>
 #include <string>
 #include <vector>
@@ -10,8 +11,9 @@
 #include "platform/files.h"
 #include "reports/filter_line.h"
 #include "reports/input_lines.h"
-#include "reports/report_format.h"
+#include "reports/report_content.h"
 #include "reports/report_gate.h"
+#include "reports/report_output.h"
 #include "reports/writers.h"
 #include "stats/log_names.h"
 #include "stats/statistics.h"
@@ -32,20 +34,16 @@ void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind
             summary != nullptr
                 ? summary->summaryFile
                 : stats::FilterLogName(stats::DayStamp(today.day, today.month, today.year));
-        std::string body;
-        FilterFields fields;
+        ReportContent content{kind, today.day, today.month, today.year, {}, {}};
         if (!ForEachDecodedLine(
                 platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)),
-                platform::ShareMode::None, [&body, &fields](const std::string& line) {
-                    SplitFilterLine(line, fields);
-                    body += FormatFilterRecord(fields.date, fields.client, fields.userName,
-                                               fields.time, fields.url, fields.filter);
+                platform::ShareMode::None, [&content](const std::string& line) {
+                    content.events.emplace_back();
+                    SplitFilterLine(line, content.events.back());
                 })) {
             return;
         }
-        if (!body.empty()) {
-            WriteReportFile(ctx, kind, today.day, today.month, today.year, body, sendList);
-        }
+        WriteReport(ctx, content, ReadReportSettings(), sendList);
     } catch (const std::exception&) {
         // A report that fails midway is simply not made; dispatch goes on with the next.
     }

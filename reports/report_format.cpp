@@ -82,24 +82,29 @@ std::string ToXmlText(std::string_view text) {
     return platform::AnsiToUtf8(kept);
 }
 
-std::string FormatMegabytes(std::int64_t byteTotal) {
+std::int64_t MegabyteCents(std::int64_t byteTotal) {
     // Integer arithmetic gives the exact decimal value of kilobytes / 1024, so the rounding
     // of halves (0.125 -> 0.13) does not depend on the C library's printf.
     const std::int64_t kilobytes = byteTotal / 1024;
     const std::uint64_t magnitude = kilobytes < 0 ? 0 - static_cast<std::uint64_t>(kilobytes)
                                                   : static_cast<std::uint64_t>(kilobytes);
-    std::uint64_t whole = magnitude / 1024;
-    std::uint64_t cents = ((magnitude % 1024) * 100 + 512) / 1024;
-    if (cents == 100) {
-        ++whole;
-        cents = 0;
-    }
-    std::string out = kilobytes < 0 ? "-" : "";
-    out += std::to_string(whole);
+    const std::uint64_t cents = magnitude / 1024 * 100 + ((magnitude % 1024) * 100 + 512) / 1024;
+    return kilobytes < 0 ? -static_cast<std::int64_t>(cents) : static_cast<std::int64_t>(cents);
+}
+
+std::string FormatCents(std::int64_t cents) {
+    const std::uint64_t magnitude =
+        cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : static_cast<std::uint64_t>(cents);
+    std::string out = cents < 0 ? "-" : "";
+    out += std::to_string(magnitude / 100);
     out += '.';
-    out += static_cast<char>('0' + cents / 10);
-    out += static_cast<char>('0' + cents % 10);
+    out += static_cast<char>('0' + magnitude % 100 / 10);
+    out += static_cast<char>('0' + magnitude % 10);
     return out;
+}
+
+std::string FormatMegabytes(std::int64_t byteTotal) {
+    return FormatCents(MegabyteCents(byteTotal));
 }
 
 std::string FormatTrafficRecord(std::string_view client, std::string_view userName,
@@ -133,6 +138,10 @@ std::string FormatFilterRecord(std::string_view date, std::string_view client,
     return out;
 }
 
+bool IsFilterReport(ReportKind kind) {
+    return Info(kind).filter;
+}
+
 std::string ReportFileLiteral(ReportKind kind, int day, int month, int year) {
     const KindInfo& info = Info(kind);
     std::string literal = layout::kLogsFolder;
@@ -145,43 +154,60 @@ std::string ReportFileLiteral(ReportKind kind, int day, int month, int year) {
     return literal;
 }
 
+std::string HtmlTwinLiteral(ReportKind kind, int day, int month, int year) {
+    std::string literal = ReportFileLiteral(kind, day, month, year);
+    literal.resize(literal.size() - std::string_view(layout::kReportExtension).size());
+    return literal + layout::kHtmlReportExtension;
+}
+
+std::string ReportTitle(ReportKind kind, int day, int month, int year) {
+    const KindInfo& info = Info(kind);
+    std::string title = info.title;
+    if (info.daily) {
+        std::string parts[3];
+        DateParts(info, day, month, year, parts);
+        title += parts[0] + "/" + parts[1] + "/" + parts[2];
+    }
+    return title;
+}
+
 std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
-                                std::string_view body) {
+                                std::string_view body, std::string_view styleBase) {
     const KindInfo& info = Info(kind);
     std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
     if (info.filter) {
         doc += "\n";
     }
     doc += "<?xml-stylesheet href='";
-    doc += kStylesheetHost;
+    doc += styleBase;
     doc += info.stylesheet;
     doc += "' type='text/xsl' ?>\n<log>\n<type><lg>";
-    doc += info.title;
-    if (info.daily) {
-        std::string parts[3];
-        DateParts(info, day, month, year, parts);
-        doc += parts[0] + "/" + parts[1] + "/" + parts[2];
-    }
+    doc += ReportTitle(kind, day, month, year);
     doc += "</lg></type>\n";
     doc += body;
     doc += "</log>";
     return doc;
 }
 
-bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int month, int year,
-                     std::string_view body, std::string& sendList) {
+bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
+                     std::string_view text, std::string& sendList) {
     const std::string& appPath = ctx.settings.appPath;
     if (appPath.empty()) {
         return false;  // the file would land outside the installation
     }
-    const std::string literal = ReportFileLiteral(kind, day, month, year);
     const std::string path = platform::AppendPath(appPath, "\\" + literal);
-    if (!platform::ReplaceTextFile(path, BuildReportDocument(kind, day, month, year, body))) {
+    if (!platform::ReplaceTextFile(path, text)) {
         return false;
     }
     sendList += platform::AppendPath(appPath, literal);
     sendList += ',';
     return true;
+}
+
+bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int month, int year,
+                     std::string_view body, std::string& sendList, std::string_view styleBase) {
+    return WriteListedFile(ctx, ReportFileLiteral(kind, day, month, year),
+                           BuildReportDocument(kind, day, month, year, body, styleBase), sendList);
 }
 
 }  // namespace reports

@@ -25,8 +25,11 @@ inline constexpr ReportKind kReportKinds[] = {
     ReportKind::DailyFilter,  ReportKind::WeeklyFilter,  ReportKind::MonthlyFilter,
 };
 
-// Host of the stylesheet URLs the documents name.
+// Host of the stylesheet URLs the documents name, unless the installation names its own.
 inline constexpr char kStylesheetHost[] = "http://reports.example.com";
+
+// The filter kinds list filter events; the others list clients with their traffic.
+bool IsFilterReport(ReportKind kind);
 
 // Removes every "<", ">", "&", "'" and '"'; everything else passes unchanged.
 std::string StripXmlSpecials(std::string_view text);
@@ -39,6 +42,10 @@ std::string ToXmlText(std::string_view text);
 // Whole kilobytes of byteTotal as megabytes with two decimals, halves away from zero
 // (1572864 -> "1.50", 131072 -> "0.13").
 std::string FormatMegabytes(std::int64_t byteTotal);
+// The same figure in hundredths of a megabyte (150 for 1572864), so that totals of shown
+// figures add up exactly; FormatCents prints such a figure as FormatMegabytes does.
+std::int64_t MegabyteCents(std::int64_t byteTotal);
+std::string FormatCents(std::int64_t cents);
 
 std::string FormatTrafficRecord(std::string_view client, std::string_view userName,
                                 std::int64_t byteTotal);
@@ -49,14 +56,27 @@ std::string FormatFilterRecord(std::string_view date, std::string_view client,
 // The file of a kind below the application directory ("Logs\day_12_07_2026.xml");
 // day, month and year matter for the daily kinds only.
 std::string ReportFileLiteral(ReportKind kind, int day, int month, int year);
+// Its HTML twin: the same name with the HTML extension ("Logs\day_12_07_2026.html").
+std::string HtmlTwinLiteral(ReportKind kind, int day, int month, int year);
 
-// The whole document of a kind around the given records (line ends as "\n").
+// The title of a kind's document ("Daily Website Traffic - 12/07/2026").
+std::string ReportTitle(ReportKind kind, int day, int month, int year);
+
+// The whole document of a kind around the given records (line ends as "\n"). styleBase is
+// the URL the stylesheet paths are appended to.
 std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
-                                std::string_view body);
+                                std::string_view body,
+                                std::string_view styleBase = kStylesheetHost);
 
 // Writes the report file (replacing an older one atomically, in text mode) and on success
 // appends its full path and "," to sendList. False, with sendList untouched, on failure.
 bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int month, int year,
-                     std::string_view body, std::string& sendList);
+                     std::string_view body, std::string& sendList,
+                     std::string_view styleBase = kStylesheetHost);
+
+// Writes text as the file literal names below the application directory, in the same way,
+// with the same send-list entry on success.
+bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
+                     std::string_view text, std::string& sendList);
 
 }  // namespace reports

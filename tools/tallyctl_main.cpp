@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "tools/cycle_command.h"
+#include "tools/html_command.h"
 #include "tools/reg_command.h"
+#include "tools/report_command.h"
 #include "tools/show_command.h"
 #include "tools/simulate_command.h"
 #include "tools/sink_command.h"
@@ -27,10 +29,13 @@ const Command kCommands[] = {
     {"cycle", &RunCycleCommand,
      "[--at \"YYYY-MM-DD HH:MM:SS\"] [--no-pause] [--cycles N]   run aggregation cycles"},
     {"show", &RunShowCommand, "[DIR]   print an installation's summary files as tables"},
+    {"html", &RunHtmlCommand, "[DIR] [--out FILE]   the summary files as one page with charts"},
     {"simulate", &RunSimulateCommand,
      "--app DIR [--days N] [--clients N] [--seed N] [--until YYYY-MM-DD]   write a demo "
      "installation as the proxy would"},
     {"smtp", &RunSmtpCommand, "set ... | show   the mail settings"},
+    {"report", &RunReportCommand,
+     "set [--format xml|xml+html] [--dashboard 0|1] [--style-url URL] | show   report output"},
     {"sink", &RunSinkCommand,
      "--out DIR [--port N] [--port-file F] [--count K] [--timeout S]   take mail on 127.0.0.1 "
      "and save each message as DIR/mail-<n>.eml"},

@@ -1,10 +1,11 @@
-// Report documents: byte-exact layout per kind, names and titles of the daily kinds, the size
-// format, field clean-up, and the file write with its send-list entry.
+// Report documents: byte-exact layout per kind (golden files), names and titles of the daily
+// kinds, the size format, field clean-up, and the file write with its send-list entry.
 #include <cstdlib>
 #include <string>
 
 #include "platform/files.h"
 #include "reports/report_format.h"
+#include "tests/reports/golden.h"
 #include "tests/reports/xml_check.h"
 #include "tests/support/test_env.h"
 
@@ -14,12 +15,11 @@ using reports::ReportKind;
 using testing_support::ReadAll;
 using testing_support::ScratchDir;
 
-const std::string kTrafficHead =
-    "<?xml version=\"1.0\" encoding=\"utf-8\" ?><?xml-stylesheet "
-    "href='http://reports.example.com/bwfp/template.xsl' type='text/xsl' ?>\r\n";
-const std::string kFilterHead =
-    "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<?xml-stylesheet "
-    "href='http://reports.example.com/bwfp/template_filter.xsl' type='text/xsl' ?>\r\n";
+// The declaration and stylesheet lines of a traffic document, as its golden file has them.
+std::string TrafficHead() {
+    const std::string week = golden::Read("week.xml");
+    return week.substr(0, week.find("<log>"));
+}
 
 class ReportFileTest : public ::testing::Test {
   protected:
@@ -117,11 +117,7 @@ TEST_F(ReportFileTest, WeeklyTrafficIsByteExact) {
     ASSERT_TRUE(reports::WriteReportFile(
         ctx_, ReportKind::WeeklyTraffic, 7, 12, 2026,
         reports::FormatTrafficRecord("10.0.0.5", "frontdesk", 1572864), sendList));
-    EXPECT_EQ(ReadAll(scratch_ / "Logs/week.xml"),
-              kTrafficHead +
-                  "<log>\r\n<type><lg>Weekly Website Traffic</lg></type>\r\n<data>\r\n"
-                  "<ip>10.0.0.5</ip>\r\n<name>frontdesk</name>\r\n<size>1.50</size>\r\n"
-                  "</data>\r\n</log>");
+    golden::ExpectGolden("week.xml", ReadAll(scratch_ / "Logs/week.xml"));
     EXPECT_EQ(sendList,
               "earlier," + platform::AppendPath(ctx_.settings.appPath, "Logs\\week.xml") + ",");
 }
@@ -129,33 +125,25 @@ TEST_F(ReportFileTest, WeeklyTrafficIsByteExact) {
 TEST_F(ReportFileTest, EveryKindIsByteExact) {
     const std::string traffic = reports::FormatTrafficRecord("10.0.0.5", "bob", 3670016);
     const std::string filter = reports::FormatFilterRecord("d", "c", "u", "t", "/x", "f");
-    const std::string trafficCrLf =
-        "<data>\r\n<ip>10.0.0.5</ip>\r\n<name>bob</name>\r\n<size>3.50</size>\r\n</data>\r\n";
-    const std::string filterCrLf =
-        "<data>\r\n<date>d</date>\r\n<ip>c</ip>\r\n<name>u</name>\r\n<time>t</time>\r\n"
-        "<url>/x</url>\r\n<filter>f</filter>\r\n</data>\r\n";
     const struct {
         ReportKind kind;
         const char* file;
-        const char* title;
     } kinds[] = {
-        {ReportKind::DailyTraffic, "day_03_09_2027.xml", "Daily Website Traffic - 03/09/2027"},
-        {ReportKind::WeeklyTraffic, "week.xml", "Weekly Website Traffic"},
-        {ReportKind::MonthlyTraffic, "month.xml", "Monthly Website Traffic"},
-        {ReportKind::DailyFilter, "filterday_09_03_2027.xml", "Daily Filter Activity - 09/03/2027"},
-        {ReportKind::WeeklyFilter, "filterweek.xml", "Weekly Filter Activity"},
-        {ReportKind::MonthlyFilter, "filtermonth.xml", "Monthly Filter Activity"},
+        {ReportKind::DailyTraffic, "day_03_09_2027.xml"},
+        {ReportKind::WeeklyTraffic, "week.xml"},
+        {ReportKind::MonthlyTraffic, "month.xml"},
+        {ReportKind::DailyFilter, "filterday_09_03_2027.xml"},
+        {ReportKind::WeeklyFilter, "filterweek.xml"},
+        {ReportKind::MonthlyFilter, "filtermonth.xml"},
     };
     std::string sendList;
     std::string entries;
     for (const auto& k : kinds) {
-        const bool isFilter = k.kind >= ReportKind::DailyFilter;
-        ASSERT_TRUE(reports::WriteReportFile(ctx_, k.kind, 9, 3, 2027, isFilter ? filter : traffic,
+        ASSERT_TRUE(reports::WriteReportFile(ctx_, k.kind, 9, 3, 2027,
+                                             reports::IsFilterReport(k.kind) ? filter : traffic,
                                              sendList));
-        EXPECT_EQ(ReadAll(scratch_ / ("Logs/" + std::string(k.file))),
-                  (isFilter ? kFilterHead : kTrafficHead) + "<log>\r\n<type><lg>" + k.title +
-                      "</lg></type>\r\n" + (isFilter ? filterCrLf : trafficCrLf) + "</log>")
-            << k.file;
+        golden::ExpectGolden("kinds/" + std::string(k.file),
+                             ReadAll(scratch_ / ("Logs/" + std::string(k.file))));
         entries +=
             platform::AppendPath(ctx_.settings.appPath, "Logs\\" + std::string(k.file)) + ",";
     }
@@ -168,7 +156,7 @@ TEST_F(ReportFileTest, ReplacesAnOlderFileCompletely) {
     ASSERT_TRUE(reports::WriteReportFile(ctx_, ReportKind::MonthlyTraffic, 1, 1, 2026,
                                          reports::FormatTrafficRecord("a", "b", 0), sendList));
     const std::string bytes = ReadAll(scratch_ / "Logs/month.xml");
-    EXPECT_EQ(bytes.rfind(kTrafficHead, 0), 0u);
+    EXPECT_EQ(bytes.rfind(TrafficHead(), 0), 0u);
     EXPECT_EQ(bytes.find('#'), std::string::npos);
 }
 
@@ -208,14 +196,28 @@ TEST_F(ReportFileTest, HostileFieldsStillGiveWellFormedXml) {
 
 TEST(XmlCheck, RejectsWhatBreaksWellFormedness) {
     const char* bad[] = {
-        "<a><b></a>",  "<a>x & y</a>",     "<a>\x01</a>", "<a>caf\xe9</a>",
-        "<a></a><b/>", "<a x='1' x='2'/>", "<a>",
+        "<a><b></a>",
+        "<a>x & y</a>",
+        "<a>\x01</a>",
+        "<a>caf\xe9</a>",
+        "<a></a><b/>",
+        "<a x='1' x='2'/>",
+        "<a>",
+        "<a x=1/>",
+        "<a x='<'/>",
+        "<a x='1'y='2'/>",
+        "<a x='&z;'/>",
+        "<!DOCTYPE a [<!ENTITY z 'q'>]><a/>",
+        "<a><!-- c --></a>",
     };
     for (const char* doc : bad) {
         EXPECT_NE(xml_check::WellFormednessError(doc), "") << doc;
     }
     EXPECT_EQ(xml_check::WellFormednessError("<?xml version=\"1.0\" ?>\r\n<?p x?><a>&amp;"
                                              "t&#233;<b/>\xc3\xa9</a>"),
+              "");
+    EXPECT_EQ(xml_check::WellFormednessError(
+                  "<!DOCTYPE html>\n<html a=\"1\" b='&lt;2&#39;'><p c = \"x\"/></html>"),
               "");
 }
 

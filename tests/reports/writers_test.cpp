@@ -8,24 +8,18 @@
 #include "reports/traffic_input.h"
 #include "reports/user_names.h"
 #include "reports/writers.h"
-#include "stats/base64.h"
+#include "tests/reports/encoded_lines.h"
+#include "tests/reports/golden.h"
 #include "tests/support/test_env.h"
 
 namespace {
+
+using encoded_lines::Encoded;
 
 using testing_support::Exists;
 using testing_support::ReadAll;
 using testing_support::SetRegDword;
 using testing_support::WriteAll;
-
-// Base64 lines with CR LF, as the proxy and the statistics write them.
-std::string Encoded(const std::vector<std::string>& lines) {
-    std::string out;
-    for (const std::string& line : lines) {
-        out += stats::Base64Encode(line) + "\r\n";
-    }
-    return out;
-}
 
 class WritersTest : public testing_support::RegistryTest {
   protected:
@@ -142,16 +136,9 @@ TEST_F(WritersTest, DailyFilterReport) {
         Encoded({"07/12/2026 10.0.0.5 bob 14:00:01 http://a/?q=<b> Games_Online ", "short line "}));
     reports::WriteDailyFilterReport(ctx_, sendList_);
     EXPECT_EQ(sendList_, Entry("filterday_07_12_2026.xml"));
-    const std::string doc = ReadAll(Logs("filterday_07_12_2026.xml"));
-    EXPECT_NE(doc.find("<type><lg>Daily Filter Activity - 07/12/2026</lg></type>\r\n<data>\r\n"
-                       "<date>07/12/2026</date>\r\n<ip>10.0.0.5</ip>\r\n<name>bob</name>\r\n"
-                       "<time>14:00:01</time>\r\n<url>http://a/?q=b</url>\r\n"
-                       "<filter>Games Online</filter>\r\n</data>\r\n"),
-              std::string::npos);
-    // The short line does not inherit the first line's fields.
-    EXPECT_NE(doc.find("<data>\r\n<date>short</date>\r\n<ip>line</ip>\r\n<name></name>\r\n"
-                       "<time></time>\r\n<url></url>\r\n<filter></filter>\r\n</data>\r\n</log>"),
-              std::string::npos);
+    // The golden file's second record shows that the short line does not inherit the first
+    // line's fields.
+    golden::ExpectGolden("filterday_07_12_2026.xml", ReadAll(Logs("filterday_07_12_2026.xml")));
 }
 
 TEST_F(WritersTest, WeeklyAndMonthlyFilterReportsReadTheExtracts) {
@@ -222,18 +209,9 @@ TEST_F(WritersTest, DailyTrafficReportSumsTodaysLogsPerListedClient) {
     WriteAll(Logs("x"), Encoded({"9999999*x Time:10"}));
     reports::WriteDailyTrafficReport(ctx_, sendList_);
     EXPECT_EQ(sendList_, Entry("day_12_07_2026.xml"));
-    const std::string doc = ReadAll(Logs("day_12_07_2026.xml"));
-    const std::string record5 =
-        "<data>\r\n<ip>10.0.0.5</ip>\r\n<name>frontdesk</name>\r\n<size>1.00</size>\r\n"
-        "</data>\r\n";
-    EXPECT_NE(doc.find("<type><lg>Daily Website Traffic - 12/07/2026</lg></type>\r\n" + record5 +
-                       "<data>\r\n<ip>10.0.0.6</ip>\r\n<name>Unknown</name>\r\n"
-                       "<size>3.50</size>\r\n</data>\r\n" +
-                       record5 +
-                       "<data>\r\n<ip>../app/Logs/x</ip>\r\n<name>Unknown</name>\r\n"
-                       "<size>0.00</size>\r\n</data>\r\n</log>"),
-              std::string::npos)
-        << doc;
+    // 10.0.0.5 twice (listed twice) with today's logs only, 10.0.0.6 without its cut-off
+    // line, and the unsafe key with 0.00.
+    golden::ExpectGolden("day_12_07_2026.xml", ReadAll(Logs("day_12_07_2026.xml")));
 }
 
 }  // namespace

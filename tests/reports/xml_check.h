@@ -1,12 +1,16 @@
-// A small XML 1.0 well-formedness checker for the report tests: UTF-8 and the Char production,
-// declaration, processing instructions, elements with matching end tags, references, one root
-// element. What the reports never hold (attributes, comments, CDATA, a DTD) is rejected.
+// A small XML 1.0 well-formedness checker for the report and page tests: UTF-8 and the Char
+// production, declaration, a document type declaration without internal subset, processing
+// instructions, elements with matching end tags and unique quoted attributes, references,
+// one root element. What neither reports nor pages hold (comments, CDATA, a DTD subset) is
+// rejected.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace xml_check {
 
@@ -26,6 +30,17 @@ class Checker {
         }
         if (!Misc()) {
             return error_;
+        }
+        if (Starts("<!DOCTYPE")) {
+            const std::size_t end = s_.find('>', p_);
+            if (end == std::string_view::npos ||
+                s_.substr(p_, end - p_).find('[') != std::string_view::npos) {
+                return Fail("unsupported document type declaration");
+            }
+            p_ = end + 1;
+            if (!Misc()) {
+                return error_;
+            }
         }
         if (!Starts("<") || !Element()) {
             return error_.empty() ? Fail("no root element") : error_;
@@ -184,13 +199,67 @@ class Checker {
         p_ = end + 1;
         return true;
     }
+    // Name="value" or Name='value' pairs, each name once, values without "<".
+    bool Attributes() {
+        std::vector<std::string> seen;
+        for (;;) {
+            const std::size_t before = p_;
+            SkipSpace();
+            if (AtEnd() || Starts(">") || Starts("/>")) {
+                return true;
+            }
+            if (p_ == before) {
+                return Bad("space expected before attribute");
+            }
+            std::string name;
+            if (!Name(&name)) {
+                return false;
+            }
+            if (std::find(seen.begin(), seen.end(), name) != seen.end()) {
+                return Bad("attribute " + name + " repeated");
+            }
+            seen.push_back(name);
+            SkipSpace();
+            if (!Starts("=")) {
+                return Bad("= expected");
+            }
+            ++p_;
+            SkipSpace();
+            if (AtEnd() || (s_[p_] != '"' && s_[p_] != '\'')) {
+                return Bad("quoted value expected");
+            }
+            const char quote = s_[p_++];
+            for (;;) {
+                if (AtEnd()) {
+                    return Bad("unterminated attribute value");
+                }
+                if (s_[p_] == quote) {
+                    ++p_;
+                    break;
+                }
+                if (s_[p_] == '<') {
+                    return Bad("< in attribute value");
+                }
+                if (s_[p_] == '&') {
+                    if (!Reference()) {
+                        return false;
+                    }
+                } else {
+                    ++p_;
+                }
+            }
+        }
+    }
+
     bool Element() {
         ++p_;
         std::string name;
         if (!Name(&name)) {
             return false;
         }
-        SkipSpace();  // the reports' elements carry no attributes
+        if (!Attributes()) {
+            return false;
+        }
         if (Starts("/>")) {
             p_ += 2;
             return true;
@@ -223,6 +292,8 @@ class Checker {
                 if (!Pi(false)) {
                     return false;
                 }
+            } else if (Starts("<!")) {
+                return Bad("comment, CDATA or declaration in content");
             } else if (Starts("<")) {
                 if (!Element()) {
                     return false;

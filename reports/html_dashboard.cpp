@@ -1,0 +1,345 @@
+// The dashboard of the summary files; see html_dashboard.h.
+#include "reports/html_dashboard.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/text_mode.h"
+#include "reports/filter_line.h"
+#include "reports/html_page.h"
+#include "reports/report_format.h"
+#include "stats/base64.h"
+#include "stats/line_reader.h"
+#include "stats/log_store.h"
+#include "stats/statistics.h"
+#include "stats/summary_lines.h"
+
+namespace reports {
+
+namespace {
+
+using stats::Kind;
+using stats::Period;
+
+// Like the reports' charts: the twelve largest entries and one bar for the rest.
+constexpr std::size_t kChartBars = 12;
+
+// A byte figure as the reports show megabytes.
+std::string Megabytes(std::int64_t bytes) {
+    return html::GroupedCents(MegabyteCents(bytes)) + " MB";
+}
+std::string Count(std::int64_t n) {
+    return html::Grouped(n);
+}
+
+// Calls take(decoded line) for every base64 line of a summary file.
+template <typename Take>
+void ForEachLine(std::string_view bytes, Take take) {
+    platform::LineSplitter lines(bytes, stats::kMaxLineBytes);
+    std::string_view line;
+    for (;;) {
+        const auto result = lines.Next(&line);
+        if (result == platform::LineSplitter::Result::End) {
+            return;
+        }
+        if (result == platform::LineSplitter::Result::Line && !line.empty()) {
+            take(stats::Base64DecodeText(line));
+        }
+    }
+}
+
+// A traffic or client line: its slots' bytes and their sum. Totals are shown from the sum of
+// bytes, as tallyctl show has them, not from the rounded figures of the slots.
+struct Row {
+    std::string name;
+    std::vector<std::int64_t> slots;
+    std::int64_t total = 0;
+};
+
+Row RowOf(stats::SlotLine line) {
+    Row row{std::move(line.name), std::move(line.slots), 0};
+    for (std::int64_t bytes : row.slots) {
+        row.total = stats::SaturatingAdd(row.total, bytes);
+    }
+    return row;
+}
+
+// What the page shows, read from the files once.
+struct Summary {
+    std::array<std::optional<Row>, stats::kPeriodCount> traffic;
+    std::array<std::vector<Row>, stats::kPeriodCount> clients;
+    // Events per filter category, per period, and in all of the periods.
+    std::map<std::string, std::array<std::int64_t, stats::kPeriodCount>> filters;
+    std::array<std::int64_t, stats::kPeriodCount> events{};
+    std::array<const SummaryFileText*, stats::kStatisticCount> files{};
+    // False when no period has any traffic, client or filter event: nothing to show.
+    bool anything = false;
+};
+
+Summary Read(const SummaryTexts& texts) {
+    Summary s;
+    for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
+        const stats::Statistic& statistic = stats::kStatistics[i];
+        const SummaryFileText& file = texts[SummaryFileIndex(statistic.summaryFile)];
+        s.files[i] = &file;
+    }
+    const SummaryFileText& trf = texts[SummaryFileIndex(layout::kTrafficSummaryFile)];
+    ForEachLine(trf.bytes, [&](const std::string& decoded) {
+        stats::SlotLine line;
+        if (!stats::ParseSlotLine(decoded, &line)) {
+            return;
+        }
+        // A line is known by its label: a task that failed leaves its line out.
+        if (const stats::Statistic* statistic = stats::TrafficStatisticNamed(line.name)) {
+            s.traffic[static_cast<std::size_t>(statistic->period)] = RowOf(line);
+        }
+    });
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const auto p = static_cast<std::size_t>(period.period);
+        const SummaryFileText* clients = s.files[stats::IndexOf(Kind::Client, period.period)];
+        ForEachLine(clients->bytes, [&](const std::string& decoded) {
+            stats::SlotLine line;
+            if (stats::ParseSlotLine(decoded, &line)) {
+                s.clients[p].push_back(RowOf(line));
+            }
+        });
+        const SummaryFileText* filters = s.files[stats::IndexOf(Kind::Filter, period.period)];
+        FilterFields fields;
+        ForEachLine(filters->bytes, [&](const std::string& decoded) {
+            SplitFilterLine(decoded, fields);
+            ++s.filters[fields.filter.empty() ? "(no filter named)" : fields.filter][p];
+            ++s.events[p];
+        });
+    }
+    for (const std::optional<Row>& row : s.traffic) {
+        s.anything = s.anything || (row && row->total != 0);
+    }
+    for (std::size_t p = 0; p < stats::kPeriodCount; ++p) {
+        s.anything = s.anything || !s.clients[p].empty() || s.events[p] != 0;
+    }
+    return s;
+}
+
+const char* Title(Kind kind, Period period) {
+    return stats::StatisticOf(kind, period).title;
+}
+
+// A note in place of a statistic whose file is missing or empty; empty when it has content.
+std::string FileNote(const Summary& s, Kind kind, Period period) {
+    const stats::Statistic& statistic = stats::StatisticOf(kind, period);
+    const SummaryFileText* file = s.files[stats::IndexOf(kind, period)];
+    const std::string name = html::Text(statistic.summaryFile);
+    if (!file->present) {
+        return "<p class=\"note\">" + name + " is missing.</p>\n";
+    }
+    if (file->bytes.empty()) {
+        return "<p class=\"note\">" + name + " is empty.</p>\n";
+    }
+    return "";
+}
+
+std::string SectionStart(Kind kind, const char* id) {
+    return std::string("<section id=\"") + id + "\">\n<h2>" +
+           html::Text(stats::InfoOf(kind).title) + "</h2>\n";
+}
+
+// A period without figures: its heading, and why (its file's state, else `otherwise`).
+std::string NoFigures(const Summary& s, Kind kind, Period period, const char* otherwise) {
+    const std::string note = FileNote(s, kind, period);
+    return "<h3>" + html::Text(Title(kind, period)) + "</h3>\n" +
+           (note.empty() ? std::string("<p class=\"note\">") + otherwise + "</p>\n" : note);
+}
+
+std::string TrafficSection(const Summary& s) {
+    const stats::KindInfo& kind = stats::InfoOf(Kind::Traffic);
+    std::string out = SectionStart(Kind::Traffic, "traffic");
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(period.period)];
+        const std::string title = html::Text(Title(Kind::Traffic, period.period));
+        if (!row) {
+            out += NoFigures(s, Kind::Traffic, period.period, "No figures for this period.");
+            continue;
+        }
+        out += "<h3>" + title + ": " + Megabytes(row->total) + "</h3>\n";
+        const std::vector<std::string> labels = stats::SlotLabels(period.period);
+        std::vector<html::Bar> columns;
+        for (std::size_t i = 0; i < row->slots.size(); ++i) {
+            const std::string label = i < labels.size() ? labels[i] : std::to_string(i + 1);
+            const std::int64_t cents = MegabyteCents(row->slots[i]);
+            columns.push_back({label, cents, html::GroupedCents(cents)});
+        }
+        out += html::ColumnChart(
+            std::string(kind.title) + ", " + Title(Kind::Traffic, period.period) + ", " + kind.unit,
+            columns);
+    }
+    out += "</section>\n";
+    return out;
+}
+
+std::string ClientSection(const Summary& s) {
+    const stats::KindInfo& kind = stats::InfoOf(Kind::Client);
+    std::string out = SectionStart(Kind::Client, "clients");
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const std::vector<Row>& rows = s.clients[static_cast<std::size_t>(period.period)];
+        const std::string title = html::Text(Title(Kind::Client, period.period));
+        if (rows.empty()) {
+            out += NoFigures(s, Kind::Client, period.period, "No clients.");
+            continue;
+        }
+        std::int64_t total = 0;
+        std::vector<html::Bar> bars;
+        for (const Row& r : rows) {
+            total = stats::SaturatingAdd(total, r.total);
+            bars.push_back({r.name, r.total, Megabytes(r.total)});
+        }
+        const std::string clients =
+            html::Counted(static_cast<std::int64_t>(rows.size()), "client", "clients");
+        out += "<h3>" + title + ": " + clients + ", " + Megabytes(total) + "</h3>\n";
+        out += "<div class=\"grid\">\n<div>\n";
+        out += html::BarChart(std::string(kind.title) + ", " + Title(Kind::Client, period.period) +
+                                  ", largest clients, " + kind.unit,
+                              html::Largest(bars, kChartBars, "other clients", Megabytes));
+        out +=
+            "</div>\n<div>\n<table>\n<thead><tr><th>Client</th><th class=\"n\">Traffic (MB)"
+            "</th><th class=\"n\">Share</th></tr></thead>\n<tbody>\n";
+        for (const Row& r : rows) {
+            char share[16];
+            std::snprintf(share, sizeof share, "%.1f %%",
+                          total > 0
+                              ? 100.0 * static_cast<double>(r.total) / static_cast<double>(total)
+                              : 0.0);
+            out += "<tr><td class=\"wrap\">" + html::Text(r.name) + "</td><td class=\"n\">" +
+                   html::GroupedCents(MegabyteCents(r.total)) + "</td><td class=\"n\">" + share +
+                   "</td></tr>\n";
+        }
+        out += "</tbody>\n<tfoot><tr><td>Total</td><td class=\"n\">" +
+               html::GroupedCents(MegabyteCents(total)) +
+               "</td><td></td></tr></tfoot>\n</table>\n</div>\n</div>\n";
+    }
+    out += "</section>\n";
+    return out;
+}
+
+std::string FilterSection(const Summary& s) {
+    const stats::KindInfo& kind = stats::InfoOf(Kind::Filter);
+    std::string out = SectionStart(Kind::Filter, "filters");
+    std::string notes;
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        notes += FileNote(s, Kind::Filter, period.period);
+    }
+    out += notes;
+    if (s.filters.empty()) {
+        out += "<p class=\"note\">No filter events in any period.</p>\n</section>\n";
+        return out;
+    }
+    // Categories by their largest count in any period, then by name.
+    std::vector<const std::string*> order;
+    for (const auto& [name, counts] : s.filters) {
+        order.push_back(&name);
+    }
+    const auto peak = [&](const std::string* name) {
+        const auto& counts = s.filters.at(*name);
+        return *std::max_element(counts.begin(), counts.end());
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const std::string* a, const std::string* b) { return peak(a) > peak(b); });
+    out += "<table>\n<thead><tr><th>Filter category</th>";
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        out += "<th class=\"n\">" + html::Text(Title(Kind::Filter, period.period)) + "</th>";
+    }
+    out += "</tr></thead>\n<tbody>\n";
+    for (const std::string* name : order) {
+        out += "<tr><td class=\"wrap\">" + html::Text(*name) + "</td>";
+        for (std::int64_t c : s.filters.at(*name)) {
+            out += "<td class=\"n\">" + Count(c) + "</td>";
+        }
+        out += "</tr>\n";
+    }
+    out += "</tbody>\n<tfoot><tr><td>All categories</td>";
+    for (std::int64_t c : s.events) {
+        out += "<td class=\"n\">" + Count(c) + "</td>";
+    }
+    out += "</tr></tfoot>\n</table>\n<div class=\"grid\">\n";
+    for (const stats::PeriodInfo& period : stats::kPeriods) {
+        const auto p = static_cast<std::size_t>(period.period);
+        if (s.events[p] == 0) {
+            continue;
+        }
+        std::vector<html::Bar> bars;
+        for (const std::string* name : order) {
+            bars.push_back({*name, s.filters.at(*name)[p], Count(s.filters.at(*name)[p])});
+        }
+        bars.erase(std::remove_if(bars.begin(), bars.end(),
+                                  [](const html::Bar& b) { return b.value == 0; }),
+                   bars.end());
+        const std::string title = Title(Kind::Filter, period.period);
+        out += "<div>\n<h3>" + html::Text(title) + ": " +
+               html::Counted(s.events[p], "event", "events") + "</h3>\n";
+        out += html::BarChart(std::string(kind.title) + ", " + title,
+                              html::Largest(bars, kChartBars, "other categories", Count));
+        out += "</div>\n";
+    }
+    out += "</div>\n</section>\n";
+    return out;
+}
+
+}  // namespace
+
+std::size_t SummaryFileIndex(std::string_view name) {
+    for (std::size_t i = 0; i < layout::kSummaryFileCount; ++i) {
+        if (name == layout::kSummaryFiles[i]) {
+            return i;
+        }
+    }
+    return 0;  // only the table's own names are asked for
+}
+
+std::string PageTime(std::time_t when) {
+    const platform::LocalDate d = platform::BreakDown(when);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", d.year, d.month, d.day, d.hour,
+                  d.minute);
+    return text;
+}
+
+std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) {
+    const Summary s = Read(files);
+    const std::string title = "Proxy summary";
+    const std::string subtitle = "The summary files as of " + html::Text(madeAt);
+    if (!s.anything) {
+        return html::PageStart(title, subtitle) +
+               "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
+               "filter event in any period, or no cycle has written the summary files.</p>\n"
+               "</section>\n" +
+               html::PageEnd();
+    }
+    std::string out = html::PageStart(title, subtitle,
+                                      "<a href=\"#traffic\">Traffic</a><a href=\"#clients\">"
+                                      "Clients</a><a href=\"#filters\">Filter events</a>");
+    const auto total = [&](Period p) {
+        const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(p)];
+        return row ? Megabytes(row->total) : std::string("-");
+    };
+    std::size_t clients = 0;
+    for (const std::vector<Row>& rows : s.clients) {
+        clients = std::max(clients, rows.size());
+    }
+    out += html::Figures({
+        {"Traffic this week", total(Period::Week)},
+        {"Traffic this year", total(Period::Year)},
+        {"Clients", Count(static_cast<std::int64_t>(clients))},
+        {"Filter events this week", Count(s.events[static_cast<std::size_t>(Period::Week)])},
+    });
+    out += TrafficSection(s);
+    out += ClientSection(s);
+    out += FilterSection(s);
+    out += html::PageEnd();
+    return out;
+}
+
+}  // namespace reports
