@@ -1,10 +1,12 @@
 // The file helpers that need nothing but the backend's File.
 #include "platform/files.h"
 
+#include <algorithm>
 #include <mutex>
 #include <set>
 
 #include "platform/files_backend.h"
+#include "platform/nocase.h"
 #include "platform/wildcard.h"
 
 namespace platform {
@@ -25,6 +27,13 @@ bool AllDigits(std::string_view text) {
 }
 
 }  // namespace
+
+void SortListing(std::vector<DirEntry>* entries) {
+    std::sort(entries->begin(), entries->end(), [](const DirEntry& a, const DirEntry& b) {
+        const int order = CompareNoCase(a.name, b.name);
+        return order < 0 || (order == 0 && a.name < b.name);
+    });
+}
 
 std::string TemporaryName(const std::string& path, std::uint64_t pid, unsigned serial) {
     return path + ".tmp" + std::to_string(pid) + "_" + std::to_string(serial);

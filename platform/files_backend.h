@@ -1,10 +1,16 @@
 // What the portable file helpers and the two file backends share: the temporaries'
-// naming, so that one sweep recognises exactly the names the replacement makes.
+// naming, so that one sweep recognises exactly the names the replacement makes, and the
+// order of a listing.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+namespace platform {
+struct DirEntry;
+}
 
 namespace platform::detail {
 
@@ -15,5 +21,7 @@ std::string TemporaryName(const std::string& path, std::uint64_t pid, unsigned s
 std::uint64_t TemporaryOwner(std::string_view fileName);
 // Sweeps dir for stale temporaries the first time this process writes into it.
 void SweepDirectoryOnce(const std::string& dir);
+// Sorts a listing case-insensitively; names that differ only in case by their bytes.
+void SortListing(std::vector<DirEntry>* entries);
 
 }  // namespace platform::detail

@@ -15,6 +15,10 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view suffix);
 // Orders by folded bytes, unsigned, a prefix first; the order of directory listings.
-bool LessNoCase(std::string_view a, std::string_view b);
+// Negative, zero or positive as a sorts before, with or after b.
+int CompareNoCase(std::string_view a, std::string_view b);
+inline bool LessNoCase(std::string_view a, std::string_view b) {
+    return CompareNoCase(a, b) < 0;
+}
 
 }  // namespace platform

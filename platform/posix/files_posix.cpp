@@ -296,12 +296,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
         out->push_back(std::move(entry));
     }
     ::closedir(d);
-    std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
-        if (LessNoCase(a.name, b.name)) {
-            return true;
-        }
-        return !LessNoCase(b.name, a.name) && a.name < b.name;
-    });
+    detail::SortListing(out);
     return true;
 }
 
