@@ -36,8 +36,8 @@ void SplitRegistryPath(const std::string& path, std::string* subKey, std::string
 }
 
 template <typename V>
-RegistryValue<V>::RegistryValue(const std::string& path, const V& defaultValue_,
-                                 bool alwaysRead_, platform::RegKey root_)
+RegistryValue<V>::RegistryValue(const std::string& path, const V& defaultValue_, bool alwaysRead_,
+                                platform::RegKey root_)
     : root(root_), defaultValue(defaultValue_), alwaysRead(alwaysRead_ ? 1 : 0) {
     SplitRegistryPath(path, &subKey, &valueName);
     Read();

@@ -12,7 +12,7 @@
 
 template <typename V>
 class RegistryValue {
-public:
+  public:
     RegistryValue(const std::string& path, const V& defaultValue, bool alwaysRead = false,
                   platform::RegKey root = platform::RegLocalMachine());
 
@@ -27,7 +27,7 @@ public:
     const std::string& ValueName() const { return valueName; }
     bool Loaded() const { return loaded != 0; }
 
-private:
+  private:
     V Read();
     void Write();
 

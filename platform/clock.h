@@ -6,24 +6,24 @@
 namespace platform {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual std::time_t Now() const = 0;
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     std::time_t Now() const override;
 };
 
 // A clock that stands still (tests, `tallyctl cycle --at`).
 class FixedClock final : public Clock {
-public:
+  public:
     explicit FixedClock(std::time_t t) : t_(t) {}
     std::time_t Now() const override { return t_; }
     void Set(std::time_t t) { t_ = t; }
 
-private:
+  private:
     std::time_t t_;
 };
 
@@ -35,10 +35,10 @@ double DiffTime(std::time_t end, std::time_t start);
 
 // The local calendar fields the cycle works with.
 struct LocalDate {
-    int day = 0;      // 1 to 31
-    int month = 0;    // 1 to 12
-    int year = 0;     // four digits
-    int hour = 0;     // 0 to 23
+    int day = 0;    // 1 to 31
+    int month = 0;  // 1 to 12
+    int year = 0;   // four digits
+    int hour = 0;   // 0 to 23
     int minute = 0;
     int second = 0;
     int weekday = 0;  // 1 = Sunday ... 7 = Saturday
@@ -46,7 +46,6 @@ struct LocalDate {
 LocalDate BreakDown(std::time_t t);
 
 // The time of a local date and time of day (mktime with DST left to the C library).
-std::time_t LocalTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
-                        int second = 0);
+std::time_t LocalTimeOf(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
 }  // namespace platform

@@ -11,7 +11,7 @@
 namespace platform {
 
 class Pacer {
-public:
+  public:
     virtual ~Pacer() = default;
     // Waits ms milliseconds; returns false (at once) when a stop has been requested.
     virtual bool Pause(std::uint32_t ms) = 0;
@@ -23,14 +23,14 @@ public:
 // Sleeps for real unless constructed with sleeping off (`--no-pause`); either way a stop
 // request ends every pause at once.
 class StoppablePacer final : public Pacer {
-public:
+  public:
     explicit StoppablePacer(bool sleeps = true) : sleeps_(sleeps) {}
     bool Pause(std::uint32_t ms) override;
     bool StopRequested() const override { return stop_.load(); }
     void RequestStop() override;
     void Reset();
 
-private:
+  private:
     bool sleeps_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;

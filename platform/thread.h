@@ -8,7 +8,7 @@
 namespace platform {
 
 class NativeThread {
-public:
+  public:
     NativeThread() = default;
     ~NativeThread();
     NativeThread(const NativeThread&) = delete;

@@ -5,7 +5,6 @@
 // everything else goes through LogMessage.
 #include "service/service_module.h"
 
-
 #include "aggregator/aggregator_worker.h"
 #include "common/layout.h"
 #include "common/registry_value.h"

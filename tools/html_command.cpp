@@ -67,9 +67,8 @@ int RunHtmlCommand(const std::vector<std::string>& args) {
     std::array<std::string, layout::kSummaryFileCount> bytes;
     reports::SummaryTexts texts;
     for (std::size_t f = 0; f < layout::kSummaryFileCount; ++f) {
-        texts[f].present =
-            platform::ReadFileBytes(logs + layout::kSummaryFiles[f], platform::ShareMode::None,
-                                    &bytes[f]);
+        texts[f].present = platform::ReadFileBytes(logs + layout::kSummaryFiles[f],
+                                                   platform::ShareMode::None, &bytes[f]);
         texts[f].bytes = bytes[f];
     }
     const std::string page =

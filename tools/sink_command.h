@@ -25,7 +25,7 @@ struct SinkOptions {
     std::string portFile;               // when set, receives the port once it is listening
     std::size_t maxLine = 4096;         // command and message lines, line end included
     std::uint64_t maxMessage = 64ull * 1024 * 1024;
-    std::uint32_t pollMs = 500;  // longest single wait, so the deadline is seen in time
+    std::uint32_t pollMs = 500;      // longest single wait, so the deadline is seen in time
     std::uint32_t idleSeconds = 30;  // a connection silent at least this long is closed
     std::size_t maxConnections = 8;  // served at once; more are told to come back later
 };

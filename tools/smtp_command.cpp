@@ -23,10 +23,14 @@ struct Option {
 };
 
 const Option kOptions[] = {
-    {"--server", layout::setting::kSmtpServer, true},   {"--auth", layout::setting::kSmtpAuth, true},
-    {"--user", layout::setting::kSmtpUser, true},       {"--password", layout::setting::kSmtpPassword, true},
-    {"--to", layout::setting::kEmailAddress, true},   {"--from", layout::setting::kSmtpFrom, false},
-    {"--port", layout::setting::kSmtpPort, false},      {"--tls", layout::setting::kSmtpTls, false},
+    {"--server", layout::setting::kSmtpServer, true},
+    {"--auth", layout::setting::kSmtpAuth, true},
+    {"--user", layout::setting::kSmtpUser, true},
+    {"--password", layout::setting::kSmtpPassword, true},
+    {"--to", layout::setting::kEmailAddress, true},
+    {"--from", layout::setting::kSmtpFrom, false},
+    {"--port", layout::setting::kSmtpPort, false},
+    {"--tls", layout::setting::kSmtpTls, false},
     {"--ca-file", layout::setting::kSmtpCaFile, false},
 };
 
@@ -131,8 +135,9 @@ std::string SenderLine(const std::string& from, const std::string& user, const s
     CSenderApp::BuildMessage(recipients, to, "");
     const std::string chosen = CSenderApp::ChooseSender(from, user, recipients).address;
     if (chosen == kPlaceholderFrom) {
-        return chosen + " (placeholder: neither SMTPFrom, a user name that is a mail address nor a "
-                        "recipient is set)";
+        return chosen +
+               " (placeholder: neither SMTPFrom, a user name that is a mail address nor a "
+               "recipient is set)";
     }
     return chosen + (chosen == user ? " (SMTPFrom not set: the user name)"
                                     : " (SMTPFrom not set: the first recipient)");

@@ -215,7 +215,9 @@ std::string RegRootName(RegKey root) {
     return {};
 }
 
-bool RegistryIsFile() { return false; }
+bool RegistryIsFile() {
+    return false;
+}
 
 std::string RegistryFileError() {
     return {};

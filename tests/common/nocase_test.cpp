@@ -40,7 +40,7 @@ TEST(NoCase, CompareAgreesWithAByteByByteFold) {
         "filter_31_12_2026.LOG",
         "Filter_31_12_2026.log.bak",
         std::string("31_12_2026_\xE9t\xE9", 15),  // bytes above 0x7F order after ASCII
-        "31_12_2026_[x]",                        // '[' lies between 'Z' and 'a'
+        "31_12_2026_[x]",                         // '[' lies between 'Z' and 'a'
         "abcdefghABCDEFGHabcdefgh1",
         "ABCDEFGHabcdefghABCDEFGH2",
     };

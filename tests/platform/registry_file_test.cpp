@@ -274,4 +274,3 @@ TEST_F(RegistryFileTest, ConcurrentWritersInSeparateProcessesLoseNothing) {
         }
     }
 }
-

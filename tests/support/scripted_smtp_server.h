@@ -25,7 +25,7 @@ class ScriptedSmtpServer {
     std::uint16_t Port() const { return port; }
 
     // Script steps, played in order once the client has connected.
-    ScriptedSmtpServer& Say(std::string bytes);    // sends bytes as they are
+    ScriptedSmtpServer& Say(std::string bytes);  // sends bytes as they are
     // Sends bytes one at a time with a pause before each; stops when the client has gone.
     ScriptedSmtpServer& Trickle(std::string bytes, int gapMs);
     ScriptedSmtpServer& Hear();                    // reads one line

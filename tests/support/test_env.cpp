@@ -28,8 +28,9 @@ ScratchDir::ScratchDir() {
     }
     fs::path base = fs::temp_directory_path() / "tallyvane-tests";
     fs::path dir =
-        base / (name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + std::to_string(counter.fetch_add(1)) + "-" + std::to_string(std::random_device{}()));
+        base /
+        (name + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+         std::to_string(counter.fetch_add(1)) + "-" + std::to_string(std::random_device{}()));
     fs::create_directories(dir);
     path_ = dir.string();
 }

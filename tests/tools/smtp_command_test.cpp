@@ -83,7 +83,7 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
         {"set", "--server", "a", "--port", "65536"},
         {"set", "--server", "a", "--port", "25x"},
         {"set", "--server", "a", "--auth", "AUTH XOAUTH2"},
-        {"set", "--server", "a", "--auth", "auth login"},  // method texts are exact
+        {"set", "--server", "a", "--auth", "auth login"},         // method texts are exact
         {"set", "--server", "a", "--user", std::string("\xFB")},  // would be stored as NUL
         {"frobnicate"},
     };
