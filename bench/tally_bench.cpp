@@ -83,8 +83,9 @@ long ProcStatusKb(const char* field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0)
+        if (line.rfind(field, 0) == 0) {
             return std::atol(line.c_str() + std::strlen(field));
+        }
     }
     return -1;
 }
@@ -120,8 +121,9 @@ class UniformLoad final : public synthetic::Profile {
 
     std::vector<synthetic::Client> Clients(synthetic::Random&) const override {
         std::vector<synthetic::Client> clients;
-        for (long c = 0; c < o_.clients; ++c)
+        for (long c = 0; c < o_.clients; ++c) {
             clients.push_back({ClientKey(c), "bench", "", 100});
+        }
         return clients;
     }
 
@@ -237,8 +239,9 @@ class CycleRunner {
         const long rssBefore = ProcStatusKb("VmRSS:");
         const Reads before = Snapshot();
         const auto start = std::chrono::steady_clock::now();
-        if (!perTask)
+        if (!perTask) {
             ctx_.BeginCycle();
+        }
         std::vector<std::string> patterns;
         ctx_.settings.searchLog = figures.patterns.empty() ? &patterns : nullptr;
         if (!perTask && o_.tasks) {
@@ -253,14 +256,16 @@ class CycleRunner {
             const Reads taskBefore = Snapshot();
             const auto taskStart = std::chrono::steady_clock::now();
             stats::RunStatistic(ctx_, stats::kStatistics[i], date, slots[i]);
-            if (o_.tasks)
+            if (o_.tasks) {
                 PrintReads(stats::kStatistics[i].step, Seconds(taskStart), taskBefore);
+            }
             slotBytes += slots[i].size();
         }
         const double took = Seconds(start);
         ctx_.settings.searchLog = nullptr;
-        if (!patterns.empty())
+        if (!patterns.empty()) {
             figures.patterns = std::move(patterns);
+        }
         PrintReads(title, took, before);
         const long peakKb = ProcStatusKb("VmHWM:");
         std::printf(
@@ -308,8 +313,9 @@ bool CycleRunner::differed = false;
 // what is found; the per-scan time is multiplied by the number of searches in a cycle.
 void LiteralScans(const Options& o, const std::string& logs) {
     const std::vector<std::string>& all = figures.patterns;
-    if (all.empty() || o.literalSamples == 0)
+    if (all.empty() || o.literalSamples == 0) {
         return;
+    }
     const std::size_t samples = std::min<std::size_t>(all.size(), o.literalSamples);
     std::size_t found = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -355,20 +361,25 @@ int main(int argc, char** argv) {
         if (a == "--dir" && hasValue) {
             o.dir = argv[++i];
         } else if (a == "--clients" && hasValue) {
-            if (!number(&o.clients, 1, 60000))
+            if (!number(&o.clients, 1, 60000)) {
                 return Usage();
+            }
         } else if (a == "--days" && hasValue) {
-            if (!number(&o.days, 1, 3660))
+            if (!number(&o.days, 1, 3660)) {
                 return Usage();
+            }
         } else if (a == "--records" && hasValue) {
-            if (!number(&o.records, 0, 1000000))
+            if (!number(&o.records, 0, 1000000)) {
                 return Usage();
+            }
         } else if (a == "--filter-lines" && hasValue) {
-            if (!number(&o.filterLines, 0, 1000000))
+            if (!number(&o.filterLines, 0, 1000000)) {
                 return Usage();
+            }
         } else if (a == "--at" && hasValue) {
-            if (!ParseDate(argv[++i], &o))
+            if (!ParseDate(argv[++i], &o)) {
                 return Usage();
+            }
         } else if (a == "--reuse") {
             o.reuse = true;
         } else if (a == "--keep") {
@@ -376,14 +387,17 @@ int main(int argc, char** argv) {
         } else if (a == "--per-task-listing") {
             o.perTaskListing = true;
         } else if (a == "--steady" && hasValue) {
-            if (!number(&o.steadyCycles, 0, 1000))
+            if (!number(&o.steadyCycles, 0, 1000)) {
                 return Usage();
+            }
         } else if (a == "--repeat" && hasValue) {
-            if (!number(&o.repeat, 1, 100))
+            if (!number(&o.repeat, 1, 100)) {
                 return Usage();
+            }
         } else if (a == "--literal-samples" && hasValue) {
-            if (!number(&o.literalSamples, 0, 100000))
+            if (!number(&o.literalSamples, 0, 100000)) {
                 return Usage();
+            }
         } else if (a == "--no-plain") {
             o.plain = false;
         } else if (a == "--tasks") {
@@ -456,9 +470,10 @@ int main(int argc, char** argv) {
     LiteralScans(o, logs);
     std::printf("\nsummary (lowest of %ld run%s):\n", o.repeat, o.repeat == 1 ? "" : "s");
     std::printf("  floor %.3f s, check %.3f s\n", figures.floor, figures.check);
-    if (o.plain)
+    if (o.plain) {
         std::printf("  cycle without reuse %.3f s (%.2fx floor)\n", figures.plain,
                     figures.plain / figures.floor);
+    }
     std::printf("  cold cycle %.3f s (%.2fx floor), steady cycle %.3f s (%.2fx check)\n",
                 figures.cold, figures.cold / figures.floor, figures.steady,
                 figures.steady / figures.check);
@@ -469,8 +484,9 @@ int main(int argc, char** argv) {
         figures.coldPeakKb / 1024, figures.coldBeforeKb / 1024, figures.steadyPeakKb / 1024,
         figures.steadyBeforeKb / 1024, figures.trafficEntries, figures.filterEntries,
         static_cast<double>(figures.filterBytes) / 1e6);
-    if (CycleRunner::differed)
+    if (CycleRunner::differed) {
         std::printf("  ** some cycle's statistic texts differed **\n");
+    }
     if (!o.keep && !reusable) {
         // The Logs folder did not exist before (generation refuses otherwise), so all of it
         // is ours to remove.

@@ -44,8 +44,9 @@ long SetString(platform::RegKey key, const std::string& name, const std::string&
 long CreateWithValue(const std::string& subKey, const std::string& name, const std::string& value) {
     platform::RegKeyHandle key;
     long rc = platform::RegCreateKey(platform::RegClassesRoot(), subKey, key.Receive());
-    if (rc != platform::kErrorSuccess)
+    if (rc != platform::kErrorSuccess) {
         return rc;
+    }
     return SetString(key.Get(), name, value);
 }
 
@@ -57,8 +58,9 @@ std::string AppIdKey() {
 long OpenAppId(platform::RegAccess access, platform::RegKeyHandle* appId) {
     platform::RegKeyHandle appIds;
     long rc = platform::RegOpenKey(platform::RegClassesRoot(), "AppID", access, appIds.Receive());
-    if (rc != platform::kErrorSuccess)
+    if (rc != platform::kErrorSuccess) {
         return rc;
+    }
     return platform::RegOpenKey(appIds.Get(), ServiceModule::kAppId, access, appId->Receive());
 }
 std::string TypeLibKey() {
@@ -69,15 +71,19 @@ std::string TypeLibKey() {
 
 CommandKeyword ScanCommandLine(std::string_view commandLine) {
     for (std::size_t i = 0; i < commandLine.size(); ++i) {
-        if (commandLine[i] != '-' && commandLine[i] != '/')
+        if (commandLine[i] != '-' && commandLine[i] != '/') {
             continue;
+        }
         std::string_view rest = commandLine.substr(i + 1);
-        if (platform::EqualNoCase(rest, "UnregServer"))
+        if (platform::EqualNoCase(rest, "UnregServer")) {
             return CommandKeyword::UnregServer;
-        if (platform::EqualNoCase(rest, "RegServer"))
+        }
+        if (platform::EqualNoCase(rest, "RegServer")) {
             return CommandKeyword::RegServer;
-        if (platform::EqualNoCase(rest, "Service"))
+        }
+        if (platform::EqualNoCase(rest, "Service")) {
             return CommandKeyword::Service;
+        }
     }
     return CommandKeyword::None;
 }
@@ -88,17 +94,20 @@ ServiceModule::ServiceModule(ServicePlatform os) : os_(std::move(os)) {
             platform::WriteEventMessage(serviceName_, text);
         };
     }
-    if (!os_.console)
+    if (!os_.console) {
         os_.console = platform::WriteConsoleMessage;
-    if (!os_.programPath)
+    }
+    if (!os_.programPath) {
         os_.programPath = platform::CurrentProgramPath;
+    }
     serviceName_ = platform::LoadResourceString(kServiceNameResource, "Tallyvane");
     instance_ = this;
 }
 
 ServiceModule::~ServiceModule() {
-    if (instance_ == this)
+    if (instance_ == this) {
         instance_ = nullptr;
+    }
 }
 
 int ServiceModule::Main(std::string_view commandLine, AggregatorWorker& worker) {
@@ -116,8 +125,9 @@ int ServiceModule::Main(std::string_view commandLine, AggregatorWorker& worker) 
 
     platform::RegKeyHandle appId;
     long rc = OpenAppId(platform::RegAccess::Read, &appId);
-    if (rc != platform::kErrorSuccess)
+    if (rc != platform::kErrorSuccess) {
         return static_cast<int>(rc);
+    }
     unsigned char buffer[kLocalServiceBuffer];
     std::uint32_t size = sizeof buffer;
     serviceMode_ = platform::RegQueryValue(appId.Get(), "LocalService", nullptr, buffer, &size) ==
@@ -137,8 +147,9 @@ int ServiceModule::Main(std::string_view commandLine, AggregatorWorker& worker) 
 
 long ServiceModule::RegisterServer(bool asService) {
     long rc = platform::ComInitialize();
-    if (rc < 0)
+    if (rc < 0) {
         return rc;
+    }
     Uninstall();
 
     // The registration script's keys.
@@ -147,8 +158,9 @@ long ServiceModule::RegisterServer(bool asService) {
 
     platform::RegKeyHandle appId;
     rc = OpenAppId(platform::RegAccess::Write, &appId);
-    if (rc != platform::kErrorSuccess)
+    if (rc != platform::kErrorSuccess) {
         return rc;
+    }
     platform::RegDeleteValue(appId.Get(), "LocalService");
     if (asService) {
         SetString(appId.Get(), "LocalService", serviceName_);
@@ -163,10 +175,12 @@ long ServiceModule::RegisterServer(bool asService) {
     std::string program = os_.programPath();
     std::string version = TypeLibKey() + "\\1.0";
     rc = CreateWithValue(version, "", "Tallyvane 1.0 Type Library");
-    if (rc == platform::kErrorSuccess)
+    if (rc == platform::kErrorSuccess) {
         rc = CreateWithValue(version + "\\0\\win32", "", program);
-    if (rc == platform::kErrorSuccess)
+    }
+    if (rc == platform::kErrorSuccess) {
         rc = CreateWithValue(version + "\\FLAGS", "", "0");
+    }
     if (rc == platform::kErrorSuccess) {
         rc = CreateWithValue(version + "\\HELPDIR", "", platform::DirectoryOf(program));
     }
@@ -176,8 +190,9 @@ long ServiceModule::RegisterServer(bool asService) {
 
 long ServiceModule::UnregisterServer() {
     long rc = platform::ComInitialize();
-    if (rc < 0)
+    if (rc < 0) {
         return rc;
+    }
     platform::RegDeleteTree(platform::RegClassesRoot(), AppIdKey());
     platform::RegDeleteTree(platform::RegClassesRoot(), "AppID\\" + serviceName_ + ".EXE");
     Uninstall();
@@ -187,8 +202,9 @@ long ServiceModule::UnregisterServer() {
 }
 
 bool ServiceModule::Install() {
-    if (os_.isInstalled(serviceName_))
+    if (os_.isInstalled(serviceName_)) {
         return true;
+    }
     switch (os_.install(serviceName_, os_.programPath())) {
         case platform::ScmResult::Ok:
             return true;
@@ -202,8 +218,9 @@ bool ServiceModule::Install() {
 }
 
 bool ServiceModule::Uninstall() {
-    if (!os_.isInstalled(serviceName_))
+    if (!os_.isInstalled(serviceName_)) {
         return true;
+    }
     switch (os_.uninstall(serviceName_)) {
         case platform::ScmResult::Ok:
             return true;
@@ -230,8 +247,9 @@ void ServiceModule::LogMessage(const std::string& text) {
 
 void ServiceModule::RequestQuit() {
     quitPending_ = true;
-    if (std::uint32_t id = mainThreadId_.load())
+    if (std::uint32_t id = mainThreadId_.load()) {
         platform::PostQuit(id);
+    }
 }
 
 void ServiceModule::SetServiceStatus(std::uint32_t state) {
@@ -260,17 +278,21 @@ void ServiceModule::RunService() {
     platform::ComInitialize();
     platform::ComInitializeSecurity();
     LogMessage("Service started");
-    if (serviceMode_)
+    if (serviceMode_) {
         SetServiceStatus(platform::kServiceRunning);
+    }
     RemoveStaleTemporaries();
-    if (worker_ != nullptr)
+    if (worker_ != nullptr) {
         worker_->Start(0);
+    }
     // A quit asked for before the loop existed (no application path) ends it at once.
-    if (quitPending_)
+    if (quitPending_) {
         platform::PostQuit(mainThreadId_);
+    }
     platform::RunMessageLoop();
-    if (worker_ != nullptr)
+    if (worker_ != nullptr) {
         worker_->Stop(true);
+    }
     platform::ComUninitialize();
 }
 

@@ -89,17 +89,20 @@ void BuildClientTotals(LogContext& ctx, Period period, const CycleDate& date, st
     const std::size_t slots = InfoOf(period).slots;
     for (;;) {
         const LineReader::Result result = reader.Next(&entry);
-        if (result == LineReader::Result::End)
+        if (result == LineReader::Result::End) {
             break;
+        }
         if (result == LineReader::Result::Error) {
             ctx.Note(std::string("reading ") + layout::kClientList +
                      " failed: the clients after the lines made so far are missing");
             break;
         }
-        if (ctx.StopRequested())
+        if (ctx.StopRequested()) {
             return;
-        if (result == LineReader::Result::TooLong)
+        }
+        if (result == LineReader::Result::TooLong) {
             continue;
+        }
         lines += ClientLine(ctx, slots, units, ClientKeyOf(Base64DecodeText(entry)));
     }
     slot += lines;

@@ -33,8 +33,9 @@ void CollectUnits(LogContext& ctx, const std::vector<PeriodUnit>& units, std::st
             return;
         }
     }
-    if (!ctx.Pause(kExtraPauseMs))
+    if (!ctx.Pause(kExtraPauseMs)) {
         slot.resize(start);
+    }
 }
 
 // One search with CopyFilterBytes, pausing before the search is closed.
@@ -48,8 +49,9 @@ void CollectOneSearch(LogContext& ctx, const std::string& stamp, ErrorPolicy pol
             return CopyFilterLog(ctx, file, FilterForm::Bytes, slot);
         },
         kExtraPauseMs);
-    if (result == ScanResult::Stopped)
+    if (result == ScanResult::Stopped) {
         slot.resize(start);
+    }
 }
 
 }  // namespace

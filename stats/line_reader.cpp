@@ -16,8 +16,9 @@ LineReader::LineReader(platform::File& file, Mode mode, std::size_t maxLine)
     : file_(file), mode_(mode), maxLine_(maxLine), buffer_(new char[kChunkBytes]) {}
 
 bool LineReader::Refill() {
-    if (eof_ || error_)
+    if (eof_ || error_) {
         return false;
+    }
     const std::int64_t n = file_.Read(buffer_.get(), kChunkBytes);
     if (n < 0) {
         error_ = true;
@@ -41,10 +42,12 @@ LineReader::Result LineReader::Next(std::string* line) {
     std::size_t contentBytes = 0;
     for (;;) {
         if (pos_ >= len_ && !Refill()) {
-            if (error_)
+            if (error_) {
                 return Result::Error;
-            if (!sawAnyByte)
+            }
+            if (!sawAnyByte) {
                 return Result::End;
+            }
             if (tooLong || contentBytes > maxLine_) {
                 line->clear();
                 return Result::TooLong;
@@ -71,19 +74,22 @@ LineReader::Result LineReader::Next(std::string* line) {
         }
         contentBytes += content;
         if (lf) {
-            if (tooLong)
+            if (tooLong) {
                 return Result::TooLong;
+            }
             std::size_t ownBytes = contentBytes;
             const bool crBeforeLf =
                 contentBytes > 0 && (*line)[line->size() - (mode_ == Mode::Raw ? 2 : 1)] == '\r';
-            if (crBeforeLf)
+            if (crBeforeLf) {
                 --ownBytes;
+            }
             if (ownBytes > maxLine_) {
                 line->clear();
                 return Result::TooLong;
             }
-            if (mode_ == Mode::Text && crBeforeLf)
+            if (mode_ == Mode::Text && crBeforeLf) {
                 line->pop_back();
+            }
             return Result::Line;
         }
     }

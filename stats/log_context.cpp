@@ -15,8 +15,9 @@ void LogContext::BeginCycle() {
 }
 
 void LogContext::BeginTask() {
-    if (!listingPerCycle_)
+    if (!listingPerCycle_) {
         logIndex_.Clear();
+    }
 }
 
 std::string LogContext::LogDirectory() const {
@@ -26,8 +27,9 @@ std::string LogContext::LogDirectory() const {
 const LogIndex& LogContext::Logs() {
     // Asked for by every search: the directory's path is formed again only when the
     // installation path has changed.
-    if (logIndex_.Loaded() && listedFor_ == settings.appPath)
+    if (logIndex_.Loaded() && listedFor_ == settings.appPath) {
         return logIndex_;
+    }
     listedFor_ = settings.appPath;
     const std::string dir = LogDirectory();
     if (!logIndex_.Loaded() || logIndex_.Directory() != dir) {
@@ -51,18 +53,21 @@ const LogIndex& LogContext::Logs() {
 }
 
 bool LogContext::IsTodaysLog(const platform::DirEntry& log) const {
-    if (todayStamp_.empty())
+    if (todayStamp_.empty()) {
         return true;  // no date known: nothing counts as settled
+    }
     const std::string_view name = log.name;
     const std::size_t n = todayStamp_.size();
-    if (name.size() > n && name.substr(0, n) == todayStamp_ && name[n] == '_')
+    if (name.size() > n && name.substr(0, n) == todayStamp_ && name[n] == '_') {
         return true;
+    }
     return platform::EqualNoCase(name, FilterLogName(todayStamp_));
 }
 
 void LogContext::Note(std::string_view text) const {
-    if (!settings.verbose)
+    if (!settings.verbose) {
         return;
+    }
     std::string line;
     if (taskName_ != nullptr) {
         line = taskName_;

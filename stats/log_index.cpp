@@ -22,8 +22,9 @@ bool LessBackwards(std::string_view a, std::string_view b) {
     std::size_t i = a.size(), j = b.size();
     while (i > 0 && j > 0) {
         const char x = platform::FoldCase(a[--i]), y = platform::FoldCase(b[--j]);
-        if (x != y)
+        if (x != y) {
             return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+        }
     }
     return i == 0 && j > 0;
 }
@@ -39,25 +40,30 @@ void LogIndex::Load(const std::string& dir) {
     Clear();
     const bool sameDir = dir == dir_;
     dir_ = dir;
-    if (!platform::ListDirectory(dir, &entries_))
+    if (!platform::ListDirectory(dir, &entries_)) {
         entries_.clear();
+    }
     loaded_ = true;
-    if (!sameDir || !FoldedNamesMatch())
+    if (!sameDir || !FoldedNamesMatch()) {
         DropDerived();
+    }
 }
 
 bool LogIndex::FoldedNamesMatch() const {
-    if (!foldedReady_ || foldedStart_.size() != entries_.size())
+    if (!foldedReady_ || foldedStart_.size() != entries_.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         const std::string& name = entries_[i].name;
         const std::size_t start = foldedStart_[i];
         const std::size_t end = i + 1 < foldedStart_.size() ? foldedStart_[i + 1] : folded_.size();
-        if (end - start != name.size() + 1)
+        if (end - start != name.size() + 1) {
             return false;
+        }
         for (std::size_t k = 0; k < name.size(); ++k) {
-            if (folded_[start + k] != platform::FoldCase(name[k]))
+            if (folded_[start + k] != platform::FoldCase(name[k])) {
                 return false;
+            }
         }
     }
     return true;
@@ -74,8 +80,9 @@ void LogIndex::DropDerived() {
 }
 
 void LogIndex::EnsureSuffixOrder() const {
-    if (suffixReady_)
+    if (suffixReady_) {
         return;
+    }
     // The folded names also tell a later listing whether this order still holds.
     EnsureFoldedNames();
     // Sorting the folded names written backwards with plain string comparison is several
@@ -89,8 +96,9 @@ void LogIndex::EnsureSuffixOrder() const {
             folded_.rbegin() + static_cast<std::ptrdiff_t>(folded_.size() - start));
     }
     bySuffix_.resize(entries_.size());
-    for (std::uint32_t i = 0; i < bySuffix_.size(); ++i)
+    for (std::uint32_t i = 0; i < bySuffix_.size(); ++i) {
         bySuffix_[i] = i;
+    }
     std::sort(bySuffix_.begin(), bySuffix_.end(), [&backwards](std::uint32_t a, std::uint32_t b) {
         return backwards[a] < backwards[b];
     });
@@ -117,8 +125,9 @@ void LogIndex::FindBySuffix(std::string_view suffix, std::string_view pattern,
         bySuffix_.begin(), bySuffix_.end(), suffix,
         [this](std::uint32_t i, std::string_view s) { return LessBackwards(entries_[i].name, s); });
     for (; it != bySuffix_.end() && platform::EndsWithNoCase(entries_[*it].name, suffix); ++it) {
-        if (platform::WildcardMatch(pattern, entries_[*it].name))
+        if (platform::WildcardMatch(pattern, entries_[*it].name)) {
             hits->push_back(*it);
+        }
     }
     std::sort(hits->begin(), hits->end());
 }
@@ -131,8 +140,9 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
     std::size_t start = 0;
     for (std::size_t i = 0; i <= pattern.size(); ++i) {
         if (i == pattern.size() || IsWildcard(pattern[i])) {
-            if (i - start > longest.size())
+            if (i - start > longest.size()) {
                 longest = pattern.substr(start, i - start);
+            }
             start = i + 1;
         }
     }
@@ -142,12 +152,14 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
         longest.remove_suffix(1);
     }
     std::string needle(longest);
-    for (char& c : needle)
+    for (char& c : needle) {
         c = platform::FoldCase(c);
+    }
     if (needle.empty() || needle.find('\0') != std::string::npos) {
         for (std::uint32_t i = 0; i < entries_.size(); ++i) {
-            if (platform::WildcardMatch(pattern, entries_[i].name))
+            if (platform::WildcardMatch(pattern, entries_[i].name)) {
                 hits->push_back(i);
+            }
         }
         return;
     }
@@ -157,15 +169,17 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
     auto from = folded_.begin();
     for (;;) {
         const auto at = std::search(from, folded_.end(), searcher);
-        if (at == folded_.end())
+        if (at == folded_.end()) {
             break;
+        }
         const auto offset = static_cast<std::uint32_t>(at - folded_.begin());
         // The name holding the hit: the last one starting at or before it.
         const auto i = static_cast<std::uint32_t>(
             std::upper_bound(foldedStart_.begin(), foldedStart_.end(), offset) -
             foldedStart_.begin() - 1);
-        if (platform::WildcardMatch(pattern, entries_[i].name))
+        if (platform::WildcardMatch(pattern, entries_[i].name)) {
             hits->push_back(i);
+        }
         // On to the next name: one hit per name is enough.
         from = folded_.begin() + (i + 1 < foldedStart_.size()
                                       ? foldedStart_[i + 1]
@@ -174,18 +188,21 @@ void LogIndex::FindByInnerLiteral(std::string_view pattern,
 }
 
 void LogIndex::EnsureFoldedNames() const {
-    if (foldedReady_)
+    if (foldedReady_) {
         return;
+    }
     std::size_t total = 0;
-    for (const platform::DirEntry& e : entries_)
+    for (const platform::DirEntry& e : entries_) {
         total += e.name.size() + 1;
+    }
     folded_.clear();
     folded_.reserve(total);
     foldedStart_.resize(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         foldedStart_[i] = static_cast<std::uint32_t>(folded_.size());
-        for (char c : entries_[i].name)
+        for (char c : entries_[i].name) {
             folded_ += platform::FoldCase(c);
+        }
         folded_ += '\0';
     }
     foldedReady_ = true;
@@ -204,8 +221,9 @@ std::vector<const platform::DirEntry*> LogIndex::Find(std::string_view pattern) 
     std::vector<const platform::DirEntry*> found;
     const std::vector<std::uint32_t>& hits = FindPlaces(pattern);
     found.reserve(hits.size());
-    for (std::uint32_t i : hits)
+    for (std::uint32_t i : hits) {
         found.push_back(&entries_[i]);
+    }
     return found;
 }
 
@@ -225,15 +243,17 @@ std::vector<std::uint32_t> LogIndex::Search(std::string_view pattern) const {
     std::vector<std::uint32_t> hits;
     if (!pattern.empty()) {
         std::size_t first = 0;
-        while (first < pattern.size() && !IsWildcard(pattern[first]))
+        while (first < pattern.size() && !IsWildcard(pattern[first])) {
             ++first;
+        }
         // "x.*" also matches "x" without a dot, so the "." is not part of the prefix.
         if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*") {
             first = std::min(first, pattern.size() - 2);
         }
         std::size_t last = pattern.size();
-        while (last > 0 && !IsWildcard(pattern[last - 1]))
+        while (last > 0 && !IsWildcard(pattern[last - 1])) {
             --last;
+        }
         if (first > 0 || last == 0) {
             // A literal start (the whole pattern when it has no wildcard).
             FindByPrefix(pattern.substr(0, first), pattern, &hits);

@@ -44,8 +44,9 @@ std::string ClientKeyOf(std::string_view entry) {
     const std::size_t bar = entry.find('|');
     std::string_view key = bar == std::string_view::npos ? entry : entry.substr(bar + 1);
     const std::size_t lf = key.find('\n');
-    if (lf != std::string_view::npos)
+    if (lf != std::string_view::npos) {
         key = key.substr(0, lf);
+    }
     return std::string(key);
 }
 

@@ -28,8 +28,9 @@ bool IsCSpace(char c) {
 
 std::unique_ptr<platform::File> OpenLog(const std::string& path) {
     auto file = platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
-    if (file)
+    if (file) {
         LogReads().filesOpened.fetch_add(1, std::memory_order_relaxed);
+    }
     return file;
 }
 
@@ -38,8 +39,9 @@ std::unique_ptr<platform::File> OpenLog(const std::string& path) {
 template <typename OnLine>
 bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine) {
     auto file = OpenLog(path);
-    if (!file)
+    if (!file) {
         return false;
+    }
     LineReader reader(*file, mode);
     std::string line;
     for (;;) {
@@ -61,48 +63,56 @@ bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLin
 
 std::int64_t SaturatingAdd(std::int64_t a, std::int64_t b) {
     std::int64_t sum = 0;
-    if (__builtin_add_overflow(a, b, &sum))
+    if (__builtin_add_overflow(a, b, &sum)) {
         return b > 0 ? kMax : kMin;
+    }
     return sum;
 }
 
 std::int64_t SumOf(const HourTotals& hours) {
     std::int64_t sum = 0;
-    for (std::int64_t h : hours)
+    for (std::int64_t h : hours) {
         sum = SaturatingAdd(sum, h);
+    }
     return sum;
 }
 
 std::int64_t ParseLeadingInt(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && IsCSpace(text[i]))
+    while (i < text.size() && IsCSpace(text[i])) {
         ++i;
+    }
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         negative = text[i++] == '-';
+    }
     std::int64_t value = 0;  // accumulated as a negative number, which reaches kMin
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
         const int digit = text[i] - '0';
         if (value < (kMin + digit) / 10) {
             value = kMin;
-            while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
                 ++i;
+            }
             break;
         }
         value = value * 10 - digit;
     }
-    if (negative)
+    if (negative) {
         return value;
+    }
     return value == kMin ? kMax : -value;
 }
 
 bool AccumulateByHour(std::string_view record, HourTotals& hourTotals) {
     const std::size_t time = record.find("Time:");
-    if (time == std::string_view::npos)
+    if (time == std::string_view::npos) {
         return false;
+    }
     const std::int64_t hour = ParseLeadingInt(record.substr(time + 5, 2));
-    if (hour < 0 || hour > 23)
+    if (hour < 0 || hour > 23) {
         return false;
+    }
     const std::size_t star = record.find('*');
     const std::int64_t size =
         star == std::string_view::npos ? 0 : ParseLeadingInt(record.substr(0, star));
@@ -120,8 +130,9 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
         AccumulateByHour(std::string_view(decoded.data(), std::strlen(decoded.c_str())),
                          fileTotals);
     });
-    if (!read)
+    if (!read) {
         return false;
+    }
     for (std::size_t h = 0; h < hourTotals.size(); ++h) {
         hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);
     }
@@ -129,15 +140,17 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
 }
 
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
-    if (!ctx.settings.reuseResults)
+    if (!ctx.settings.reuseResults) {
         return ReadTrafficFile(file.path, hourTotals);
+    }
     const std::optional<HourTotals> known = ctx.caches.traffic.Find(file.entry);
     HourTotals fileTotals{};
     if (known) {
         fileTotals = *known;
     } else {
-        if (!ReadTrafficFile(file.path, fileTotals))
+        if (!ReadTrafficFile(file.path, fileTotals)) {
             return false;
+        }
         ctx.caches.traffic.Store(file.entry, fileTotals, ctx.IsTodaysLog(file.entry));
     }
     for (std::size_t h = 0; h < hourTotals.size(); ++h) {
@@ -153,8 +166,9 @@ namespace {
 bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text) {
     return ForEachLogLine(path, mode, [&](const std::string& line) {
         text += line;
-        if (mode == LineReader::Mode::Text || line.back() != '\n')
+        if (mode == LineReader::Mode::Text || line.back() != '\n') {
             text += '\n';
+        }
     });
 }
 
@@ -205,20 +219,23 @@ bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::s
     const bool read = ReadFilterLog(file.path, &lines);
     // Lines read before a read error stay in the text, as they do without reuse.
     AppendForm(lines, form, text);
-    if (read)
+    if (read) {
         ctx.caches.filter.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
+    }
     return read;
 }
 
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
-    if (ctx.settings.searchLog != nullptr)
+    if (ctx.settings.searchLog != nullptr) {
         ctx.settings.searchLog->emplace_back(pattern);
+    }
     const LogIndex& logs = ctx.Logs();
     // The index's own list, not a copy: readers read files and never search.
     const std::vector<std::uint32_t>& places = logs.FindPlaces(pattern);
-    if (pacing && !ctx.Pause(kScanPauseMs))
+    if (pacing && !ctx.Pause(kScanPauseMs)) {
         return ScanResult::Stopped;
+    }
     std::string path;
     // The files a search made now would still find: one removed since the listing was
     // taken is left out as if it had never been listed (it is not the search's first file
@@ -229,8 +246,9 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
         path = logs.Directory();
         path += entry->name;
         if (!reader(LogFile{path, *entry})) {
-            if (!platform::FileExists(path))
+            if (!platform::FileExists(path)) {
                 continue;
+            }
             const bool abandon = policy == ErrorPolicy::Abandon ||
                                  (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
             if (ctx.Verbose()) {
@@ -238,14 +256,17 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
                          ": it cannot be opened or read (held open by another program, no "
                          "access, or a read error)");
             }
-            if (abandon)
+            if (abandon) {
                 return ScanResult::Abandoned;
+            }
         }
-        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs))
+        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs)) {
             return ScanResult::Stopped;
+        }
     }
-    if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs))
+    if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs)) {
         return ScanResult::Stopped;
+    }
     return ScanResult::Completed;
 }
 

@@ -10,8 +10,9 @@ namespace {
 
 std::vector<PeriodUnit> DaysFrom(const platform::Clock& clock, int daysBack, int count) {
     std::vector<PeriodUnit> units;
-    if (count <= 0)
+    if (count <= 0) {
         return units;
+    }
     DateCursor cursor(clock);
     cursor.DaysFromToday(daysBack, 0);
     PeriodUnit unit{cursor.startDay, cursor.startMonth, cursor.startYear};
@@ -43,10 +44,12 @@ std::string StampOf(const PeriodUnit& unit) {
 }
 
 std::vector<PeriodUnit> WeekSoFar(const platform::Clock& clock, int weekday) {
-    if (weekday < 1)
+    if (weekday < 1) {
         return {};
-    if (weekday > 7)
+    }
+    if (weekday > 7) {
         weekday = 7;
+    }
     return DaysFrom(clock, weekday - 1, weekday);
 }
 

@@ -9,11 +9,13 @@
 namespace stats {
 
 TrafficResultCache::Item* const* TrafficResultCache::SlotOf(const platform::DirEntry& log) const {
-    if (listing_ == nullptr || listing_->empty())
+    if (listing_ == nullptr || listing_->empty()) {
         return nullptr;
+    }
     const platform::DirEntry* first = listing_->data();
-    if (&log < first || &log >= first + listing_->size())
+    if (&log < first || &log >= first + listing_->size()) {
         return nullptr;
+    }
     return &byEntry_[static_cast<std::size_t>(&log - first)];
 }
 
@@ -32,38 +34,44 @@ TrafficResultCache::KeptTotals::KeptTotals(const HourTotals& totals) {
 }
 
 HourTotals TrafficResultCache::KeptTotals::Get() const {
-    if (wide_)
+    if (wide_) {
         return *wide_;
+    }
     HourTotals totals;
-    for (std::size_t h = 0; h < totals.size(); ++h)
+    for (std::size_t h = 0; h < totals.size(); ++h) {
         totals[h] = narrow_[h];
+    }
     return totals;
 }
 
 std::optional<HourTotals> TrafficResultCache::Find(const platform::DirEntry& log) const {
     if (Item* const* slot = SlotOf(log)) {
-        if (*slot != nullptr && Same(**slot, log))
+        if (*slot != nullptr && Same(**slot, log)) {
             return (*slot)->totals.Get();
+        }
         return std::nullopt;
     }
     const auto it = items_.find(log.name);
-    if (it == items_.end() || !Same(it->second, log))
+    if (it == items_.end() || !Same(it->second, log)) {
         return std::nullopt;
+    }
     return it->second.totals.Get();
 }
 
 void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& totals, bool live) {
     auto it = items_.find(log.name);
     if (it == items_.end()) {
-        if (items_.size() >= maxEntries_)
+        if (items_.size() >= maxEntries_) {
             return;
+        }
         it = items_.emplace(log.name, Item{}).first;
     }
     it->second =
         Item{log.size, log.mtimeNs, log.fileId, generation_, live, &it->first, KeptTotals(totals)};
     if (Item** slot = SlotOf(log)) {
-        if (*slot == nullptr)
+        if (*slot == nullptr) {
             ++mapped_;
+        }
         *slot = &it->second;
     }
 }
@@ -71,11 +79,13 @@ void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& 
 bool TrafficResultCache::PruneSameNames(const std::vector<platform::DirEntry>& listing) {
     // Every result belongs to an entry of the last listing: when the new listing holds the
     // same names at the same places, each result only needs checking against its own entry.
-    if (listing_ == nullptr || byEntry_.size() != listing.size() || mapped_ != items_.size())
+    if (listing_ == nullptr || byEntry_.size() != listing.size() || mapped_ != items_.size()) {
         return false;
+    }
     for (std::size_t i = 0; i < listing.size(); ++i) {
-        if (byEntry_[i] != nullptr && *byEntry_[i]->name != listing[i].name)
+        if (byEntry_[i] != nullptr && *byEntry_[i]->name != listing[i].name) {
             return false;
+        }
     }
     for (std::size_t i = 0; i < listing.size(); ++i) {
         Item* item = byEntry_[i];
@@ -90,14 +100,16 @@ bool TrafficResultCache::PruneSameNames(const std::vector<platform::DirEntry>& l
 }
 
 void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
-    if (PruneSameNames(listing))
+    if (PruneSameNames(listing)) {
         return;
+    }
     ++generation_;
     listing_ = &listing;
     byEntry_.assign(listing.size(), nullptr);
     mapped_ = 0;
-    if (items_.empty())
+    if (items_.empty()) {
         return;
+    }
     for (std::size_t i = 0; i < listing.size(); ++i) {
         const auto it = items_.find(listing[i].name);
         if (it != items_.end() && !it->second.live && Same(it->second, listing[i])) {
@@ -120,8 +132,9 @@ void AppendAsTextLines(const FilterLines& lines, std::string& text) {
             found ? static_cast<std::size_t>(static_cast<const char*>(found) - b.data()) : b.size();
         std::size_t end = lf;  // the line without its line end
         const bool last = lf + 1 >= b.size();
-        if (end > start && b[end - 1] == '\r' && !(last && lines.lastLineEndsInCr))
+        if (end > start && b[end - 1] == '\r' && !(last && lines.lastLineEndsInCr)) {
             --end;
+        }
         text.append(b, start, end - start);
         text += '\n';
         start = lf + 1;
@@ -130,8 +143,9 @@ void AppendAsTextLines(const FilterLines& lines, std::string& text) {
 
 const FilterLines* FilterResultCache::Find(const platform::DirEntry& log) const {
     const auto it = items_.find(log.name);
-    if (it == items_.end() || !Same(it->second, log))
+    if (it == items_.end() || !Same(it->second, log)) {
         return nullptr;
+    }
     return &it->second.lines;
 }
 
@@ -170,8 +184,9 @@ void FilterResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
                 }
             }
         }
-        if (!keep)
+        if (!keep) {
             bytes_ -= item.second.lines.bytes.size();
+        }
         return !keep;
     });
 }

@@ -8,12 +8,14 @@ namespace {
 // Lookups index the tables directly, so each row must sit where its kind and period put it.
 constexpr bool TablesInOrder() {
     for (std::size_t k = 0; k < kKindCount; ++k) {
-        if (static_cast<std::size_t>(kKinds[k].kind) != k)
+        if (static_cast<std::size_t>(kKinds[k].kind) != k) {
             return false;
+        }
     }
     for (std::size_t i = 0; i < kStatisticCount; ++i) {
-        if (IndexOf(kStatistics[i].kind, kStatistics[i].period) != i)
+        if (IndexOf(kStatistics[i].kind, kStatistics[i].period) != i) {
             return false;
+        }
     }
     return true;
 }
@@ -22,8 +24,9 @@ static_assert(TablesInOrder() && InPeriodOrder(kPeriods));
 // "-N" + unit for the units before the current one, oldest first, then the current one.
 std::vector<std::string> Relative(std::size_t count, const char* unit, const char* current) {
     std::vector<std::string> labels;
-    for (std::size_t back = count - 1; back > 0; --back)
+    for (std::size_t back = count - 1; back > 0; --back) {
         labels.push_back("-" + std::to_string(back) + unit);
+    }
     labels.push_back(current);
     return labels;
 }
@@ -32,8 +35,9 @@ std::vector<std::string> Relative(std::size_t count, const char* unit, const cha
 
 std::vector<std::string> NumberedLabels(std::size_t count) {
     std::vector<std::string> labels;
-    for (std::size_t i = 1; i <= count; ++i)
+    for (std::size_t i = 1; i <= count; ++i) {
         labels.push_back(std::to_string(i));
+    }
     return labels;
 }
 
@@ -62,12 +66,15 @@ CycleDate CycleDateOf(const platform::LocalDate& date) {
 
 int StepArguments(StepArgs which, const CycleDate& date, int args[3]) {
     int count = 0;
-    if (which & kArgWeekday)
+    if (which & kArgWeekday) {
         args[count++] = date.weekday;
-    if (which & kArgMonth)
+    }
+    if (which & kArgMonth) {
         args[count++] = date.month;
-    if (which & kArgYear)
+    }
+    if (which & kArgYear) {
         args[count++] = date.year;
+    }
     return count;
 }
 

@@ -10,8 +10,9 @@ namespace stats {
 
 bool ParseSlotLine(std::string_view decoded, SlotLine* out) {
     const std::size_t bar = decoded.find('|');
-    if (bar == std::string_view::npos || decoded.back() != '|')
+    if (bar == std::string_view::npos || decoded.back() != '|') {
         return false;
+    }
     out->name = std::string(decoded.substr(0, bar == 0 ? 0 : bar - 1));
     out->slots.clear();
     std::size_t start = bar + 1;
@@ -30,10 +31,12 @@ std::vector<std::string> DecodeSummaryLines(std::string_view fileBytes) {
     std::string_view line;
     for (;;) {
         const platform::LineSplitter::Result r = splitter.Next(&line);
-        if (r == platform::LineSplitter::Result::End)
+        if (r == platform::LineSplitter::Result::End) {
             break;
-        if (r == platform::LineSplitter::Result::Line)
+        }
+        if (r == platform::LineSplitter::Result::Line) {
             lines.push_back(Base64DecodeText(line));
+        }
     }
     return lines;
 }

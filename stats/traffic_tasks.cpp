@@ -57,14 +57,17 @@ void BuildTrafficTotals(LogContext& ctx, Period period, const CycleDate& date, s
             ctx, TrafficLogName(StampOf(units[s]), rule.suffix), true, rule.policy,
             [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); },
             beforeClose);
-        if (result != ScanResult::Completed)
+        if (result != ScanResult::Completed) {
             return;
+        }
         totals[s] = SaturatingAdd(totals[s], SumOf(hours));
-        if (rule.extra == Extra::AfterEachAndOnceAfterLast && !ctx.Pause(kExtraPauseMs))
+        if (rule.extra == Extra::AfterEachAndOnceAfterLast && !ctx.Pause(kExtraPauseMs)) {
             return;
+        }
     }
-    if (rule.extra != Extra::BeforeEachClose && !ctx.Pause(kExtraPauseMs))
+    if (rule.extra != Extra::BeforeEachClose && !ctx.Pause(kExtraPauseMs)) {
         return;
+    }
     slot = Base64Encode(StatisticOf(Kind::Traffic, period).label + SlotList(totals)) + "\n";
 }
 

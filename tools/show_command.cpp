@@ -31,8 +31,9 @@ std::string Megabytes(std::int64_t bytes) {
 }
 
 std::string Fit(const std::string& text, std::size_t width) {
-    if (text.size() <= width)
+    if (text.size() <= width) {
         return text;
+    }
     return text.substr(0, width - 1) + "~";
 }
 
@@ -41,19 +42,22 @@ std::string Fit(const std::string& text, std::size_t width) {
 void PrintGrid(const char* nameHeader, const std::vector<std::string>& columns,
                const std::vector<stats::SlotLine>& rows) {
     std::size_t nameWidth = std::string(nameHeader).size();
-    for (const auto& r : rows)
+    for (const auto& r : rows) {
         nameWidth = std::max(nameWidth, r.name.size());
+    }
     nameWidth = std::min(nameWidth, kNameWidthCap);
     for (std::size_t band = 0; band < columns.size(); band += kColumnsPerBand) {
         const std::size_t end = std::min(columns.size(), band + kColumnsPerBand);
         std::printf("    %-*s %10s", static_cast<int>(nameWidth), nameHeader, "total");
-        for (std::size_t c = band; c < end; ++c)
+        for (std::size_t c = band; c < end; ++c) {
             std::printf(" %9s", columns[c].c_str());
+        }
         std::printf("\n");
         for (const auto& r : rows) {
             std::int64_t total = 0;
-            for (std::int64_t v : r.slots)
+            for (std::int64_t v : r.slots) {
                 total += v;
+            }
             std::printf("    %-*s %10s", static_cast<int>(nameWidth),
                         Fit(r.name, nameWidth).c_str(), Megabytes(total).c_str());
             for (std::size_t c = band; c < end; ++c) {
@@ -61,8 +65,9 @@ void PrintGrid(const char* nameHeader, const std::vector<std::string>& columns,
             }
             std::printf("\n");
         }
-        if (end < columns.size())
+        if (end < columns.size()) {
             std::printf("\n");
+        }
     }
 }
 
@@ -84,8 +89,9 @@ void ShowTraffic(const std::string& logs) {
     const stats::KindInfo& kind = stats::InfoOf(stats::Kind::Traffic);
     std::printf("%s, %s (%s)\n", kind.title, kind.unit, file);
     std::string bytes;
-    if (!ReadSummary(logs, file, &bytes))
+    if (!ReadSummary(logs, file, &bytes)) {
         return;
+    }
     for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
         stats::SlotLine parsed;
         if (!stats::ParseSlotLine(line, &parsed)) {
@@ -109,13 +115,15 @@ void ShowClients(const std::string& logs) {
         std::printf("\n%s, %s, %s (%s)\n", kind.title, statistic.title, kind.unit,
                     statistic.summaryFile);
         std::string bytes;
-        if (!ReadSummary(logs, statistic.summaryFile, &bytes))
+        if (!ReadSummary(logs, statistic.summaryFile, &bytes)) {
             continue;
+        }
         std::vector<stats::SlotLine> rows;
         for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
             stats::SlotLine parsed;
-            if (stats::ParseSlotLine(line, &parsed))
+            if (stats::ParseSlotLine(line, &parsed)) {
                 rows.push_back(parsed);
+            }
         }
         PrintGrid("client", stats::SlotLabels(period.period), rows);
     }
@@ -127,8 +135,9 @@ std::string FilterNameOf(const std::string& record) {
     std::size_t start = 0;
     for (int token = 0; token < 6; ++token) {
         const std::size_t blank = record.find(' ', start);
-        if (blank == std::string::npos)
+        if (blank == std::string::npos) {
             return "(malformed)";
+        }
         if (token == 5) {
             std::string name = record.substr(start, blank - start);
             std::replace(name.begin(), name.end(), '_', ' ');
@@ -145,8 +154,9 @@ void ShowFilters(const std::string& logs) {
         const stats::Statistic& statistic = stats::StatisticOf(kind.kind, period.period);
         std::printf("\n%s, %s (%s)\n", kind.title, statistic.title, statistic.summaryFile);
         std::string bytes;
-        if (!ReadSummary(logs, statistic.summaryFile, &bytes))
+        if (!ReadSummary(logs, statistic.summaryFile, &bytes)) {
             continue;
+        }
         std::map<std::string, long> byFilter;
         long total = 0;
         for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
@@ -165,8 +175,9 @@ bool LocateLogs(const std::vector<std::string>& args, std::string* logs) {
     if (args.empty()) {
         RegistryString appPath(layout::SettingPath(layout::setting::kAppPath), "");
         const std::string app = appPath.Get();
-        if (app.empty())
+        if (app.empty()) {
             return false;
+        }
         *logs = platform::AppendPath(app, layout::kLogsFolder);
         return true;
     }

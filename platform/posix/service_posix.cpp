@@ -58,13 +58,16 @@ int WaitAny(const int* fds, int count) {
     }
     for (;;) {
         int rc = poll(p, static_cast<nfds_t>(count), -1);
-        if (rc < 0 && errno == EINTR)
+        if (rc < 0 && errno == EINTR) {
             continue;
-        if (rc < 0)
+        }
+        if (rc < 0) {
             return -1;
+        }
         for (int i = 0; i < count; ++i) {
-            if (p[i].revents & POLLIN)
+            if (p[i].revents & POLLIN) {
                 return i;
+            }
         }
     }
 }
@@ -85,8 +88,9 @@ std::string SystemdRoot() {
 
 std::string UnitName(const std::string& name) {
     std::string lower;
-    for (char c : name)
+    for (char c : name) {
         lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    }
     return lower + ".service";
 }
 
@@ -140,8 +144,9 @@ void PrepareServiceProcess() {
 std::string FullCommandLine(int argc, char** argv) {
     std::string line;
     for (int i = 0; i < argc; ++i) {
-        if (i > 0)
+        if (i > 0) {
             line.push_back(' ');
+        }
         line += argv[i];
     }
     return line;
@@ -161,11 +166,13 @@ bool StartServiceDispatcher(const std::string&, ServiceMainFunction serviceMain)
     int fds[2] = {done, SignalFd()};
     for (;;) {
         int which = WaitAny(fds, 2);
-        if (which != 1)
+        if (which != 1) {
             break;
+        }
         Drain(SignalFd(), sizeof(signalfd_siginfo));
-        if (ControlHandlerFunction handler = controlHandler.load())
+        if (ControlHandlerFunction handler = controlHandler.load()) {
             handler(1);
+        }
     }
     service.join();
     close(done);
@@ -185,8 +192,9 @@ bool IsServiceInstalled(const std::string& name) {
 
 ScmResult InstallService(const std::string& name, const std::string& programPath) {
     std::string path = UnitPath(name);
-    if (!CreateDirectories(DirectoryOf(path)))
+    if (!CreateDirectories(DirectoryOf(path))) {
         return ScmResult::NoManager;
+    }
     std::string unit =
         "[Unit]\n"
         "Description=" +
@@ -245,8 +253,9 @@ void RunMessageLoop() {
     int count = controlHandler.load() != nullptr ? 1 : 2;
     WaitAny(fds, count);
     Drain(QuitEvent(), sizeof(std::uint64_t));
-    if (count == 2)
+    if (count == 2) {
         Drain(SignalFd(), sizeof(signalfd_siginfo));
+    }
 }
 
 void PostQuit(std::uint32_t) {

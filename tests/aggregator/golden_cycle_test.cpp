@@ -50,10 +50,12 @@ bool ParseInstallation(const std::string& text, Installation* out, std::string* 
     std::string line;
     bool haveAt = false;
     while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r')
+        if (!line.empty() && line.back() == '\r') {
             line.pop_back();
-        if (line.rfind("#", 0) == 0)
+        }
+        if (line.rfind("#", 0) == 0) {
             continue;
+        }
         if (line.rfind("at ", 0) == 0) {
             int y = 0, mo = 0, d = 0, h = 0, mi = 0, sec = 0;
             haveAt =
@@ -72,16 +74,18 @@ bool ParseInstallation(const std::string& text, Installation* out, std::string* 
             return false;
         }
     }
-    if (!haveAt)
+    if (!haveAt) {
         *error = "no \"at\" line";
+    }
     return haveAt;
 }
 
 // Decoded, for a readable failure message.
 std::string Decoded(const std::string& bytes) {
     std::string text;
-    for (const std::string& line : stats::DecodeSummaryLines(bytes))
+    for (const std::string& line : stats::DecodeSummaryLines(bytes)) {
         text += "  " + line + "\n";
+    }
     return text;
 }
 
@@ -96,8 +100,9 @@ TEST_F(GoldenCycleTest, EveryCaseWritesItsSummaryFilesByteForByte) {
     const bool update = std::getenv("TALLY_UPDATE_GOLDEN") != nullptr;
     std::vector<fs::path> cases;
     for (const fs::directory_entry& entry : fs::directory_iterator(GoldenDir())) {
-        if (entry.is_directory())
+        if (entry.is_directory()) {
             cases.push_back(entry.path());
+        }
     }
     std::sort(cases.begin(), cases.end());
     ASSERT_FALSE(cases.empty());
@@ -109,8 +114,9 @@ TEST_F(GoldenCycleTest, EveryCaseWritesItsSummaryFilesByteForByte) {
             << error;
         const std::string app = scratch_.Path() + "/" + dir.filename().string() + "/";
         ASSERT_TRUE(platform::CreateDirectories(app + "Logs"));
-        for (const auto& [name, bytes] : install.files)
+        for (const auto& [name, bytes] : install.files) {
             testing_support::WriteAll(app + "Logs/" + name, bytes);
+        }
         testing_support::SetRegString("apppath", app);
 
         platform::FixedClock clock(install.at);

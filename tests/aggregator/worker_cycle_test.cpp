@@ -23,13 +23,16 @@ class TracingPacer final : public platform::Pacer {
   public:
     explicit TracingPacer(std::vector<std::string>* trace) : trace_(trace) {}
     bool Pause(std::uint32_t ms) override {
-        if (stopped_)
+        if (stopped_) {
             return false;
+        }
         trace_->push_back("pause " + std::to_string(ms));
-        if (clock != nullptr)
+        if (clock != nullptr) {
             clock->Set(clock->Now() + advancePerPause);
-        if (stopAfter >= 0 && --stopAfter < 0)
+        }
+        if (stopAfter >= 0 && --stopAfter < 0) {
             stopped_ = true;
+        }
         return true;
     }
     bool StopRequested() const override { return stopped_; }
@@ -45,8 +48,9 @@ class TracingPacer final : public platform::Pacer {
 
 std::string Describe(const CycleStep& step) {
     std::string s = std::string("step ") + step.name;
-    for (int i = 0; i < step.argCount; ++i)
+    for (int i = 0; i < step.argCount; ++i) {
         s += " " + std::to_string(step.args[i]);
+    }
     return s;
 }
 
@@ -277,8 +281,9 @@ TEST_F(WorkerCycleTest, AStopDuringAPauseEndsTheCycleBeforeTheNextStep) {
     worker.RunCycle();
     std::vector<std::string> steps;
     for (const auto& t : trace) {
-        if (t.rfind("step ", 0) == 0)
+        if (t.rfind("step ", 0) == 0) {
             steps.push_back(t);
+        }
     }
     EXPECT_EQ(steps, (std::vector<std::string>{"step DispatchReports", "step BuildTrafficWeek 3"}));
     EXPECT_FALSE(testing_support::Exists(Logs("brisko.trf")));

@@ -77,8 +77,9 @@ TEST(Base64Test, DecodedTextEndsAtTheFirstZeroByte) {
 
 TEST(Base64Test, RoundTripsEveryByteValue) {
     std::string all;
-    for (int i = 0; i < 256; ++i)
+    for (int i = 0; i < 256; ++i) {
         all.push_back(static_cast<char>(i));
+    }
     for (std::size_t len = 0; len <= all.size(); len += 37) {
         std::string decoded;
         stats::Base64Decode(stats::Base64Encode(all.substr(0, len)), &decoded);

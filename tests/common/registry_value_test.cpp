@@ -117,8 +117,9 @@ TEST_F(RegistryValueTest, StringStopsAtItsFirstNulAndKeepsHighBytes) {
 }
 
 TEST_F(RegistryValueTest, AnUnwritableRegistryFailsSilently) {
-    if (!platform::RegistryIsFile())
+    if (!platform::RegistryIsFile()) {
         GTEST_SKIP() << "the system registry cannot be damaged";
+    }
     testing_support::WriteAll(registryFile_, "this is not a registry file\n");
     RegistryString s("\\SOFTWARE\\BriskoFilter\\apppath", "dflt");
     EXPECT_EQ(s.Get(), "dflt");

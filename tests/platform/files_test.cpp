@@ -132,8 +132,9 @@ TEST(TextMode, LinesSplitWithOrWithoutCrAndTheLastWithoutEnd) {
     std::string_view line;
     for (;;) {
         auto r = lines.Next(&line);
-        if (r == platform::LineSplitter::Result::End)
+        if (r == platform::LineSplitter::Result::End) {
             break;
+        }
         seen.push_back(r == platform::LineSplitter::Result::TooLong ? "<long>" : std::string(line));
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "", "<long>", "four"}));

@@ -52,8 +52,9 @@ struct FakeOs {
     ServicePlatform Make() {
         ServicePlatform os;
         os.startDispatcher = [this](const std::string&, platform::ServiceMainFunction main) {
-            if (!dispatcherAccepts)
+            if (!dispatcherAccepts) {
                 return false;
+            }
             main();
             return true;
         };
@@ -65,8 +66,9 @@ struct FakeOs {
         };
         os.isInstalled = [this](const std::string&) { return installed; };
         os.install = [this](const std::string&, const std::string&) {
-            if (installResult == platform::ScmResult::Ok)
+            if (installResult == platform::ScmResult::Ok) {
                 installed = true;
+            }
             return installResult;
         };
         os.uninstall = [this](const std::string&) {
@@ -93,8 +95,9 @@ class ServiceModuleTest : public testing_support::RegistryTest {
         std::uint32_t size = sizeof buffer - 1;
         long rc = platform::RegQueryValue(k, name, nullptr, buffer, &size);
         platform::RegCloseKey(k);
-        if (value)
+        if (value) {
             *value = reinterpret_cast<const char*>(buffer);
+        }
         return rc == platform::kErrorSuccess;
     }
     const std::string appKey_ = "AppID\\{1B9D4CC0-FE54-418D-BDDF-036639A2A4FE}";
@@ -218,8 +221,9 @@ class ServiceProgramTest : public testing_support::RegistryTest {
 };
 
 TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistrationRemovesIt) {
-    if (!Exists(Program()))
+    if (!Exists(Program())) {
         GTEST_SKIP() << "program not built";
+    }
     // A systemd of our own: a running manager and a systemctl that records its calls.
     const std::string root = scratch_ / "root";
     const std::string calls = scratch_ / "calls";
@@ -244,8 +248,9 @@ TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistratio
 }
 
 TEST_F(ServiceProgramTest, TheUnitQuotesAProgramPathWithSpacesAndSpecialCharacters) {
-    if (!Exists(Program()))
+    if (!Exists(Program())) {
         GTEST_SKIP() << "program not built";
+    }
     const std::string root = scratch_ / "root";
     const std::string dir = scratch_ / "Brisko Proxy 100%";
     std::filesystem::create_directories(dir);
@@ -262,21 +267,24 @@ TEST_F(ServiceProgramTest, TheUnitQuotesAProgramPathWithSpacesAndSpecialCharacte
 }
 
 TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
-    if (!Exists(Program()))
+    if (!Exists(Program())) {
         GTEST_SKIP() << "program not built";
+    }
     testing_support::SetRegString("apppath", scratch_.Path() + "/");
     ASSERT_EQ(RunToEnd("-RegServer"), 0);
     // What an earlier run killed mid-write left: swept at the start.
     pid_t gone = fork();
-    if (gone == 0)
+    if (gone == 0) {
         _exit(0);
+    }
     waitpid(gone, nullptr, 0);
     const std::string suffix = ".tmp" + std::to_string(gone) + "_0";
     const std::vector<std::string> stale = {registryFile_ + suffix,
                                             scratch_ / ("week.xml" + suffix),
                                             scratch_ / ("Logs/brisko.trf" + suffix)};
-    for (const std::string& path : stale)
+    for (const std::string& path : stale) {
         testing_support::WriteAll(path, "half");
+    }
     std::string out = scratch_ / "out.txt";
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -293,8 +301,9 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
     for (int i = 0; i < 300 && Exists(stale.back()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    for (const std::string& path : stale)
+    for (const std::string& path : stale) {
         EXPECT_FALSE(Exists(path)) << path;
+    }
     auto start = std::chrono::steady_clock::now();
     kill(pid, SIGTERM);
     int status = 0;

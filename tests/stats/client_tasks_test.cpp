@@ -45,8 +45,9 @@ TEST_F(ClientTest, MonthTaskFindsTheClientsDayLogs) {
     std::string slot;
     Run(Kind::Client, Period::Month, slot);
     std::string expected = "10.0.0.9 |0|0|350";
-    for (int i = 3; i < 31; ++i)
+    for (int i = 3; i < 31; ++i) {
         expected += "|0";
+    }
     EXPECT_EQ(Decoded(slot), Lines{expected + "|"});
 }
 
@@ -98,8 +99,9 @@ TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
 }
 
 TEST_F(ClientTest, AnIpv6KeyCountsWhereColonIsNoSeparator) {
-    if (platform::kPathSeparator == '\\')
+    if (platform::kPathSeparator == '\\') {
         GTEST_SKIP() << "\":\" cannot stand in a Windows file name";
+    }
     Clients({"x|fe80::1", "x|::1"});
     Traffic("08_03_2026_fe80::1", {5, 6});
     Traffic("09_03_2026_::1", {7});

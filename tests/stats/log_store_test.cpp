@@ -48,8 +48,9 @@ TEST(AccumulateByHourTest, RecordsAddToTheirHourOrAreDropped) {
         stats::HourTotals hours{};
         EXPECT_EQ(stats::AccumulateByHour(c.record, hours), c.counted) << c.record;
         stats::HourTotals expected{};
-        if (c.counted)
+        if (c.counted) {
             expected[c.hour] = c.size;
+        }
         EXPECT_EQ(hours, expected) << c.record;
     }
 }
@@ -218,8 +219,9 @@ TEST_F(LogReadTest, IndexFindsWhatADirectorySearchFinds) {
                            "x.txt",
                            "07_03_2026_",
                            "a_03_2026_host"};
-    for (const char* n : names)
+    for (const char* n : names) {
         Raw(n, "");
+    }
     const char* patterns[] = {"*",
                               "*.*",
                               "07_03_2026_*",
@@ -258,8 +260,9 @@ TEST_F(LogReadTest, IndexFindsWhatADirectorySearchFinds) {
         index.Load(app_ + "Logs/");
         for (const char* p : patterns) {
             std::vector<std::string> found;
-            for (const platform::DirEntry* e : index.Find(p))
+            for (const platform::DirEntry* e : index.Find(p)) {
                 found.push_back(e->name);
+            }
             EXPECT_EQ(found, platform::FindFiles(app_ + "Logs/" + p)) << p << " round " << round;
         }
     }
@@ -352,8 +355,9 @@ TEST_F(ScanTest, AFileRemovedAfterTheListingIsLeftOutAsNeverFound) {
         ctx_.Logs();
         ASSERT_TRUE(platform::DeleteFileAt(LogPath(c.removed)));
         std::unique_ptr<HeldOpen> held;
-        if (c.locked != nullptr)
+        if (c.locked != nullptr) {
             held = std::make_unique<HeldOpen>(LogPath(c.locked));
+        }
         hours_ = {};
         pacer_.pauses.clear();
         EXPECT_EQ(stats::ScanLogFiles(ctx_, "01_03_2026_*", true, c.policy, Reader(), 1000),

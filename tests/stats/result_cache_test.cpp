@@ -107,8 +107,9 @@ TEST_F(FullTablesTest, ACycleWithFullTablesGivesTheSameTextsAndRereadsWhatItCoul
     const auto cycle = [&date](stats::LogContext& ctx) {
         std::vector<std::string> texts(stats::kStatisticCount);
         ctx.BeginCycle();
-        for (std::size_t i = 0; i < stats::kStatisticCount; ++i)
+        for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
             stats::RunStatistic(ctx, stats::kStatistics[i], date, texts[i]);
+        }
         return texts;
     };
     const auto opened = [&cycle](stats::LogContext& ctx, std::vector<std::string>* texts) {

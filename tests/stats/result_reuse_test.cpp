@@ -46,8 +46,9 @@ class ReuseTest : public stats_test::StoreTest {
         std::vector<std::string> s(stats::kStatisticCount);
         const stats::CycleDate date{11, 3, 2026, 4};
         ctx.BeginCycle();
-        for (std::size_t i = 0; i < stats::kStatisticCount; ++i)
+        for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
             stats::RunStatistic(ctx, stats::kStatistics[i], date, s[i]);
+        }
         return s;
     }
 

@@ -41,8 +41,9 @@ TEST(StatisticsTable, EverySummaryFileIsFedAndTheTrafficFileInPeriodOrder) {
     for (const char* file : layout::kSummaryFiles) {
         std::vector<Period> feeding;
         for (const stats::Statistic& s : stats::kStatistics) {
-            if (std::string(s.summaryFile) == file)
+            if (std::string(s.summaryFile) == file) {
                 feeding.push_back(s.period);
+            }
         }
         if (file == std::string(layout::kTrafficSummaryFile)) {
             EXPECT_EQ(feeding,

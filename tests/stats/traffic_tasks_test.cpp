@@ -18,8 +18,9 @@ using stats_test::HeldOpen;
 
 std::string Slots(const std::vector<long long>& values) {
     std::string s;
-    for (long long v : values)
+    for (long long v : values) {
         s += "|" + std::to_string(v);
+    }
     return s + "|";
 }
 
