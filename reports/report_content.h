@@ -19,6 +19,14 @@ struct TrafficRecord {
     std::int64_t bytes = 0;
 };
 
+// Which report, of which day: what names its file and titles it.
+struct ReportHeading {
+    ReportKind kind = ReportKind::DailyTraffic;
+    int day = 0;
+    int month = 0;
+    int year = 0;
+};
+
 struct ReportContent {
     ReportKind kind = ReportKind::DailyTraffic;
     int day = 0;  // the date parts name the daily kinds' files and titles
@@ -28,6 +36,7 @@ struct ReportContent {
     std::vector<FilterFields> events;    // filter kinds: one filter-log line each
 
     bool Empty() const { return traffic.empty() && events.empty(); }
+    ReportHeading Heading() const { return {kind, day, month, year}; }
 };
 
 }  // namespace reports
