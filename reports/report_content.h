@@ -1,6 +1,7 @@
 // What a report says, before it is laid out: its kind, its date and its records in the order
 // the writer produced them. The XML document and its HTML twin are both made from this, so
-// the two always show the same records. Plain data; nothing here fails.
+// the two always show the same records; filter reports read from a file go without it and
+// hand their events over one at a time (see FilterEventSource). Plain data; nothing here fails.
 #pragma once
 
 #include <cstdint>
