@@ -72,6 +72,97 @@ void SweepDirectoryOnce(const std::string& dir) {
 
 }  // namespace detail
 
+namespace {
+
+// Pieces are gathered up to this size before they are written.
+constexpr std::size_t kReplacementBuffer = 64 * 1024;
+
+}  // namespace
+
+FileReplacement::FileReplacement(const std::string& path, Mode mode) : mode_(mode) {
+    pending_ = detail::BeginReplacement(path, &error_);
+    if (pending_ != nullptr) {
+        buffer_.reserve(kReplacementBuffer);
+    }
+}
+
+FileReplacement::~FileReplacement() {
+    Abandon();
+}
+
+bool FileReplacement::Fail(ReplaceError error) {
+    error_ = error;
+    Abandon();
+    return false;
+}
+
+bool FileReplacement::Flush() {
+    if (buffer_.empty()) {
+        return true;
+    }
+    const ReplaceError error = detail::AppendReplacement(*pending_, buffer_.data(), buffer_.size());
+    buffer_.clear();
+    return error == ReplaceError::None || Fail(error);
+}
+
+bool FileReplacement::Write(std::string_view bytes) {
+    if (!Good()) {
+        return false;
+    }
+    if (mode_ == Mode::Binary && bytes.size() >= kReplacementBuffer) {
+        // A large piece goes out as it is, without a copy.
+        if (!Flush()) {
+            return false;
+        }
+        const ReplaceError error = detail::AppendReplacement(*pending_, bytes.data(), bytes.size());
+        return error == ReplaceError::None || Fail(error);
+    }
+    while (!bytes.empty()) {
+        if (buffer_.size() >= kReplacementBuffer && !Flush()) {
+            return false;
+        }
+        const std::string_view span = bytes.substr(0, kReplacementBuffer - buffer_.size());
+        // In text mode a LF becomes CR LF; a LF never depends on the piece before it, so the
+        // bytes are the same however the text is cut into pieces.
+        const std::size_t lf = mode_ == Mode::Text ? span.find('\n') : std::string_view::npos;
+        if (lf == std::string_view::npos) {
+            buffer_.append(span);
+            bytes.remove_prefix(span.size());
+        } else {
+            buffer_.append(span.substr(0, lf));
+            buffer_ += "\r\n";
+            bytes.remove_prefix(lf + 1);
+        }
+    }
+    return true;
+}
+
+ReplaceError FileReplacement::Commit() {
+    if (!Good() || !Flush()) {
+        Abandon();
+        return error_ == ReplaceError::None ? ReplaceError::Failed : error_;
+    }
+    detail::PendingReplacement* pending = pending_;
+    pending_ = nullptr;  // a second commit finds nothing pending and fails
+    error_ = detail::FinishReplacement(pending);
+    return error_;
+}
+
+void FileReplacement::Abandon() {
+    if (pending_ != nullptr) {
+        detail::DiscardReplacement(pending_);
+        pending_ = nullptr;
+    }
+    buffer_.clear();
+    buffer_.shrink_to_fit();
+}
+
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
+    FileReplacement replacement(path);
+    replacement.Write(bytes);
+    return replacement.Commit();
+}
+
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes) {
     return ReplaceFileReporting(path, bytes) == ReplaceError::None;
 }

@@ -38,8 +38,10 @@ public:
     bool Write(const void* data, std::size_t size);
     // Current length in bytes, -1 on error.
     std::int64_t Size();
+    // Back to the first byte, so a reader can make a second pass under the same lock.
+    bool Rewind();
 
-private:
+  private:
     explicit File(std::intptr_t handle) : handle_(handle) {}
     std::intptr_t handle_;
 };
@@ -60,6 +62,44 @@ bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
 enum class ReplaceError { None, AccessDenied, Failed };
 // ReplaceFileBytes telling why it failed.
 ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes);
+
+namespace detail {
+struct PendingReplacement;  // the backend's temporary and what it holds of the target
+}
+
+// ReplaceFileBytes for content of any size: written piece by piece into the temporary, which
+// replaces the target at Commit, with the same guarantees. Until then the target is as it
+// was; an uncommitted replacement (abandoned, failed or destroyed) removes its temporary.
+// The target is checked, and on POSIX locked, at construction, so a held target fails early.
+class FileReplacement {
+  public:
+    enum class Mode {
+        Binary,
+        Text,  // each LF is written as CR LF (see ToTextMode)
+    };
+    explicit FileReplacement(const std::string& path, Mode mode = Mode::Binary);
+    ~FileReplacement();
+    FileReplacement(const FileReplacement&) = delete;
+    FileReplacement& operator=(const FileReplacement&) = delete;
+
+    // False once anything went wrong (the temporary could not be made, a write failed); the
+    // replacement then fails and later writes are ignored.
+    bool Good() const { return error_ == ReplaceError::None && pending_ != nullptr; }
+    bool Write(std::string_view bytes);
+    // Puts the written bytes in place of the target. Once only; afterwards nothing is pending.
+    ReplaceError Commit();
+    // Gives up: the temporary goes, the target stays as it was.
+    void Abandon();
+
+  private:
+    bool Flush();
+    bool Fail(ReplaceError error);
+
+    detail::PendingReplacement* pending_ = nullptr;
+    Mode mode_;
+    ReplaceError error_ = ReplaceError::None;
+    std::string buffer_;  // small pieces are gathered, so a record costs no system call
+};
 
 // Removes the temporaries ReplaceFileBytes leaves when killed mid-write from dir: only names
 // of exactly its form whose process is gone and that nobody holds open. Returns how many.

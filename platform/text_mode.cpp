@@ -30,7 +30,9 @@ std::string FromTextMode(std::string_view bytes) {
 }
 
 bool ReplaceTextFile(const std::string& path, std::string_view text) {
-    return ReplaceFileBytes(path, ToTextMode(text));
+    FileReplacement replacement(path, FileReplacement::Mode::Text);
+    replacement.Write(text);
+    return replacement.Commit() == ReplaceError::None;
 }
 
 LineSplitter::Result LineSplitter::Next(std::string_view* line) {

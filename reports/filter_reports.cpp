@@ -3,8 +3,8 @@
 // installation's report format. A report whose input cannot be read, or that has no line, is
 // not made; nothing is reported.
 #include <exception>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "common/layout.h"
 #include "platform/clock.h"
@@ -22,9 +22,36 @@ namespace reports {
 
 namespace {
 
+// The input's lines as events, read from the first line again for every pass. The input
+// stays open without sharing between the passes, so each pass sees the same lines.
+class InputEvents : public FilterEventSource {
+  public:
+    explicit InputEvents(const std::string& path) : reader_(path, platform::ShareMode::None) {}
+    bool Opened() const { return reader_.Opened(); }
+
+    bool ForEach(const std::function<bool(const FilterFields&)>& onEvent) override {
+        if (passes_++ > 0 && !reader_.Rewind()) {
+            return false;
+        }
+        while (reader_.Next(&line_)) {
+            SplitFilterLine(line_, event_);
+            if (!onEvent(event_)) {
+                return false;
+            }
+        }
+        return !reader_.Failed();
+    }
+
+  private:
+    DecodedLineReader reader_;
+    int passes_ = 0;
+    std::string line_;
+    FilterFields event_;
+};
+
 // summary: the statistic whose summary file holds the input; null for today's filter log.
-void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind,
-                       const stats::Statistic* summary, std::string& sendList) {
+void WriteGatedFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind,
+                            const stats::Statistic* summary, std::string& sendList) {
     try {
         if (!ReportEnabled(gate)) {
             return;
@@ -34,16 +61,12 @@ void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind
             summary != nullptr
                 ? summary->summaryFile
                 : stats::FilterLogName(stats::DayStamp(today.day, today.month, today.year));
-        ReportContent content{kind, today.day, today.month, today.year, {}, {}};
-        if (!ForEachDecodedLine(
-                platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)),
-                platform::ShareMode::None, [&content](const std::string& line) {
-                    content.events.emplace_back();
-                    SplitFilterLine(line, content.events.back());
-                })) {
+        InputEvents events(platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)));
+        if (!events.Opened()) {
             return;
         }
-        WriteReport(ctx, content, ReadReportSettings(), sendList);
+        reports::WriteFilterReport(ctx, {kind, today.day, today.month, today.year}, events,
+                                   ReadReportSettings(), sendList);
     } catch (const std::exception&) {
         // A report that fails midway is simply not made; dispatch goes on with the next.
     }
@@ -52,18 +75,19 @@ void WriteFilterReport(stats::LogContext& ctx, const char* gate, ReportKind kind
 }  // namespace
 
 void WriteDailyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, layout::setting::kRegDayFilter, ReportKind::DailyFilter, nullptr,
-                      sendList);
+    WriteGatedFilterReport(ctx, layout::setting::kRegDayFilter, ReportKind::DailyFilter, nullptr,
+                           sendList);
 }
 
 void WriteWeeklyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, layout::setting::kRegWeekFilter, ReportKind::WeeklyFilter,
-                      &stats::StatisticOf(stats::Kind::Filter, stats::Period::Week), sendList);
+    WriteGatedFilterReport(ctx, layout::setting::kRegWeekFilter, ReportKind::WeeklyFilter,
+                           &stats::StatisticOf(stats::Kind::Filter, stats::Period::Week), sendList);
 }
 
 void WriteMonthlyFilterReport(stats::LogContext& ctx, std::string& sendList) {
-    WriteFilterReport(ctx, layout::setting::kRegMonFilter, ReportKind::MonthlyFilter,
-                      &stats::StatisticOf(stats::Kind::Filter, stats::Period::Month), sendList);
+    WriteGatedFilterReport(ctx, layout::setting::kRegMonFilter, ReportKind::MonthlyFilter,
+                           &stats::StatisticOf(stats::Kind::Filter, stats::Period::Month),
+                           sendList);
 }
 
 }  // namespace reports

@@ -21,8 +21,8 @@ std::string Events(std::int64_t count) {
     return html::Grouped(count);
 }
 
-std::string Title(const ReportContent& c) {
-    return html::Text(ReportTitle(c.kind, c.day, c.month, c.year));
+std::string Title(const ReportHeading& h) {
+    return html::Text(ReportTitle(h.kind, h.day, h.month, h.year));
 }
 
 std::string TrafficPage(const ReportContent& content) {
@@ -37,8 +37,9 @@ std::string TrafficPage(const ReportContent& content) {
     }
     const std::string clients =
         html::Counted(static_cast<std::int64_t>(content.traffic.size()), "client", "clients");
-    std::string out = html::PageStart(Title(content), "Website traffic per client: " + clients +
-                                                          ", " + Megabytes(total) + " in all");
+    std::string out =
+        html::PageStart(Title(content.Heading()), "Website traffic per client: " + clients + ", " +
+                                                      Megabytes(total) + " in all");
     const std::vector<html::Bar> largest =
         html::Largest(bars, kChartBars, "other clients", Megabytes);
     out += html::Figures({
@@ -67,63 +68,72 @@ std::string TrafficPage(const ReportContent& content) {
     return out;
 }
 
-// Counts in the order each key first appears.
-class Tally {
-  public:
-    std::size_t Add(const std::string& key) {
-        auto [it, added] = index_.try_emplace(key, keys_.size());
-        if (added) {
-            keys_.push_back(key);
-            counts_.push_back(0);
-        }
-        ++counts_[it->second];
-        return it->second;
-    }
-    std::size_t Size() const { return keys_.size(); }
-    const std::string& Key(std::size_t i) const { return keys_[i]; }
-    std::int64_t Count(std::size_t i) const { return counts_[i]; }
-    std::vector<html::Bar> Bars() const {
-        std::vector<html::Bar> bars;
-        bars.reserve(keys_.size());
-        for (std::size_t i = 0; i < keys_.size(); ++i) {
-            bars.push_back({keys_[i], counts_[i], Events(counts_[i])});
-        }
-        return bars;
-    }
-
-  private:
-    std::unordered_map<std::string, std::size_t> index_;
-    std::vector<std::string> keys_;
-    std::vector<std::int64_t> counts_;
-};
-
 std::string FilterName(const FilterFields& e) {
     return e.filter.empty() ? "(no filter named)" : e.filter;
 }
 
-std::string FilterPage(const ReportContent& content) {
-    Tally filters;
-    Tally clients;
-    std::vector<std::string> userOfClient;  // the first user name seen for each client
-    for (const FilterFields& e : content.events) {
-        filters.Add(FilterName(e));
-        if (clients.Add(e.client) == userOfClient.size()) {
-            userOfClient.push_back(e.userName);
-        }
+std::vector<html::Bar> Bars(const std::vector<std::string>& keys,
+                            const std::vector<std::int64_t>& counts) {
+    std::vector<html::Bar> bars;
+    bars.reserve(keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        bars.push_back({keys[i], counts[i], Events(counts[i])});
     }
-    const auto events = static_cast<std::int64_t>(content.events.size());
+    return bars;
+}
+
+std::string FilterPage(const ReportContent& content) {
+    FilterFigures figures;
+    for (const FilterFields& e : content.events) {
+        figures.Add(e);
+    }
+    std::string out = FilterPageStart(content.Heading(), figures);
+    // The long table is built in place: a field costs no text of its own.
+    out.reserve(out.size() + content.events.size() * 256);
+    std::int64_t row = 0;
+    for (const FilterFields& e : content.events) {
+        AppendFilterRow(out, ++row, e);
+    }
+    out += FilterPageEnd(figures);
+    return out;
+}
+
+}  // namespace
+
+std::size_t FilterFigures::Tally::Add(const std::string& key) {
+    auto [it, added] = index.try_emplace(key, keys.size());
+    if (added) {
+        keys.push_back(key);
+        counts.push_back(0);
+    }
+    ++counts[it->second];
+    return it->second;
+}
+
+void FilterFigures::Add(const FilterFields& event) {
+    ++events_;
+    filters_.Add(FilterName(event));
+    if (clients_.Add(event.client) == userOfClient_.size()) {
+        userOfClient_.push_back(event.userName);
+    }
+}
+
+std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& figures) {
+    const std::int64_t events = figures.events_;
+    const auto clientCount = static_cast<std::int64_t>(figures.clients_.keys.size());
     std::string out = html::PageStart(
-        Title(content),
-        "Filter activity: " + html::Counted(events, "event", "events") + " of " +
-            html::Counted(static_cast<std::int64_t>(clients.Size()), "client", "clients"));
+        Title(heading), "Filter activity: " + html::Counted(events, "event", "events") + " of " +
+                            html::Counted(clientCount, "client", "clients"));
     const std::vector<html::Bar> byFilter =
-        html::Largest(filters.Bars(), kChartBars, "other categories", Events);
-    const std::vector<html::Bar> byClient =
-        html::Largest(clients.Bars(), kChartBars, "other clients", Events);
+        html::Largest(Bars(figures.filters_.keys, figures.filters_.counts), kChartBars,
+                      "other categories", Events);
+    const std::vector<html::Bar> byClient = html::Largest(
+        Bars(figures.clients_.keys, figures.clients_.counts), kChartBars, "other clients", Events);
     out += html::Figures({
         {"Filter events", html::Grouped(events)},
-        {"Clients", html::Grouped(static_cast<std::int64_t>(clients.Size()))},
-        {"Filter categories", html::Grouped(static_cast<std::int64_t>(filters.Size()))},
+        {"Clients", html::Grouped(clientCount)},
+        {"Filter categories",
+         html::Grouped(static_cast<std::int64_t>(figures.filters_.keys.size()))},
         {"Most frequent", byFilter.empty() ? "-" : html::Text(byFilter.front().label)},
     });
     out += "<div class=\"grid\">\n<section>\n<h2>Events per filter category</h2>\n";
@@ -135,10 +145,11 @@ std::string FilterPage(const ReportContent& content) {
     out +=
         "<section>\n<h2>Clients</h2>\n<table>\n<thead><tr><th>Client address</th>"
         "<th>User name</th><th class=\"n\">Events</th></tr></thead>\n<tbody>\n";
-    for (std::size_t i = 0; i < clients.Size(); ++i) {
-        out += "<tr><td class=\"wrap\">" + html::Text(clients.Key(i)) + "</td><td class=\"wrap\">" +
-               html::Text(userOfClient[i]) + "</td><td class=\"n\">" + Events(clients.Count(i)) +
-               "</td></tr>\n";
+    const FilterFigures::Tally& clients = figures.clients_;
+    for (std::size_t i = 0; i < clients.keys.size(); ++i) {
+        out += "<tr><td class=\"wrap\">" + html::Text(clients.keys[i]) +
+               "</td><td class=\"wrap\">" + html::Text(figures.userOfClient_[i]) +
+               "</td><td class=\"n\">" + Events(clients.counts[i]) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n</section>\n";
 
@@ -147,26 +158,25 @@ std::string FilterPage(const ReportContent& content) {
         "<th class=\"n c1\">#</th><th class=\"c2\">Date</th><th class=\"c3\">Time</th>"
         "<th class=\"c4\">Client</th><th class=\"c5\">User</th><th>URL</th>"
         "<th class=\"c7\">Filter</th></tr></thead>\n<tbody>\n";
-    // The long table is built in place: a field costs no text of its own.
-    out.reserve(out.size() + content.events.size() * 256);
-    std::int64_t row = 0;
-    for (const FilterFields& e : content.events) {
-        out += "<tr><td class=\"n\">";
-        out += std::to_string(++row);
-        for (const std::string* field :
-             {&e.date, &e.time, &e.client, &e.userName, &e.url, &e.filter}) {
-            out += "</td><td class=\"wrap\">";
-            html::AppendText(out, *field);
-        }
-        out += "</td></tr>\n";
-    }
-    out += "</tbody>\n<tfoot><tr><td></td><td colspan=\"6\">Total, " +
-           html::Counted(events, "event", "events") + "</td></tr></tfoot>\n</table>\n</section>\n";
-    out += html::PageEnd();
     return out;
 }
 
-}  // namespace
+void AppendFilterRow(std::string& out, std::int64_t row, const FilterFields& event) {
+    out += "<tr><td class=\"n\">";
+    out += std::to_string(row);
+    for (const std::string* field :
+         {&event.date, &event.time, &event.client, &event.userName, &event.url, &event.filter}) {
+        out += "</td><td class=\"wrap\">";
+        html::AppendText(out, *field);
+    }
+    out += "</td></tr>\n";
+}
+
+std::string FilterPageEnd(const FilterFigures& figures) {
+    return "</tbody>\n<tfoot><tr><td></td><td colspan=\"6\">Total, " +
+           html::Counted(figures.events_, "event", "events") +
+           "</td></tr></tfoot>\n</table>\n</section>\n" + html::PageEnd();
+}
 
 std::string RenderHtmlReport(const ReportContent& content) {
     return IsFilterReport(content.kind) ? FilterPage(content) : TrafficPage(content);

@@ -5,12 +5,47 @@
 // complete. Rendering never fails.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "reports/report_content.h"
 
 namespace reports {
 
 std::string RenderHtmlReport(const ReportContent& content);
+
+// A filter report's page is also made in parts, so its events table can be written row by row
+// from the input: the figures gathered from every event first (they hold one entry per client
+// and per filter category, never the events), then FilterPageStart, one row per event in the
+// order counted, and FilterPageEnd. RenderHtmlReport puts the same parts together.
+class FilterFigures {
+  public:
+    void Add(const FilterFields& event);
+    std::int64_t Events() const { return events_; }
+
+  private:
+    friend std::string FilterPageStart(const ReportHeading&, const FilterFigures&);
+    friend std::string FilterPageEnd(const FilterFigures&);
+
+    // Counts in the order each key first appears.
+    struct Tally {
+        std::unordered_map<std::string, std::size_t> index;
+        std::vector<std::string> keys;
+        std::vector<std::int64_t> counts;
+        std::size_t Add(const std::string& key);
+    };
+    Tally filters_;
+    Tally clients_;
+    std::vector<std::string> userOfClient_;  // the first user name seen for each client
+    std::int64_t events_ = 0;
+};
+
+std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& figures);
+// Appends the row of the event numbered row (from 1) to out.
+void AppendFilterRow(std::string& out, std::int64_t row, const FilterFields& event);
+std::string FilterPageEnd(const FilterFigures& figures);
 
 }  // namespace reports

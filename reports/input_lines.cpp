@@ -35,6 +35,17 @@ bool DecodedLineReader::Next(std::string* line) {
     }
 }
 
+bool DecodedLineReader::Rewind() {
+    if (!file_ || !file_->Rewind()) {
+        failed_ = true;
+        return false;
+    }
+    lines_ =
+        std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text, kMaxInputLine);
+    failed_ = false;
+    return true;
+}
+
 bool ForEachDecodedLine(const std::string& path, platform::ShareMode share,
                         const std::function<void(const std::string&)>& onLine) {
     DecodedLineReader reader(path, share);

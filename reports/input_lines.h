@@ -30,6 +30,8 @@ class DecodedLineReader {
     // False at the end of the file or on a read error; Failed() tells the two apart.
     bool Next(std::string* line);
     bool Failed() const { return failed_; }
+    // Back to the first line of the file, still held as opened. False when it cannot be.
+    bool Rewind();
 
   private:
     std::unique_ptr<platform::File> file_;

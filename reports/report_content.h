@@ -1,6 +1,7 @@
 // What a report says, before it is laid out: its kind, its date and its records in the order
 // the writer produced them. The XML document and its HTML twin are both made from this, so
-// the two always show the same records. Plain data; nothing here fails.
+// the two always show the same records; filter reports read from a file go without it and
+// hand their events over one at a time (see FilterEventSource). Plain data; nothing here fails.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,14 @@ struct TrafficRecord {
     std::int64_t bytes = 0;
 };
 
+// Which report, of which day: what names its file and titles it.
+struct ReportHeading {
+    ReportKind kind = ReportKind::DailyTraffic;
+    int day = 0;
+    int month = 0;
+    int year = 0;
+};
+
 struct ReportContent {
     ReportKind kind = ReportKind::DailyTraffic;
     int day = 0;  // the date parts name the daily kinds' files and titles
@@ -28,6 +37,7 @@ struct ReportContent {
     std::vector<FilterFields> events;    // filter kinds: one filter-log line each
 
     bool Empty() const { return traffic.empty() && events.empty(); }
+    ReportHeading Heading() const { return {kind, day, month, year}; }
 };
 
 }  // namespace reports

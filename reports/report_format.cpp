@@ -7,7 +7,6 @@
 #include "common/layout.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "platform/text_mode.h"
 #include "stats/log_names.h"
 
 namespace reports {
@@ -171,8 +170,8 @@ std::string ReportTitle(ReportKind kind, int day, int month, int year) {
     return title;
 }
 
-std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
-                                std::string_view body, std::string_view styleBase) {
+std::string ReportDocumentHead(ReportKind kind, int day, int month, int year,
+                               std::string_view styleBase) {
     const KindInfo& info = Info(kind);
     std::string doc = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
     if (info.filter) {
@@ -184,19 +183,34 @@ std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
     doc += "' type='text/xsl' ?>\n<log>\n<type><lg>";
     doc += ReportTitle(kind, day, month, year);
     doc += "</lg></type>\n";
+    return doc;
+}
+
+std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
+                                std::string_view body, std::string_view styleBase) {
+    std::string doc = ReportDocumentHead(kind, day, month, year, styleBase);
     doc += body;
-    doc += "</log>";
+    doc += kReportDocumentEnd;
     return doc;
 }
 
 bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
                      std::string_view text, std::string& sendList) {
+    return WriteListedFile(
+        ctx, literal, [text](platform::FileReplacement& out) { return out.Write(text); }, sendList);
+}
+
+bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
+                     const std::function<bool(platform::FileReplacement&)>& fill,
+                     std::string& sendList) {
     const std::string& appPath = ctx.settings.appPath;
     if (appPath.empty()) {
         return false;  // the file would land outside the installation
     }
-    const std::string path = platform::AppendPath(appPath, "\\" + literal);
-    if (!platform::ReplaceTextFile(path, text)) {
+    platform::FileReplacement out(platform::AppendPath(appPath, "\\" + literal),
+                                  platform::FileReplacement::Mode::Text);
+    // Whatever is left uncommitted, a failed fill included, is abandoned with out.
+    if (!out.Good() || !fill(out) || out.Commit() != platform::ReplaceError::None) {
         return false;
     }
     sendList += platform::AppendPath(appPath, literal);

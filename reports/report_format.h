@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
 #include "stats/log_context.h"
 
 namespace reports {
@@ -62,8 +64,14 @@ std::string HtmlTwinLiteral(ReportKind kind, int day, int month, int year);
 // The title of a kind's document ("Daily Website Traffic - 12/07/2026").
 std::string ReportTitle(ReportKind kind, int day, int month, int year);
 
-// The whole document of a kind around the given records (line ends as "\n"). styleBase is
-// the URL the stylesheet paths are appended to.
+// The document of a kind up to its first record, and what follows its last; the records
+// stand between them as the record templates make them (line ends as "\n"). styleBase is the
+// URL the stylesheet paths are appended to.
+std::string ReportDocumentHead(ReportKind kind, int day, int month, int year,
+                               std::string_view styleBase = kStylesheetHost);
+inline constexpr char kReportDocumentEnd[] = "</log>";
+
+// The whole document of a kind around the given records.
 std::string BuildReportDocument(ReportKind kind, int day, int month, int year,
                                 std::string_view body,
                                 std::string_view styleBase = kStylesheetHost);
@@ -78,5 +86,11 @@ bool WriteReportFile(const stats::LogContext& ctx, ReportKind kind, int day, int
 // with the same send-list entry on success.
 bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
                      std::string_view text, std::string& sendList);
+// The same for a file of any size: fill writes it piece by piece (in text mode) and says
+// whether it is whole; when it is not, or a write fails, the old file stays as it was. fill
+// is not called when the file cannot be replaced at all.
+bool WriteListedFile(const stats::LogContext& ctx, const std::string& literal,
+                     const std::function<bool(platform::FileReplacement&)>& fill,
+                     std::string& sendList);
 
 }  // namespace reports

@@ -79,10 +79,34 @@ std::string XmlRecords(const ReportContent& content) {
     return body;
 }
 
+namespace {
+
+class HeldEvents : public FilterEventSource {
+  public:
+    explicit HeldEvents(const std::vector<FilterFields>& events) : events_(events) {}
+    bool ForEach(const std::function<bool(const FilterFields&)>& onEvent) override {
+        for (const FilterFields& e : events_) {
+            if (!onEvent(e)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    const std::vector<FilterFields>& events_;
+};
+
+}  // namespace
+
 bool WriteReport(const stats::LogContext& ctx, const ReportContent& content,
                  const ReportSettings& settings, std::string& sendList) {
     if (content.Empty()) {
         return false;
+    }
+    if (IsFilterReport(content.kind)) {
+        HeldEvents events(content.events);
+        return WriteFilterReport(ctx, content.Heading(), events, settings, sendList);
     }
     const int d = content.day, m = content.month, y = content.year;
     if (!WriteReportFile(ctx, content.kind, d, m, y, XmlRecords(content), sendList,
@@ -93,6 +117,50 @@ bool WriteReport(const stats::LogContext& ctx, const ReportContent& content,
         WriteListedFile(ctx, HtmlTwinLiteral(content.kind, d, m, y), RenderHtmlReport(content),
                         sendList);
     }
+    return true;
+}
+
+bool WriteFilterReport(const stats::LogContext& ctx, const ReportHeading& heading,
+                       FilterEventSource& source, const ReportSettings& settings,
+                       std::string& sendList) {
+    const ReportKind kind = heading.kind;
+    const int d = heading.day, m = heading.month, y = heading.year;
+    const bool twin = settings.format == OutputFormat::XmlAndHtml;
+    FilterFigures figures;  // only a twin needs them
+    std::int64_t events = 0;
+    const bool written = WriteListedFile(
+        ctx, ReportFileLiteral(kind, d, m, y),
+        [&](platform::FileReplacement& out) {
+            return out.Write(ReportDocumentHead(kind, d, m, y, settings.styleBase)) &&
+                   source.ForEach([&](const FilterFields& e) {
+                       ++events;
+                       if (twin) {
+                           figures.Add(e);
+                       }
+                       return out.Write(FormatFilterRecord(e.date, e.client, e.userName, e.time,
+                                                           e.url, e.filter));
+                   }) &&
+                   events > 0 && out.Write(kReportDocumentEnd);  // no event, no report
+        },
+        sendList);
+    if (!written || !twin) {
+        return written;
+    }
+    WriteListedFile(
+        ctx, HtmlTwinLiteral(kind, d, m, y),
+        [&](platform::FileReplacement& out) {
+            std::int64_t rows = 0;
+            std::string row;
+            // The page shows exactly the events its figures counted.
+            return out.Write(FilterPageStart(heading, figures)) &&
+                   source.ForEach([&](const FilterFields& e) {
+                       row.clear();
+                       AppendFilterRow(row, ++rows, e);
+                       return rows <= events && out.Write(row);
+                   }) &&
+                   rows == events && out.Write(FilterPageEnd(figures));
+        },
+        sendList);
     return true;
 }
 

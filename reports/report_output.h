@@ -5,6 +5,7 @@
 // its XML document listed alone.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,5 +43,22 @@ std::string XmlRecords(const ReportContent& content);
 // is then not written either. An empty content writes nothing.
 bool WriteReport(const stats::LogContext& ctx, const ReportContent& content,
                  const ReportSettings& settings, std::string& sendList);
+
+// The events of a filter report as its writer reads them: every pass hands out the same
+// events in the same order, so a report of any size is written without holding them.
+class FilterEventSource {
+  public:
+    virtual ~FilterEventSource() = default;
+    // Calls onEvent for each event from the first while it returns true. False when the
+    // events could not all be read or onEvent stopped the pass.
+    virtual bool ForEach(const std::function<bool(const FilterFields&)>& onEvent) = 0;
+};
+
+// WriteReport for a filter report whose events come from source: the document is written
+// event by event in one pass, which also gathers the twin's figures; the twin's table is
+// written in a second pass. A pass that fails leaves its file as it was.
+bool WriteFilterReport(const stats::LogContext& ctx, const ReportHeading& heading,
+                       FilterEventSource& source, const ReportSettings& settings,
+                       std::string& sendList);
 
 }  // namespace reports

@@ -127,6 +127,10 @@ bool File::Write(const void* data, std::size_t size) {
     return WriteAllFd(ToFd(handle_), static_cast<const char*>(data), size);
 }
 
+bool File::Rewind() {
+    return ::lseek(ToFd(handle_), 0, SEEK_SET) == 0;
+}
+
 std::int64_t File::Size() {
     struct stat st{};
     if (fstat(ToFd(handle_), &st) != 0) {
@@ -135,27 +139,38 @@ std::int64_t File::Size() {
     return st.st_size;
 }
 
-ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
+namespace detail {
+
+// The temporary being written and the target it will replace, held locked meanwhile.
+struct PendingReplacement {
+    std::string path;
+    std::string temp;
+    int fd = -1;
+    int target = -1;
+};
+
+PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
-    detail::SweepDirectoryOnce(DirectoryOf(path));
+    SweepDirectoryOnce(DirectoryOf(path));
     // The target as it is: its permissions and owner carry over, and one that someone holds
     // open without sharing keeps its content. A link is replaced, not followed.
     struct stat old {};
-    int target = OpenRegular(path, O_RDONLY | O_NOFOLLOW, 0, &old);
+    const int target = OpenRegular(path, O_RDONLY | O_NOFOLLOW, 0, &old);
     if (target < 0 && errno != ENOENT && errno != ELOOP) {
-        return FailureOf(errno);
+        *error = FailureOf(errno);
+        return nullptr;
     }
     if (target >= 0 && !LockExclusive(target)) {
         ::close(target);
-        return ReplaceError::Failed;
+        *error = ReplaceError::Failed;
+        return nullptr;
     }
     // A fresh name nobody prepared: never follow or reuse what is already there. The temporary
     // is locked while written, so the stale-temporary sweep can tell it is in use.
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
-        temp =
-            detail::TemporaryName(path, static_cast<std::uint64_t>(getpid()), counter.fetch_add(1));
+        temp = TemporaryName(path, static_cast<std::uint64_t>(getpid()), counter.fetch_add(1));
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                     target >= 0 ? 0600 : 0644);
         if (fd < 0 && errno != EEXIST) {
@@ -163,37 +178,54 @@ ReplaceError ReplaceFileReporting(const std::string& path, std::string_view byte
         }
     }
     if (fd < 0) {
-        const int err = errno;
+        *error = FailureOf(errno);
         if (target >= 0) {
             ::close(target);
         }
-        return FailureOf(err);
+        return nullptr;
     }
     LockExclusive(fd);
-    bool ok = true;
+    auto* pending = new PendingReplacement{path, std::move(temp), fd, target};
     if (target >= 0) {
         // Only root may give the file back to its owner; for anyone else it already is theirs.
         if (geteuid() == 0) {
             (void)!fchown(fd, old.st_uid, old.st_gid);
         }
-        ok = fchmod(fd, old.st_mode & 07777) == 0;
+        if (fchmod(fd, old.st_mode & 07777) != 0) {
+            *error = FailureOf(errno);
+            DiscardReplacement(pending);
+            return nullptr;
+        }
     }
-    ok = ok && WriteAllFd(fd, bytes.data(), bytes.size()) && fsync(fd) == 0;
+    return pending;
+}
+
+ReplaceError AppendReplacement(PendingReplacement& pending, const char* data, std::size_t size) {
+    return WriteAllFd(pending.fd, data, size) ? ReplaceError::None : FailureOf(errno);
+}
+
+ReplaceError FinishReplacement(PendingReplacement* pending) {
+    bool ok = fsync(pending->fd) == 0;
     int err = errno;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (::close(pending->fd) != 0 && ok) {
         ok = false;
         err = errno;
     }
-    if (target >= 0) {
-        ::close(target);
+    pending->fd = -1;
+    if (ok && ::rename(pending->temp.c_str(), pending->path.c_str()) != 0) {
+        ok = false;
+        err = errno;
     }
+    const std::string dir = DirectoryOf(pending->path);
     if (!ok) {
-        ::unlink(temp.c_str());
+        DiscardReplacement(pending);
         return FailureOf(err);
     }
+    if (pending->target >= 0) {
+        ::close(pending->target);
+    }
+    delete pending;
     // Make the rename itself durable.
-    const std::string dir = DirectoryOf(path);
     const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);
@@ -201,6 +233,19 @@ ReplaceError ReplaceFileReporting(const std::string& path, std::string_view byte
     }
     return ReplaceError::None;
 }
+
+void DiscardReplacement(PendingReplacement* pending) {
+    if (pending->fd >= 0) {
+        ::close(pending->fd);
+    }
+    ::unlink(pending->temp.c_str());
+    if (pending->target >= 0) {
+        ::close(pending->target);
+    }
+    delete pending;
+}
+
+}  // namespace detail
 
 std::size_t RemoveStaleTemporaries(const std::string& dir) {
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());

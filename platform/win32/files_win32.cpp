@@ -89,6 +89,11 @@ bool File::Write(const void* data, std::size_t size) {
     return WriteAllHandle(AsHandle(handle_), static_cast<const char*>(data), size);
 }
 
+bool File::Rewind() {
+    LARGE_INTEGER start{};
+    return ::SetFilePointerEx(AsHandle(handle_), start, nullptr, FILE_BEGIN) != 0;
+}
+
 std::int64_t File::Size() {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(AsHandle(handle_), &size)) {
@@ -97,36 +102,74 @@ std::int64_t File::Size() {
     return size.QuadPart;
 }
 
-ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
+namespace detail {
+
+// The temporary being written, held without sharing so the stale-temporary sweep cannot
+// delete it meanwhile.
+struct PendingReplacement {
+    std::string path;
+    std::string temp;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+};
+
+namespace {
+
+ReplaceError LastFailure() {
+    return ::GetLastError() == ERROR_ACCESS_DENIED ? ReplaceError::AccessDenied
+                                                   : ReplaceError::Failed;
+}
+
+}  // namespace
+
+PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
-    detail::SweepDirectoryOnce(DirectoryOf(path));
+    SweepDirectoryOnce(DirectoryOf(path));
     // A pipe or device at the target is refused like a file that cannot be opened.
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        return ReplaceError::Failed;
+        *error = ReplaceError::Failed;
+        return nullptr;
     }
-    // Written without sharing, so the stale-temporary sweep cannot delete it meanwhile.
-    const std::string temp =
-        detail::TemporaryName(path, ::GetCurrentProcessId(), counter.fetch_add(1));
+    const std::string temp = TemporaryName(path, ::GetCurrentProcessId(), counter.fetch_add(1));
     HANDLE h = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        return ::GetLastError() == ERROR_ACCESS_DENIED ? ReplaceError::AccessDenied
-                                                       : ReplaceError::Failed;
+        *error = LastFailure();
+        return nullptr;
     }
-    bool ok = WriteAllHandle(h, bytes.data(), bytes.size()) && ::FlushFileBuffers(h);
-    ok = ::CloseHandle(h) && ok;
+    return new PendingReplacement{path, temp, h};
+}
+
+ReplaceError AppendReplacement(PendingReplacement& pending, const char* data, std::size_t size) {
+    return WriteAllHandle(pending.handle, data, size) ? ReplaceError::None : LastFailure();
+}
+
+ReplaceError FinishReplacement(PendingReplacement* pending) {
+    bool ok = ::FlushFileBuffers(pending->handle) != 0;
+    ok = ::CloseHandle(pending->handle) && ok;
+    pending->handle = INVALID_HANDLE_VALUE;
     // MoveFileEx fails while someone holds the target open without delete sharing; the
     // target then keeps its content.
-    if (!ok || !::MoveFileExA(temp.c_str(), path.c_str(),
+    if (!ok || !::MoveFileExA(pending->temp.c_str(), pending->path.c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = ::GetLastError();
-        ::DeleteFileA(temp.c_str());
-        return error == ERROR_ACCESS_DENIED ? ReplaceError::AccessDenied : ReplaceError::Failed;
+        const ReplaceError error = LastFailure();
+        DiscardReplacement(pending);
+        return error;
     }
+    delete pending;
     return ReplaceError::None;
 }
+
+void DiscardReplacement(PendingReplacement* pending) {
+    if (pending->handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(pending->handle);
+    }
+    ::DeleteFileA(pending->temp.c_str());
+    delete pending;
+}
+
+}  // namespace detail
 
 std::size_t RemoveStaleTemporaries(const std::string& dir) {
     std::string pattern = dir;
