@@ -23,7 +23,7 @@ enum class OpenMode {
 };
 
 class File {
-public:
+  public:
     ~File();
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -112,8 +112,8 @@ bool CreateDirectories(const std::string& path);
 struct DirEntry {
     std::string name;
     std::uint64_t size = 0;
-    std::int64_t mtimeNs = 0;   // modification time, nanoseconds since the epoch
-    std::uint64_t fileId = 0;   // identity of the file (inode or file index), 0 if unknown
+    std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
+    std::uint64_t fileId = 0;  // identity of the file (inode or file index), 0 if unknown
 };
 
 // Regular files of a directory, in case-insensitive name order. False if it can't be read.

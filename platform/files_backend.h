@@ -12,7 +12,7 @@
 namespace platform {
 struct DirEntry;
 enum class ReplaceError;
-}
+}  // namespace platform
 
 namespace platform::detail {
 

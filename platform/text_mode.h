@@ -18,14 +18,14 @@ bool ReplaceTextFile(const std::string& path, std::string_view text);
 // is returned even without a line end. A line longer than maxLine is reported as too long
 // and skipped whole.
 class LineSplitter {
-public:
+  public:
     explicit LineSplitter(std::string_view bytes, std::size_t maxLine = 1 << 20)
         : bytes_(bytes), maxLine_(maxLine) {}
 
     enum class Result { Line, TooLong, End };
     Result Next(std::string_view* line);
 
-private:
+  private:
     std::string_view bytes_;
     std::size_t pos_ = 0;
     std::size_t maxLine_;

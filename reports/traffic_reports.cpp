@@ -36,7 +36,8 @@ void WriteClientTotalsReport(stats::LogContext& ctx, const char* gate, stats::Pe
         const platform::LocalDate today = platform::BreakDown(ctx.settings.clock->Now());
         ReportContent content{kind, today.day, today.month, today.year, {}, {}};
         if (!ForEachDecodedLine(platform::AppendPath(ctx.settings.appPath, input),
-                                platform::ShareMode::None, [&ctx, &content](const std::string& line) {
+                                platform::ShareMode::None,
+                                [&ctx, &content](const std::string& line) {
                                     ClientTotal total = ParseClientTotalLine(line);
                                     std::string user = LookupUserName(ctx, total.client);
                                     content.traffic.push_back(

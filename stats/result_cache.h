@@ -108,8 +108,9 @@ class TrafficResultCache {
     bool PruneSameNames(const std::vector<platform::DirEntry>& listing);
     // Points each item at its own key (after a copy).
     void Rename() {
-        for (auto& [key, item] : items_)
+        for (auto& [key, item] : items_) {
             item.name = &key;
+        }
     }
 
     // The entry's slot in byEntry_ when it belongs to the pruned listing, else null.

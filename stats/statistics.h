@@ -55,8 +55,9 @@ inline constexpr PeriodInfo kPeriods[kPeriodCount] = {
 template <typename Row>
 constexpr bool InPeriodOrder(const Row (&rows)[kPeriodCount]) {
     for (std::size_t p = 0; p < kPeriodCount; ++p) {
-        if (static_cast<std::size_t>(rows[p].period) != p)
+        if (static_cast<std::size_t>(rows[p].period) != p) {
             return false;
+        }
     }
     return true;
 }

@@ -24,7 +24,9 @@ const char kPathSeparator = '/';
 
 namespace {
 
-int ToFd(std::intptr_t h) { return static_cast<int>(h); }
+int ToFd(std::intptr_t h) {
+    return static_cast<int>(h);
+}
 
 bool LockExclusive(int fd) {
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -132,7 +134,7 @@ bool File::Rewind() {
 }
 
 std::int64_t File::Size() {
-    struct stat st{};
+    struct stat st {};
     if (fstat(ToFd(handle_), &st) != 0) {
         return -1;
     }
@@ -276,7 +278,7 @@ std::size_t RemoveStaleTemporaries(const std::string& dir) {
 }
 
 bool DeleteFileAt(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
         return false;
     }
@@ -294,7 +296,7 @@ bool DeleteFileAt(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -315,7 +317,7 @@ bool CreateDirectories(const std::string& path) {
             partial.push_back(path[i]);
         }
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -327,24 +329,23 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     }
     int dfd = dirfd(d);
     while (struct dirent* e = ::readdir(d)) {
-        struct stat st{};
+        struct stat st {};
         if (fstatat(dfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
             continue;
         }
         DirEntry entry;
         entry.name = e->d_name;
         entry.size = static_cast<std::uint64_t>(st.st_size);
-        entry.mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                        st.st_mtim.tv_nsec;
-        entry.fileId = static_cast<std::uint64_t>(st.st_ino) ^
-                       (static_cast<std::uint64_t>(st.st_dev) << 48);
+        entry.mtimeNs =
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        entry.fileId =
+            static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48);
         out->push_back(std::move(entry));
     }
     ::closedir(d);
     detail::SortListing(out);
     return true;
 }
-
 
 std::string AppendPath(const std::string& base, std::string_view literal) {
     std::string tail(literal);

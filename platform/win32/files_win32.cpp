@@ -275,7 +275,6 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     return true;
 }
 
-
 // Plain concatenation, exactly as the literals are written; Windows accepts the doubled
 // separator some literals give.
 std::string AppendPath(const std::string& base, std::string_view literal) {

@@ -44,8 +44,9 @@ class StoreTest : public ::testing::Test {
     void WriteEncoded(const std::string& name, const std::vector<std::string>& records,
                       const std::string& eol = "\r\n") {
         std::string bytes;
-        for (const std::string& r : records)
+        for (const std::string& r : records) {
             bytes += stats::Base64Encode(r) + eol;
+        }
         testing_support::WriteAll(LogPath(name), bytes);
     }
 
@@ -72,8 +73,9 @@ class StoreTest : public ::testing::Test {
         while (start < slot.size()) {
             const std::size_t lf = slot.find('\n', start);
             EXPECT_NE(lf, std::string::npos) << "slot does not end with a line feed";
-            if (lf == std::string::npos)
+            if (lf == std::string::npos) {
                 break;
+            }
             lines.push_back(stats::Base64DecodeText(slot.substr(start, lf - start)));
             start = lf + 1;
         }
