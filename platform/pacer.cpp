@@ -1,33 +1,28 @@
-// The stoppable pacer: a timed wait on a condition that a stop request signals.
+// The stoppable pacer: a timed wait on a signal that a stop request raises. The signal stays
+// raised, so a stop that comes between the check and the wait still ends the wait at once.
 #include "platform/pacer.h"
-
-#include <chrono>
 
 namespace platform {
 
 bool StoppablePacer::Pause(std::uint32_t ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
     if (stop_.load()) {
         return false;
     }
     if (!sleeps_ || ms == 0) {
         return true;
     }
-    wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
+    wake_.Wait(ms);
     return !stop_.load();
 }
 
 void StoppablePacer::RequestStop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_.store(true);
-    }
-    wake_.notify_all();
+    stop_.store(true);
+    wake_.Raise();
 }
 
 void StoppablePacer::Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
     stop_.store(false);
+    wake_.Clear();
 }
 
 }  // namespace platform

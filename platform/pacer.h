@@ -4,9 +4,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/thread.h"
 
 namespace platform {
 
@@ -33,8 +33,7 @@ class StoppablePacer final : public Pacer {
   private:
     bool sleeps_;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    WakeSignal wake_;
 };
 
 }  // namespace platform

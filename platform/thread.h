@@ -1,4 +1,5 @@
-// One operating-system thread with a bounded wait and, as a last resort, termination.
+// One operating-system thread with a bounded wait and, as a last resort, termination; a
+// signal to wait for with a bound, and a plain sleep.
 #pragma once
 
 #include <cstdint>
@@ -30,5 +31,29 @@ class NativeThread {
     // that went away with this object.
     std::shared_ptr<std::function<void()>> body_;
 };
+
+// A flag that one thread raises and others wait for with a bound (a manual-reset event), on
+// each system's own primitive: on 32-bit Windows the C++ library's timed waits hand the
+// threads library a time structure laid out for a 32-bit time_t, which these builds do not
+// use, so its sleeps return at once and its timed waits spin.
+class WakeSignal {
+  public:
+    WakeSignal();
+    ~WakeSignal();
+    WakeSignal(const WakeSignal&) = delete;
+    WakeSignal& operator=(const WakeSignal&) = delete;
+
+    void Raise();
+    void Clear();
+    // Waits up to ms milliseconds for the signal; true when it is raised.
+    bool Wait(std::uint32_t ms);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Sleeps ms milliseconds (instead of std::this_thread::sleep_for, for the reason above).
+void SleepMilliseconds(std::uint32_t ms);
 
 }  // namespace platform

@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "platform/thread.h"
 
@@ -74,6 +77,41 @@ void NativeThread::Terminate() {
     pthread_cancel(t);
     pthread_detach(t);
     handle_ = 0;
+}
+
+struct WakeSignal::State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool raised = false;
+};
+
+WakeSignal::WakeSignal() : state_(std::make_unique<State>()) {}
+
+WakeSignal::~WakeSignal() = default;
+
+void WakeSignal::Raise() {
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        state_->raised = true;
+    }
+    state_->changed.notify_all();
+}
+
+void WakeSignal::Clear() {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->raised = false;
+}
+
+bool WakeSignal::Wait(std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    return state_->changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                    [this] { return state_->raised; });
+}
+
+void SleepMilliseconds(std::uint32_t ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace platform

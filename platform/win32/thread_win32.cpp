@@ -67,4 +67,37 @@ void NativeThread::Terminate() {
     handle_ = 0;
 }
 
+struct WakeSignal::State {
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
+
+WakeSignal::WakeSignal() : state_(std::make_unique<State>()) {}
+
+WakeSignal::~WakeSignal() {
+    if (state_->event != nullptr) {
+        ::CloseHandle(state_->event);
+    }
+}
+
+void WakeSignal::Raise() {
+    ::SetEvent(state_->event);
+}
+
+void WakeSignal::Clear() {
+    ::ResetEvent(state_->event);
+}
+
+bool WakeSignal::Wait(std::uint32_t ms) {
+    if (state_->event == nullptr) {
+        // No event to wait on: still keep the pause.
+        ::Sleep(ms);
+        return false;
+    }
+    return ::WaitForSingleObject(state_->event, ms) == WAIT_OBJECT_0;
+}
+
+void SleepMilliseconds(std::uint32_t ms) {
+    ::Sleep(ms);
+}
+
 }  // namespace platform

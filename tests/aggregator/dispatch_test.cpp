@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/thread.h"
 #include "stats/base64.h"
 #include "tests/reports/xml_check.h"
 #include "tests/support/test_env.h"
@@ -111,7 +112,7 @@ class DispatchTest : public testing_support::RegistryTest {
             if (static_cast<int>(runs.size()) >= expected && i >= 5) {
                 break;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            platform::SleepMilliseconds(50);
         }
         return runs;
     }

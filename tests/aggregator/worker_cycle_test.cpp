@@ -8,6 +8,7 @@
 
 #include "aggregator/aggregator_worker.h"
 #include "platform/files.h"
+#include "platform/thread.h"
 #include "stats/base64.h"
 #include "tests/support/test_env.h"
 
@@ -295,7 +296,7 @@ TEST_F(WorkerCycleTest, StoppingTheThreadInsideTheLongPauseIsImmediate) {
     AggregatorWorker worker(clock, pacer, {});
     worker.Start(0);
     ASSERT_TRUE(worker.Running());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // now in the first 5 s pause
+    platform::SleepMilliseconds(50);  // now in the first 5 s pause
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(worker.Stop(true), 0u);  // left by itself, not terminated
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));

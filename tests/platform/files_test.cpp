@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 
 #include "platform/files.h"
-#include "platform/pacer.h"
 #include "platform/process.h"
 #include "platform/text_mode.h"
+#include "platform/thread.h"
 #include "platform/wildcard.h"
 #include "tests/support/test_env.h"
 
@@ -140,21 +140,6 @@ TEST(TextMode, LinesSplitWithOrWithoutCrAndTheLastWithoutEnd) {
     EXPECT_EQ(seen, (std::vector<std::string>{"one", "two", "", "<long>", "four"}));
 }
 
-TEST(Pacer, AStopEndsAPauseAtOnceAndEveryLaterOne) {
-    platform::StoppablePacer pacer(true);
-    auto start = std::chrono::steady_clock::now();
-    std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        pacer.RequestStop();
-    });
-    EXPECT_FALSE(pacer.Pause(60000));
-    stopper.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_FALSE(pacer.Pause(1));
-    platform::StoppablePacer fast(false);
-    EXPECT_TRUE(fast.Pause(60000));
-}
-
 TEST(Process, StartsADetachedProgramAndRefusesAMissingOne) {
     ScratchDir dir;
     std::string script = dir / "sender";
@@ -163,7 +148,7 @@ TEST(Process, StartsADetachedProgramAndRefusesAMissingOne) {
     ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
     EXPECT_TRUE(platform::StartDetached(script));
     for (int i = 0; i < 200 && !testing_support::Exists(marker); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        platform::SleepMilliseconds(10);
     }
     EXPECT_EQ(ReadAll(marker), "started\n");
     EXPECT_FALSE(platform::StartDetached(dir / "missing"));

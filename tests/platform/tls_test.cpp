@@ -15,6 +15,7 @@
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_socket.h"
+#include "platform/thread.h"
 #include "tests/platform/tls_test_server.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/test_env.h"
@@ -37,7 +38,7 @@ long ElapsedMs(Clock::time_point since) {
 void AwaitFlag(const std::atomic<bool>& flag, int timeoutMs = 10000) {
     auto start = Clock::now();
     while (!flag && ElapsedMs(start) < timeoutMs) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        platform::SleepMilliseconds(5);
     }
 }
 
@@ -197,7 +198,7 @@ TEST_F(TlsSocketTest, HandshakeFailuresEndWithinTheTimeOut) {
         server.Start(c.server);
         CSMTPSocket socket;
         Connect(socket, server.Port(), 400);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        platform::SleepMilliseconds(100);
         auto start = Clock::now();
         EXPECT_EQ(StartTlsCode(socket, "mail.test", scratch / "ca.pem"),
                   SmtpInterfaceError(kSmtpTlsHandshake));
@@ -238,7 +239,7 @@ TEST_F(TlsSocketTest, SendTimeOutIsPerPiece) {
         const std::size_t size = c.reads ? 12u << 20 : 64u << 20;
         std::atomic<bool> done{false};
         std::size_t got = 0;
-        auto pace = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+        auto pace = [] { platform::SleepMilliseconds(60); };
         TlsTestServer server;
         if (c.tls) {
             server.StartTls(ca.Issue({"mail.test"}, {}), [&](TlsServerConnection& connection) {

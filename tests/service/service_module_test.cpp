@@ -13,6 +13,7 @@
 
 #include "aggregator/aggregator_worker.h"
 #include "platform/registry.h"
+#include "platform/thread.h"
 #include "tests/support/test_env.h"
 
 namespace {
@@ -169,7 +170,7 @@ TEST_F(ServiceModuleTest, ServiceModeRunsTheStatusSequenceAndStopsOnTheStopContr
     platform::StoppablePacer pacer(true);
     AggregatorWorker worker(clock, pacer, {});
     std::thread controller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        platform::SleepMilliseconds(100);
         module.Handler(4);   // interrogate: nothing
         module.Handler(99);  // unknown: a message
         module.Handler(1);   // stop
@@ -295,11 +296,11 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         _exit(127);
     }
     for (int i = 0; i < 300 && ReadAll(out).empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        platform::SleepMilliseconds(10);
     }
     EXPECT_EQ(ReadAll(out), "Service started\n");
     for (int i = 0; i < 300 && Exists(stale.back()); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        platform::SleepMilliseconds(10);
     }
     for (const std::string& path : stale) {
         EXPECT_FALSE(Exists(path)) << path;

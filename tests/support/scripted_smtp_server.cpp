@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+#include "platform/thread.h"
+
 namespace testing_support {
 namespace {
 
@@ -134,7 +136,7 @@ void ScriptedSmtpServer::Run() {
                 break;
             case Step::Trickle:
                 for (char c : step.bytes) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+                    platform::SleepMilliseconds(step.milliseconds);
                     // A client that has closed shows as readable (end of stream) before a
                     // send to it fails; either way the rest is not worth sending.
                     if (platform::SocketWaitReadable(client, 0) > 0 || !SendAll(&c, 1)) {
@@ -195,7 +197,7 @@ void ScriptedSmtpServer::Run() {
                 break;
             }
             case Step::Wait:
-                std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds));
+                platform::SleepMilliseconds(step.milliseconds);
                 break;
             case Step::Hangup:
                 platform::SocketClose(client);

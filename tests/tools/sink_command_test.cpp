@@ -15,6 +15,7 @@
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "platform/socket.h"
+#include "platform/thread.h"
 #include "tests/support/test_env.h"
 #include "tools/sink_command.h"
 
@@ -154,7 +155,7 @@ TEST(SinkCommand, SavesTheMessageBytesWithDotStuffingUndone) {
         for (std::size_t at = 0; at < wire.size(); at += chunk) {
             client.Send(wire.substr(at, chunk));
             if (chunk < wire.size()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                platform::SleepMilliseconds(1);
             }
         }
         EXPECT_EQ(client.Reply().substr(0, 3), "250");
