@@ -31,3 +31,37 @@ if ((${#missing[@]})); then
     ((updated)) || $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+
+# A kernel that runs no 32-bit code (some virtual machines refuse every 32-bit program) gets a
+# user-mode x86 emulator for them, registered with the kernel's binfmt_misc so wine's 32-bit
+# loader runs through it. Bookworm's own emulator is too old for wine (it places fixed
+# mappings elsewhere); its backports have one that is not.
+runs_32bit() { /usr/lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1; }
+if ((windows)) && ! runs_32bit; then
+    binfmt=/proc/sys/fs/binfmt_misc
+    [[ -e $binfmt/register ]] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt" || true
+    if ! dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | grep -q '^1:\(8\|9\|[1-9][0-9]\)'; then
+        target=()
+        if [[ $(. /etc/os-release && echo "$VERSION_CODENAME") == bookworm ]]; then
+            source=/etc/apt/sources.list.d/bookworm-backports.list
+            if [[ ! -e $source ]]; then
+                echo "deb http://deb.debian.org/debian bookworm-backports main" |
+                    $sudo tee "$source" >/dev/null
+                $sudo apt-get update -qq
+            fi
+            target=(-t bookworm-backports)
+        fi
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${target[@]}" \
+            qemu-user-static >/dev/null
+    fi
+    if [[ -e $binfmt/register && ! -e $binfmt/qemu-i386 ]]; then
+        # 32-bit x86 ELF executables and shared objects; F: the emulator is opened now, so it
+        # is found from any mount namespace.
+        magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+        mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+        echo ":qemu-i386:M::$magic:$mask:$(command -v qemu-i386-static):F" |
+            $sudo tee "$binfmt/register" >/dev/null || true
+    fi
+    # Without them the i686 checks say they were skipped; everything else still runs.
+    runs_32bit || echo "warning: 32-bit programs do not run here, not even emulated" >&2
+fi
