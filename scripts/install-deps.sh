@@ -52,7 +52,7 @@ if ((windows)) && ! runs_32bit; then
             target=(-t bookworm-backports)
         fi
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${target[@]}" \
-            qemu-user-static >/dev/null
+            qemu-user-static >/dev/null || true
     fi
     if [[ -e $binfmt/register && ! -e $binfmt/qemu-i386 ]]; then
         # 32-bit x86 ELF executables and shared objects; F: the emulator is opened now, so it
