@@ -9,12 +9,10 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/text_mode.h"
 #include "reports/filter_line.h"
 #include "reports/html_page.h"
 #include "reports/report_format.h"
 #include "stats/base64.h"
-#include "stats/line_reader.h"
 #include "stats/log_store.h"
 #include "stats/statistics.h"
 #include "stats/summary_lines.h"
@@ -37,20 +35,14 @@ std::string Count(std::int64_t n) {
     return html::Grouped(n);
 }
 
-// Calls take(decoded line) for every base64 line of a summary file.
+// Calls take(decoded line) for every non-empty line of a summary file.
 template <typename Take>
 void ForEachLine(std::string_view bytes, Take take) {
-    platform::LineSplitter lines(bytes, stats::kMaxLineBytes);
-    std::string_view line;
-    for (;;) {
-        const auto result = lines.Next(&line);
-        if (result == platform::LineSplitter::Result::End) {
-            return;
-        }
-        if (result == platform::LineSplitter::Result::Line && !line.empty()) {
+    stats::ForEachSummaryLine(bytes, [&](std::string_view line) {
+        if (!line.empty()) {
             take(stats::Base64DecodeText(line));
         }
-    }
+    });
 }
 
 // A traffic or client line: its slots' bytes and their sum. Totals are shown from the sum of

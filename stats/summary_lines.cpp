@@ -1,9 +1,7 @@
 // Parsing of summary-file lines; see summary_lines.h.
 #include "stats/summary_lines.h"
 
-#include "platform/text_mode.h"
 #include "stats/base64.h"
-#include "stats/line_reader.h"
 #include "stats/log_store.h"
 
 namespace stats {
@@ -25,19 +23,9 @@ bool ParseSlotLine(std::string_view decoded, SlotLine* out) {
 }
 
 std::vector<std::string> DecodeSummaryLines(std::string_view fileBytes) {
-    const std::string text = platform::FromTextMode(fileBytes);
-    platform::LineSplitter splitter(text, kMaxLineBytes);
     std::vector<std::string> lines;
-    std::string_view line;
-    for (;;) {
-        const platform::LineSplitter::Result r = splitter.Next(&line);
-        if (r == platform::LineSplitter::Result::End) {
-            break;
-        }
-        if (r == platform::LineSplitter::Result::Line) {
-            lines.push_back(Base64DecodeText(line));
-        }
-    }
+    ForEachSummaryLine(fileBytes,
+                       [&](std::string_view line) { lines.push_back(Base64DecodeText(line)); });
     return lines;
 }
 
