@@ -45,16 +45,9 @@ long TlsReceive(TlsSession* session, void* buffer, std::size_t size, std::uint32
 // receive then returns at once); 0 on time-out; -1 on error. A socket that is readable
 // holds only part of a record, so the wait decrypts what arrives before it answers.
 int TlsWaitReadable(TlsSession* session, std::uint32_t timeoutMs);
-// True when the session holds decrypted bytes that no receive has taken yet.
-bool TlsHasPending(const TlsSession* session);
-// The protocol in use, e.g. "TLSv1.3".
-std::string TlsProtocolName(const TlsSession* session);
 
 // Says goodbye to the peer without waiting for its answer and frees the session. The socket
 // stays open (and blocking again); closing it is the caller's job.
 void TlsClose(TlsSession* session);
-
-// The readable name of a failure: "expired", "unknown issuer", "name mismatch", ...
-const char* TlsFailureName(TlsFailure failure);
 
 }  // namespace platform

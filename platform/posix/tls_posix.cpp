@@ -279,14 +279,6 @@ long TlsReceive(TlsSession* session, void* buffer, std::size_t size, std::uint32
     return -1;
 }
 
-bool TlsHasPending(const TlsSession* session) {
-    return SSL_pending(session->ssl) > 0;
-}
-
-std::string TlsProtocolName(const TlsSession* session) {
-    return SSL_get_version(session->ssl);
-}
-
 void TlsClose(TlsSession* session) {
     if (!session) {
         return;

@@ -45,7 +45,6 @@ struct TlsSession {
     std::string plain;       // decrypted, not yet received
     std::size_t plainStart = 0;
     bool peerClosed = false;
-    DWORD protocol = 0;
 };
 
 namespace {
@@ -526,7 +525,6 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
         (info.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) {
         return fail(TlsFailure::Handshake, "the server does not speak TLS 1.2 or newer");
     }
-    s->protocol = info.dwProtocol;
     if (::QueryContextAttributesA(&s->context, SECPKG_ATTR_STREAM_SIZES, &s->sizes) != SEC_E_OK) {
         return fail(TlsFailure::Handshake, "no stream sizes");
     }
@@ -591,14 +589,6 @@ long TlsReceive(TlsSession* s, void* buffer, std::size_t size, std::uint32_t tim
 
 int TlsWaitReadable(TlsSession* s, std::uint32_t timeoutMs) {
     return Fill(s, DeadlineAfter(timeoutMs));
-}
-
-bool TlsHasPending(const TlsSession* s) {
-    return s->plainStart < s->plain.size();
-}
-
-std::string TlsProtocolName(const TlsSession* s) {
-    return (s->protocol & SP_PROT_TLS1_3_CLIENT) ? "TLSv1.3" : "TLSv1.2";
 }
 
 void TlsClose(TlsSession* s) {
