@@ -24,15 +24,11 @@ namespace {
 using stats::Kind;
 using stats::Period;
 
-// Like the reports' charts: the twelve largest entries and one bar for the rest.
-constexpr std::size_t kChartBars = 12;
+using html::kChartBars;
 
 // A byte figure as the reports show megabytes.
 std::string Megabytes(std::int64_t bytes) {
-    return html::GroupedCents(MegabyteCents(bytes)) + " MB";
-}
-std::string Count(std::int64_t n) {
-    return html::Grouped(n);
+    return html::Megabytes(MegabyteCents(bytes));
 }
 
 // Calls take(decoded line) for every non-empty line of a summary file.
@@ -248,13 +244,13 @@ std::string FilterSection(const Summary& s) {
     for (const std::string* name : order) {
         out += "<tr><td class=\"wrap\">" + html::Text(*name) + "</td>";
         for (std::int64_t c : s.filters.at(*name)) {
-            out += "<td class=\"n\">" + Count(c) + "</td>";
+            out += "<td class=\"n\">" + html::Grouped(c) + "</td>";
         }
         out += "</tr>\n";
     }
     out += "</tbody>\n<tfoot><tr><td>All categories</td>";
     for (std::int64_t c : s.events) {
-        out += "<td class=\"n\">" + Count(c) + "</td>";
+        out += "<td class=\"n\">" + html::Grouped(c) + "</td>";
     }
     out += "</tr></tfoot>\n</table>\n<div class=\"grid\">\n";
     for (const stats::PeriodInfo& period : stats::kPeriods) {
@@ -264,7 +260,7 @@ std::string FilterSection(const Summary& s) {
         }
         std::vector<html::Bar> bars;
         for (const std::string* name : order) {
-            bars.push_back({*name, s.filters.at(*name)[p], Count(s.filters.at(*name)[p])});
+            bars.push_back({*name, s.filters.at(*name)[p], html::Grouped(s.filters.at(*name)[p])});
         }
         bars.erase(std::remove_if(bars.begin(), bars.end(),
                                   [](const html::Bar& b) { return b.value == 0; }),
@@ -273,7 +269,7 @@ std::string FilterSection(const Summary& s) {
         out += "<div>\n<h3>" + html::Text(title) + ": " +
                html::Counted(s.events[p], "event", "events") + "</h3>\n";
         out += html::BarChart(std::string(kind.title) + ", " + title,
-                              html::Largest(bars, kChartBars, "other categories", Count));
+                              html::Largest(bars, kChartBars, "other categories", html::Grouped));
         out += "</div>\n";
     }
     out += "</div>\n</section>\n";
@@ -324,8 +320,9 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) 
     out += html::Figures({
         {"Traffic this week", total(Period::Week)},
         {"Traffic this year", total(Period::Year)},
-        {"Clients", Count(static_cast<std::int64_t>(clients))},
-        {"Filter events this week", Count(s.events[static_cast<std::size_t>(Period::Week)])},
+        {"Clients", html::Grouped(static_cast<std::int64_t>(clients))},
+        {"Filter events this week",
+         html::Grouped(s.events[static_cast<std::size_t>(Period::Week)])},
     });
     out += TrafficSection(s);
     out += ClientSection(s);

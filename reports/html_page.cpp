@@ -193,6 +193,10 @@ std::string GroupedCents(std::int64_t cents) {
            plain.substr(point);
 }
 
+std::string Megabytes(std::int64_t cents) {
+    return GroupedCents(cents) + " MB";
+}
+
 std::string Counted(std::int64_t number, std::string_view one, std::string_view many) {
     return Grouped(number) + " " + std::string(number == 1 ? one : many);
 }

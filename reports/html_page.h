@@ -30,6 +30,8 @@ std::string ShortText(std::string_view ansi, std::size_t maxBytes);
 std::string Grouped(std::int64_t number);
 // Hundredths of a megabyte with grouped thousands: 2760544 -> "27,605.44".
 std::string GroupedCents(std::int64_t cents);
+// Hundredths of a megabyte as the pages show them: 2760544 -> "27,605.44 MB".
+std::string Megabytes(std::int64_t cents);
 // "1 client", "3 clients".
 std::string Counted(std::int64_t number, std::string_view one, std::string_view many);
 
@@ -60,6 +62,8 @@ std::string BarChart(std::string_view caption, const std::vector<Bar>& bars);
 // shown value above it; zero columns show no value.
 std::string ColumnChart(std::string_view caption, const std::vector<Bar>& columns);
 
+// How many of the largest entries a chart shows before its bar for the rest.
+inline constexpr std::size_t kChartBars = 12;
 // The `keep` largest bars, larger first (equal ones in their given order), and one bar
 // summing the rest under `otherLabel` with its value shown by `show`.
 std::vector<Bar> Largest(std::vector<Bar> bars, std::size_t keep, std::string_view otherLabel,

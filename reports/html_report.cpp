@@ -12,14 +12,8 @@ namespace reports {
 
 namespace {
 
-constexpr std::size_t kChartBars = 12;
-
-std::string Megabytes(std::int64_t cents) {
-    return html::GroupedCents(cents) + " MB";
-}
-std::string Events(std::int64_t count) {
-    return html::Grouped(count);
-}
+using html::kChartBars;
+using html::Megabytes;
 
 std::string Title(const ReportHeading& h) {
     return html::Text(ReportTitle(h.kind, h.day, h.month, h.year));
@@ -77,7 +71,7 @@ std::vector<html::Bar> Bars(const std::vector<std::string>& keys,
     std::vector<html::Bar> bars;
     bars.reserve(keys.size());
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        bars.push_back({keys[i], counts[i], Events(counts[i])});
+        bars.push_back({keys[i], counts[i], html::Grouped(counts[i])});
     }
     return bars;
 }
@@ -126,9 +120,10 @@ std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& f
                             html::Counted(clientCount, "client", "clients"));
     const std::vector<html::Bar> byFilter =
         html::Largest(Bars(figures.filters_.keys, figures.filters_.counts), kChartBars,
-                      "other categories", Events);
-    const std::vector<html::Bar> byClient = html::Largest(
-        Bars(figures.clients_.keys, figures.clients_.counts), kChartBars, "other clients", Events);
+                      "other categories", html::Grouped);
+    const std::vector<html::Bar> byClient =
+        html::Largest(Bars(figures.clients_.keys, figures.clients_.counts), kChartBars,
+                      "other clients", html::Grouped);
     out += html::Figures({
         {"Filter events", html::Grouped(events)},
         {"Clients", html::Grouped(clientCount)},
@@ -149,7 +144,7 @@ std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& f
     for (std::size_t i = 0; i < clients.keys.size(); ++i) {
         out += "<tr><td class=\"wrap\">" + html::Text(clients.keys[i]) +
                "</td><td class=\"wrap\">" + html::Text(figures.userOfClient_[i]) +
-               "</td><td class=\"n\">" + Events(clients.counts[i]) + "</td></tr>\n";
+               "</td><td class=\"n\">" + html::Grouped(clients.counts[i]) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n</section>\n";
 
