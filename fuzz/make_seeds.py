@@ -90,6 +90,10 @@ def smtp_reply_seeds():
                 continue
             count = int(m.group(1) or 1) if m.re.pattern.startswith("S") else 1
             reply += transcript_escapes(m.groups()[-1]) * min(count, 64)
+    # Past each limit, in the fuzzer's shorthand (0xFF N: the byte before it N * 256 times
+    # more): a line over the line limit, lines together over the reply limit.
+    yield b"250-x\xff\x60\r\n"
+    yield b"250-x\xff\x40\r\n" * 4
 
 
 def regfile_seeds():
