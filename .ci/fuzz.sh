@@ -37,8 +37,11 @@ run() {
         touch "$build/logs/$name.failed"
         echo "$name: FINDING (log: $build/logs/$name.log)"
         grep -E 'ERROR|invariant broken|SUMMARY' "$build/logs/$name.log" | head -5 | sed 's/^/    /' || true
-        grep -o "Test unit written to .*" "$build/logs/$name.log" | sed 's/^/    /' || true
-        echo "    replay: $build/fuzz/fuzz_$name <that file>"
+        for unit in $(grep -o "Test unit written to .*" "$build/logs/$name.log" |
+            sed 's/Test unit written to //'); do
+            echo "    reproducer: $unit"
+            echo "    replay: $build/fuzz/fuzz_$name $unit"
+        done
     fi
 }
 
