@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a Debian machine, only when something is missing.
-# Usage: scripts/install-deps.sh [--windows]   (--windows adds the mingw-w64 cross compilers,
-# wine for both Windows targets (wine64, and wine32 from the i386 architecture), Samba's
-# ntlm_auth for wine's NTLM (winbind), xmllint and xsltproc for the report checks, Chromium
-# with a font to render the pages in, and clang-format for CI's formatting check)
+# Usage: scripts/install-deps.sh [--windows | --fuzz]   (--windows adds the mingw-w64 cross
+# compilers, wine for both Windows targets (wine64, and wine32 from the i386 architecture),
+# Samba's ntlm_auth for wine's NTLM (winbind), xmllint and xsltproc for the report checks,
+# Chromium with a font to render the pages in, clang-format for CI's formatting check, and
+# what --fuzz adds alone: clang with libFuzzer for the fuzzers)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3)
+fuzz=(clang-14 libclang-rt-14-dev)
 windows=0
 if [[ "${1:-}" == "--windows" ]]; then
     windows=1
     packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 winbind
-        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format)
+        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format "${fuzz[@]}")
+elif [[ "${1:-}" == "--fuzz" ]]; then
+    packages+=("${fuzz[@]}")
 fi
 
 sudo=""
