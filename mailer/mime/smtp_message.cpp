@@ -50,6 +50,16 @@ void ForEachEntry(std::string_view list, Visit visit) {
     }
 }
 
+// Printable ASCII that a quoted parameter value can hold as it is.
+bool IsPlainParameter(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < ' ' || c >= 127 || c == '"' || c == '\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool HasControl(std::string_view text) {
     for (unsigned char c : text) {
         if (c < 32 || c == 127) {
@@ -262,14 +272,18 @@ bool CSMTPBodyPart::RenderHeader(std::string* out) const {
     const std::string& delimiter = parent != nullptr ? parent->boundary : boundary;
     std::string h;
     if (IsAttachment()) {
+        // The title comes from a path in the registry: one holding line ends or quotes would
+        // otherwise end the header, or the message data itself, where it stands.
+        const bool plain = IsPlainParameter(title);
         h = "\r\n\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
-            "; name=\"" + title + "\"";
+            "; name=\"" + (plain ? title : EncodeWords(title, charset)) + "\"";
         if (!children.empty()) {
             h += "; Boundary=\"" + boundary + "\"";
         }
-        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-             "filename=\"" +
-             title + "\"\r\n";
+        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; " +
+             (plain ? "filename=\"" + title + "\""
+                    : "filename*=" + EncodeExtendedValue(title, charset)) +
+             "\r\n";
     } else if (!children.empty()) {
         h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
             "; Boundary=\"" + boundary + "\"\r\n" + TransferEncodingLine();
@@ -303,9 +317,9 @@ bool CSMTPBodyPart::WriteBody(const WireSink& write) const {
     if (base64) {
         AppendBase64Lines(TextForWire(), &body);
     } else if (quotedPrintable) {
-        body = DotStuff(QPEncode(TextForWire()));
+        body = QPEncode(TextForWire());
     } else {
-        body = DotStuff(TextForWire());
+        body = TextForWire();
     }
     write(body);
     return true;
@@ -500,18 +514,15 @@ std::string CSMTPMessage::BuildHeader() const {
 
 // ---- free helpers ----
 
-std::string DotStuff(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 16);
-    bool lineStart = true;
-    for (char c : text) {
+void DotStuffer::Append(std::string_view piece, std::string* out) {
+    out->reserve(out->size() + piece.size() + 16);
+    for (char c : piece) {
         if (lineStart && c == '.') {
-            out += '.';
+            *out += '.';
         }
-        out += c;
+        *out += c;
         lineStart = c == '\n';
     }
-    return out;
 }
 
 std::string FormatMailDate(const std::tm& local) {

@@ -1,9 +1,9 @@
 // The mail that the sender transmits: addresses, header fields and a tree of body parts.
 // The message builds its own header; each part renders its header and closing delimiter as
 // buffers and writes its body piece by piece (an attachment is streamed from its file), all
-// of which the SMTP connection sends in order. Rendering reports failure by returning false
-// (an attachment that cannot be read, is too large or changes while read); nothing here
-// throws for bad input.
+// of which the SMTP connection sends in order, dot-stuffed as one stream. Rendering reports failure
+// by returning false (an attachment that cannot be read, is too large or changes while read);
+// nothing here throws for bad input.
 #pragma once
 
 #include <cstdint>
@@ -175,8 +175,15 @@ class CSMTPMessage {
     std::string messageIdLeft;  // a fresh UUID text
 };
 
-// SMTP transparency: one more "." before every line that begins with ".".
-std::string DotStuff(std::string_view text);
+// SMTP transparency for message data sent in pieces: one more "." before every line that
+// begins with "." (the first line, and each one after a LF), however the pieces are cut.
+class DotStuffer {
+  public:
+    void Append(std::string_view piece, std::string* out);
+
+  private:
+    bool lineStart = true;
+};
 
 // "Date: " line pieces, exposed for tests: "%a, %d %b %Y %H:%M:%S " in English names, and
 // the zone "+hhmm" / "-hhmm" of an offset from UTC in minutes.

@@ -266,15 +266,17 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
         Fail(kSmtpData);
     }
     try {
+        stuffer = DotStuffer();
         SendData(message.BuildHeader());
         SendData("\r\n");
         const CSMTPBodyPart& root = message.Root();
         if (message.IsMime() || root.ChildCount() > 0) {
             SendBodyPart(root, true);
         } else {
-            SendData(DotStuff(message.GetText()));
+            SendData(message.GetText());
         }
-        SendData("\r\n.\r\n");
+        // The one line that must not be stuffed.
+        pendingData += "\r\n.\r\n";
         FlushData();
     } catch (...) {
         // Half a message is on the wire: dropping the connection is the only way to keep the
@@ -310,18 +312,17 @@ void CQuillSMTPConnection::SendBodyPart(const CSMTPBodyPart& part, bool skipHead
 }
 
 void CQuillSMTPConnection::SendData(std::string_view bytes) {
-    if (pendingData.size() + bytes.size() > kDataBufferBytes) {
+    stuffer.Append(bytes, &pendingData);
+    if (pendingData.size() >= kDataBufferBytes) {
         FlushData();
-    }
-    if (bytes.size() >= kDataBufferBytes) {
-        SendWithinSession(bytes);
-    } else {
-        pendingData.append(bytes);
     }
 }
 
 void CQuillSMTPConnection::FlushData() {
-    SendWithinSession(pendingData);
+    const std::string_view data = pendingData;
+    for (std::size_t at = 0; at < data.size(); at += kDataBufferBytes) {
+        SendWithinSession(data.substr(at, kDataBufferBytes));
+    }
     pendingData.clear();
 }
 

@@ -95,7 +95,9 @@ class CQuillSMTPConnection {
     // from being read as a protected reply.
     void DropUnsolicitedInput();
     void SendBodyPart(const CSMTPBodyPart& part, bool skipHeader);
-    // Message data: gathered into sends of up to kDataBufferBytes, each within the session.
+    // Message data: dot-stuffed as one stream (headers included, so nothing a message holds
+    // can end it early) and gathered into sends of up to kDataBufferBytes, each within the
+    // session.
     void SendData(std::string_view bytes);
     void FlushData();
     void SendWithinSession(std::string_view bytes);
@@ -116,7 +118,8 @@ class CQuillSMTPConnection {
     std::uint32_t replyTimeout = 60000;
     std::uint32_t sessionLimit = kSessionLimitMs;
     std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
-    std::string pendingData;  // message data not yet handed to the socket
+    std::string pendingData;  // message data not yet handed to the socket, stuffed
+    DotStuffer stuffer;       // of the message being sent
     std::string unreadInput;  // received after the last reply's end
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;
