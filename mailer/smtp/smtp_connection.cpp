@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "mailer/smtp/smtp_exception.h"
 #include "platform/nocase.h"
@@ -240,25 +241,34 @@ void CQuillSMTPConnection::SendCommand(const std::string& text) {
 }
 
 void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
+    // The envelope is checked whole before it starts: a mail that cannot go to anyone must
+    // not reach the server's queue as far as DATA.
     const std::string& from = message.from.address;
     if (HasLineBreak(from)) {
         throw SmtpProtocolFailure(kSmtpMailFrom, "sender address holds a line break");
     }
-    SendCommand("MAIL FROM:<" + from + ">\r\n");
-    if (!ExpectReply(250)) {
-        Fail(kSmtpMailFrom);
-    }
+    std::vector<const std::string*> recipients;
     for (RecipientKind kind : {RecipientKind::To, RecipientKind::Cc, RecipientKind::Bcc}) {
         for (int i = 0; i < message.RecipientCount(kind); ++i) {
             const std::string& address = message.RecipientAt(i, kind)->address;
             if (HasLineBreak(address)) {
                 throw SmtpProtocolFailure(kSmtpRcptTo, "recipient address holds a line break");
             }
-            SendCommand("RCPT TO:<" + address + ">\r\n");
-            // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
-            if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
-                Fail(kSmtpRcptTo);
-            }
+            recipients.push_back(&address);
+        }
+    }
+    if (recipients.empty()) {
+        throw CSMTPException(SmtpInterfaceError(kSmtpNoRecipient));
+    }
+    SendCommand("MAIL FROM:<" + from + ">\r\n");
+    if (!ExpectReply(250)) {
+        Fail(kSmtpMailFrom);
+    }
+    for (const std::string* address : recipients) {
+        SendCommand("RCPT TO:<" + *address + ">\r\n");
+        // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
+        if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
+            Fail(kSmtpRcptTo);
         }
     }
     SendCommand("DATA\r\n");

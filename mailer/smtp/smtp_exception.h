@@ -44,6 +44,7 @@ enum SmtpFailure : std::uint32_t {
     kSmtpMailFrom = 519,         // MAIL FROM not answered with 250
     kSmtpData = 520,             // DATA not answered with 354
     kSmtpEndOfData = 521,        // end of data not answered with 250
+    kSmtpNoRecipient = 522,      // no recipient is left to send to: nothing was sent
     kSmtpRcptTo = 524,           // RCPT TO not answered with 250
     kSmtpLoginStart = 525,       // AUTH LOGIN not answered with 334
     kSmtpLoginUserPrompt = 526,  // first LOGIN prompt is not "username:"
