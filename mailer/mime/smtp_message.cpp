@@ -38,15 +38,40 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Entries of a list closed by "," or ";" or the end, each trimmed.
-template <typename Visit>
-void ForEachEntry(std::string_view list, Visit visit) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= list.size(); ++i) {
-        if (i == list.size() || list[i] == ',' || list[i] == ';') {
-            visit(Trim(list.substr(start, i - start)));
-            start = i + 1;
+// The first of chars at or after from that stands outside quoted strings ("..." with
+// backslash pairs), npos when none does. A quote that is never closed quotes nothing.
+std::size_t FindUnquoted(std::string_view text, std::string_view chars, std::size_t from = 0) {
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (chars.find(text[i]) != std::string_view::npos) {
+            return i;
         }
+        if (text[i] != '"') {
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] != '"') {
+            end += text[end] == '\\' ? 2 : 1;
+        }
+        if (end >= text.size()) {
+            return text.find_first_of(chars, i + 1);
+        }
+        i = end;
+    }
+    return std::string_view::npos;
+}
+
+// Entries of a list closed by "," or ";" (outside quoted strings when quotes count) or the
+// end, each trimmed.
+template <typename Visit>
+void ForEachEntry(std::string_view list, bool quotesCount, Visit visit) {
+    for (std::size_t start = 0;;) {
+        const std::size_t end =
+            quotesCount ? FindUnquoted(list, ",;", start) : list.find_first_of(",;", start);
+        visit(Trim(list.substr(start, end == std::string_view::npos ? end : end - start)));
+        if (end == std::string_view::npos) {
+            return;
+        }
+        start = end + 1;
     }
 }
 
@@ -138,8 +163,9 @@ bool WriteAttachment(const std::string& path, std::uint32_t limit, const WireSin
 
 void CSMTPAddress::Parse(std::string_view text) {
     text = Trim(text);
-    const std::size_t open = text.find('<');
-    const std::size_t close = text.find('>');
+    // A quoted display name may hold brackets: "x \" <e@e>" <a@x> is a mail to a@x.
+    const std::size_t open = FindUnquoted(text, "<");
+    const std::size_t close = FindUnquoted(text, ">");
     if (open != std::string_view::npos && close != std::string_view::npos && close >= open + 2) {
         address = std::string(text.substr(open + 1, close - open - 1));
         name = std::string(Trim(text.substr(0, open)));
@@ -358,7 +384,7 @@ int CSMTPMessage::AddRecipient(const CSMTPAddress& recipient, RecipientKind kind
 
 bool CSMTPMessage::AddRecipients(std::string_view list, RecipientKind kind) {
     bool added = false;
-    ForEachEntry(list, [&](std::string_view entry) {
+    ForEachEntry(list, true, [&](std::string_view entry) {
         CSMTPAddress recipient;
         recipient.Parse(entry);
         // A mailbox holding a control character would smuggle lines into the header or
@@ -408,7 +434,8 @@ int CSMTPMessage::AddBodyPart(const CSMTPBodyPart& part) {
 
 int CSMTPMessage::AddAttachments(std::string_view list) {
     int added = 0;
-    ForEachEntry(list, [&](std::string_view entry) {
+    // Paths: a quote is a character like any other.
+    ForEachEntry(list, false, [&](std::string_view entry) {
         if (entry.empty()) {
             return;
         }

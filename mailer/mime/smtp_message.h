@@ -34,7 +34,8 @@ class CSMTPAddress {
     explicit CSMTPAddress(std::string addressText, std::string nameText = {})
         : name(std::move(nameText)), address(std::move(addressText)) {}
 
-    // "Name <mailbox>" or a bare mailbox; see the unit for the exact rule.
+    // "Name <mailbox>" or a bare mailbox; the name may be quoted, and then hold brackets.
+    // See the unit for the exact rule.
     void Parse(std::string_view text);
     // The mailbox alone, or "name <mailbox>" with the name Q-encoded when encodeName is set.
     std::string DisplayForm(bool encodeName, std::string_view charset) const;
@@ -131,7 +132,8 @@ class CSMTPMessage {
     virtual std::string BuildHeader() const;
 
     int AddRecipient(const CSMTPAddress& recipient, RecipientKind kind = RecipientKind::To);
-    // Entries separated by "," or ";"; true when at least one address was added.
+    // Entries separated by "," or ";" (not inside a quoted name); true when at least one
+    // address was added.
     bool AddRecipients(std::string_view list, RecipientKind kind = RecipientKind::To);
     int RecipientCount(RecipientKind kind = RecipientKind::To) const;
     const CSMTPAddress* RecipientAt(int index, RecipientKind kind = RecipientKind::To) const;

@@ -38,6 +38,14 @@ TEST(SMTPAddress, ParsesNameAndMailbox) {
         {"<a@b>", "", "a@b"},
         {"x> <y", "", "x> <y"},
         {"Jo < j@x >", "Jo", " j@x "},  // the mailbox is taken as written between the brackets
+        // Brackets inside a quoted name are part of the name, quoted pairs included.
+        {"\"x\\\" <e@e>\" <a@x.test>", "\"x\\\" <e@e>\"", "a@x.test"},
+        {"\"a>b\" <c@d>", "\"a>b\"", "c@d"},
+        {"Jo \"the \\\"boss\\\"\" <j@x>", "Jo \"the \\\"boss\\\"\"", "j@x"},
+        {"<\"a>b\"@x>", "", "\"a>b\"@x"},
+        {"\"<e@e>\"", "", "\"<e@e>\""},
+        // A quote that is never closed quotes nothing.
+        {"\"Jo <j@x>", "\"Jo", "j@x"},
     };
     for (const auto& c : cases) {
         CSMTPAddress a;
@@ -293,6 +301,8 @@ TEST(SMTPMessage, RecipientsInTheHeader) {
         {"", "", "\r\nTo: \r\n", nullptr},
         {"a, Jane <b>", "", "\r\nTo: a,Jane <b>\r\n", nullptr},
         {"a;;b", "c", "\r\nTo: a,b\r\n", "\r\nCc: c\r\n"},
+        // A quoted name may hold the separators.
+        {"\"Doe, Jane; Dr\" <j@x>, b", "", "\r\nTo: \"Doe, Jane; Dr\" <j@x>,b\r\n", nullptr},
     };
     for (const auto& c : cases) {
         CSMTPMessage message;
