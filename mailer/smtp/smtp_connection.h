@@ -110,6 +110,8 @@ class CQuillSMTPConnection {
     // The text after "334 " of the last reply.
     std::string PromptText() const;
     [[noreturn]] void Fail(std::uint32_t code) const;
+    // Throws the line-break failure, naming what, when text holds CR or LF.
+    static void RefuseLineBreak(const std::string& text, const char* what);
 
     CSMTPSocket socket;
     bool connected = false;

@@ -71,7 +71,7 @@ int AfterFailedCall(TlsSession* session, int result, Clock::time_point deadline)
             return -1;
         default:
             ERR_clear_error();
-            SocketSetLastError(10054);  // WSAECONNRESET: the session is broken
+            SocketSetLastError(kWsaConnReset);  // the session is broken
             return -1;
     }
 }
@@ -202,7 +202,7 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
         }
         int ready = WaitFor(session->fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
         if (ready == 0) {
-            return fail(TlsFailure::TimedOut, "no answer within the time-out");
+            return fail(TlsFailure::Handshake, "no answer within the time-out");
         }
         if (ready < 0) {
             return fail(TlsFailure::Handshake, "socket error " + std::to_string(SocketLastError()));
@@ -221,7 +221,7 @@ long TlsSend(TlsSession* session, const void* data, std::size_t length, std::uin
         }
         int next = AfterFailedCall(session, rc, deadline);
         if (next == 0) {
-            SocketSetLastError(10058);  // WSAESHUTDOWN: the peer ended the session
+            SocketSetLastError(kWsaShutdown);  // the peer ended the session
             return -1;
         }
         if (next < 0) {

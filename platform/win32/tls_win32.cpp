@@ -53,7 +53,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWsaConnReset = 10054;
 constexpr std::size_t kMaxCaFile = 4u << 20;
 
 Clock::time_point DeadlineAfter(std::uint32_t timeoutMs) {
@@ -566,7 +565,7 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
     status = Handshake(s, true, deadline, &timedOut);
     if (status != SEC_E_OK) {
         return timedOut
-                   ? fail(TlsFailure::TimedOut, "no answer within the time-out")
+                   ? fail(TlsFailure::Handshake, "no answer within the time-out")
                    : fail(TlsFailure::Handshake, StatusText("handshake failed, status", status));
     }
     SecPkgContext_ConnectionInfo info{};
