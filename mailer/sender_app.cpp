@@ -65,7 +65,7 @@ class SocketLibrary {
 
 }  // namespace
 
-CSenderApp::CSenderApp() : report(ReportToLogs), ntlmFactory(MakeNtlmProvider) {}
+CSenderApp::CSenderApp() : report(ReportToLogs) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
                               const std::string& attachments) {
@@ -110,9 +110,6 @@ void CSenderApp::Run() {
         std::string attachments = ReadPlainSetting(layout::setting::kToSendFile);
         CQuillSMTPConnection connection(heloHost);
         connection.SetReplyTimeout(replyTimeout);
-        if (ntlmFactory) {
-            connection.SetNtlmFactory(ntlmFactory);
-        }
         CSMTPMessage message;
         BuildMessage(message, recipients, attachments);
         std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);

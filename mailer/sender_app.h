@@ -34,9 +34,6 @@ class CSenderApp {
     }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     void SetHeloHost(const std::string& value) { heloHost = value; }
-    void SetNtlmFactory(CQuillSMTPConnection::NtlmFactory factory) {
-        ntlmFactory = std::move(factory);
-    }
 
     // The mail of one run, from the recipient and attachment lists; its sender is chosen
     // once the user name is known (ChooseSender).
@@ -57,5 +54,4 @@ class CSenderApp {
     std::function<void(const std::string&)> report;
     std::uint32_t replyTimeout = 60000;
     std::string heloHost = "auto";
-    CQuillSMTPConnection::NtlmFactory ntlmFactory;
 };

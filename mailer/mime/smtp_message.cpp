@@ -213,9 +213,6 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
     title = other.title;
     contentType = other.contentType;
     charset = other.charset;
-    contentBase = other.contentBase;
-    contentId = other.contentId;
-    contentLocation = other.contentLocation;
     text = other.text;
     quotedPrintable = other.quotedPrintable;
     base64 = other.base64;
@@ -316,15 +313,6 @@ bool CSMTPBodyPart::RenderHeader(std::string* out) const {
     } else {
         h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
             "\r\n" + TransferEncodingLine();
-    }
-    if (!contentBase.empty()) {
-        h += "Content-Base: " + contentBase + "\r\n";
-    }
-    if (!contentId.empty()) {
-        h += "Content-ID: " + contentId + "\r\n";
-    }
-    if (!contentLocation.empty()) {
-        h += "Content-Location: " + contentLocation + "\r\n";
     }
     h += "\r\n";
     *out = std::move(h);

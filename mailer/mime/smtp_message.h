@@ -69,12 +69,6 @@ class CSMTPBodyPart {
     void SetContentType(const std::string& value) { contentType = value; }
     const std::string& GetCharset() const { return charset; }
     void SetCharset(const std::string& value) { charset = value; }
-    const std::string& GetContentBase() const { return contentBase; }
-    void SetContentBase(const std::string& value) { contentBase = value; }
-    const std::string& GetContentID() const { return contentId; }
-    void SetContentID(const std::string& value) { contentId = value; }
-    const std::string& GetContentLocation() const { return contentLocation; }
-    void SetContentLocation(const std::string& value) { contentLocation = value; }
 
     bool GetQuotedPrintable() const { return quotedPrintable; }
     void SetQuotedPrintable(bool on) { quotedPrintable = on; }
@@ -111,9 +105,6 @@ class CSMTPBodyPart {
     std::string title;
     std::string contentType = "text/plain";
     std::string charset = "iso-8859-1";
-    std::string contentBase;
-    std::string contentId;
-    std::string contentLocation;
     std::string text;
     std::vector<std::unique_ptr<CSMTPBodyPart>> children;
     CSMTPBodyPart* parent = nullptr;

@@ -47,7 +47,6 @@ class CQuillSMTPConnection {
                  const std::string& bindAddress = {});
     void Disconnect(bool graceful = true);
     void SendMessage(CSMTPMessage& message);
-    bool IsConnected() const { return connected; }
 
     // Reads one reply and tells whether it came whole and with the code expected.
     bool ExpectReply(int code);
@@ -60,10 +59,6 @@ class CQuillSMTPConnection {
     void AuthenticateNtlm(const std::string& user, const std::string& password);
 
     const std::string& LastResponse() const { return lastResponse; }
-    int LastReplyCode() const { return lastReplyCode; }
-    const std::string& HeloHost() const { return heloHost; }
-    void SetHeloHost(const std::string& value) { heloHost = value; }
-    std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     // TLS for the next Connect; caFile (a PEM file, may be empty) adds trusted roots.
     void SetTls(TlsMode mode, const std::string& caFile) {
