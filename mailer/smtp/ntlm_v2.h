@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 #include "mailer/smtp/ntlm_provider.h"
 #include "platform/clock.h"
 

@@ -7,7 +7,7 @@
 
 #include "common/base64.h"
 #include "mailer/mime/encoders.h"
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "platform/nocase.h"
