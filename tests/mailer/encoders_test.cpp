@@ -124,7 +124,9 @@ TEST(EncodeWords, EscapesAllButTheSafeBytes) {
         std::string in, charset, out;
     } cases[] = {
         {"a b_c\"=?.xml", "iso-8859-1", "=?iso-8859-1?q?a_b=5Fc=22=3D=3F.xml?="},
-        {"", "iso-8859-1", "=?iso-8859-1?q??="},
+        {"", "iso-8859-1",
+         "=?iso-8859-1?q?"
+         "?="},
         {"\xE9\r\n", "UTF-8", "=?UTF-8?q?=C3=A9=0D=0A?="},
     };
     for (const auto& c : cases) {
