@@ -30,9 +30,14 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScriptedSmtpServer;
 
-// The transcripts and golden files lie beside this file, where it was compiled.
+// The transcripts and golden files lie beside this file, where it was compiled (a compiler
+// cache may name it relative to the build directory).
 std::string TestsDir() {
-    return fs::path(__FILE__).parent_path().string();
+    fs::path here(__FILE__);
+    if (here.is_relative()) {
+        here = fs::path(TALLY_TEST_BUILD_DIR) / here;
+    }
+    return here.parent_path().string();
 }
 
 std::string ReadFile(const std::string& path) {
