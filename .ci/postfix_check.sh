@@ -3,8 +3,9 @@
 # authentication method and once without, in clear text, over STARTTLS and over implicit TLS,
 # and checks that every delivered message's attachments decode to the report files byte for
 # byte. A wrong password must end postvane with the authentication exit status; a certificate
-# from an unknown CA, a name mismatch and a server without STARTTLS must end it before AUTH,
-# with the password never on the wire. With Windows build directories, Postvane.exe of each
+# from an unknown CA, a name mismatch (also a certificate naming its host only in the subject's
+# CN) and a server without STARTTLS must end it before AUTH, with the password never on the
+# wire. With Windows build directories, Postvane.exe of each
 # delivers under wine too: LOGIN, CRAM-MD5 and NTLM through SSPI, and STARTTLS and TLS
 # through Schannel.
 #
@@ -15,7 +16,8 @@
 # Windows runs it sets "client ntlmv2 auth = no" in /etc/samba/smb.conf and adds the test CA
 # to the system's CA store, both only while it runs.
 # Ports: PV_SMTP_PORT (with AUTH, default 2525), +1 (no AUTH, no TLS), +2 (STARTTLS, AUTH only
-# after TLS), +3 (implicit TLS), +4 (the wire recorder).
+# after TLS), +3 (implicit TLS), +4 (the wire recorder), +5 (implicit TLS with a certificate
+# that names localhost only in its subject).
 set -euo pipefail
 
 CI_DIR=$(cd "$(dirname "$0")" && pwd)
@@ -30,6 +32,7 @@ PORT_PLAIN=$((PORT_AUTH + 1))
 PORT_STARTTLS=$((PORT_AUTH + 2))
 PORT_TLS=$((PORT_AUTH + 3))
 PORT_RECORDER=$((PORT_AUTH + 4))
+PORT_CN_ONLY=$((PORT_AUTH + 5))
 BASE=/tmp/postvane-postfix
 CONF="$BASE/config"
 USER_NAME=reporter
@@ -129,6 +132,12 @@ cat >"$CONF/master.cf" <<CF
   -o smtpd_tls_security_level=encrypt
   $TLS_OPTS
   -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$PORT_CN_ONLY inet n - n - - smtpd
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_tls_cert_file=$BASE/tls/cn-only.pem -o smtpd_tls_key_file=$BASE/tls/cn-only.key
+  -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
 pickup    unix n - n 60 1 pickup
 cleanup   unix n - n - 0 cleanup
 qmgr      unix n - n 300 1 qmgr
@@ -177,7 +186,14 @@ mkdir -p "$BASE/tls"
         "keyUsage=critical,digitalSignature,keyEncipherment" "extendedKeyUsage=serverAuth" >server.ext
     openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
         -extfile server.ext -out server.pem 2>/dev/null
-    chmod 644 server.key
+    # The name only in the subject's CN, no subjectAltName: to be refused as a name mismatch.
+    openssl req -newkey rsa:2048 -nodes -keyout cn-only.key -out cn-only.csr \
+        -subj "/CN=localhost" 2>/dev/null
+    printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
+        "extendedKeyUsage=serverAuth" >cn-only.ext
+    openssl x509 -req -in cn-only.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 \
+        -extfile cn-only.ext -out cn-only.pem 2>/dev/null
+    chmod 644 server.key cn-only.key
 )
 CA_FILE="$BASE/tls/ca.pem"
 
@@ -198,7 +214,7 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
-for port in "$PORT_AUTH" "$PORT_STARTTLS" "$PORT_TLS"; do
+for port in "$PORT_AUTH" "$PORT_STARTTLS" "$PORT_TLS" "$PORT_CN_ONLY"; do
     for _ in $(seq 50); do
         if (exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null; then break; fi
         sleep 0.2
@@ -362,6 +378,10 @@ run_mismatch() {
 }
 run_mismatch
 grep -q "name mismatch" "$BASE/stderr-name-mismatch" || die "name-mismatch: the reason is not given"
+run "name-in-subject-only" "$PORT_CN_ONLY" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 9 --tls tls \
+    --ca-file "$CA_FILE" --server localhost
+grep -q "name mismatch" "$BASE/stderr-name-in-subject-only" ||
+    die "name-in-subject-only: the reason is not given"
 run "starttls-not-offered" "$PORT_PLAIN" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 8 --tls starttls \
     --ca-file "$CA_FILE"
 grep -q "does not offer STARTTLS" "$BASE/stderr-starttls-not-offered" ||
@@ -436,6 +456,11 @@ run_windows_build() {
         wine_run unknown-ca "$PORT_TLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 9 --tls tls
         grep -aq "unknown issuer" "$BASE/stderr-$WINE_TAG-unknown-ca" ||
             die "$WINE_TAG: the unknown issuer is not named"
+        # Schannel's policy takes a name from the subject when there is no subjectAltName.
+        wine_run name-in-subject-only "$PORT_CN_ONLY" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 9 \
+            --tls tls --ca-file "$(win_path "$CA_FILE")" --server localhost
+        grep -aq "name mismatch" "$BASE/stderr-$WINE_TAG-name-in-subject-only" ||
+            die "$WINE_TAG: the name only in the subject is not refused as a name mismatch"
     else
         wine_run starttls "$PORT_STARTTLS" "AUTH LOGIN" "$USER_NAME" "$PASSWORD" 0 --tls starttls
         wine_run tls "$PORT_TLS" "CRAM MD5" "$USER_NAME" "$PASSWORD" 0 --tls tls

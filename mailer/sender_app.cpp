@@ -1,7 +1,7 @@
 // CSenderApp: Postvane's start sequence. Settings come from the registry (shifted values
 // unshifted), the mail carries the report files as attachments, the SMTP connection sends it.
-// Every failure ends the run with an exit status naming the phase and one line (failure
-// code and the server's last reply) on standard error and in the system log.
+// Every failure ends the run with the exit status and the line the failure table gives it
+// (smtp_failures.h), on standard error and in the system log.
 #include "mailer/sender_app.h"
 
 #include <exception>
@@ -46,46 +46,6 @@ bool IsMailAddress(const std::string& text) {
     return true;
 }
 
-bool IsGreetingCode(std::uint32_t code) {
-    return code == SmtpInterfaceError(kSmtpGreeting) || code == SmtpInterfaceError(kSmtpHeloAuth) ||
-           code == SmtpInterfaceError(kSmtpHeloNoAuth);
-}
-
-// What a TLS failure means to an administrator, by its code.
-struct TlsReason {
-    std::uint32_t code;
-    const char* words;
-};
-
-constexpr TlsReason kTlsReasons[] = {
-    {kSmtpTlsNotOffered, "the server does not offer STARTTLS"},
-    {kSmtpTlsRefused, "the server refused STARTTLS"},
-    {kSmtpTlsHandshake, "the TLS handshake failed"},
-    {kSmtpTlsExpired, "expired or not yet valid"},
-    {kSmtpTlsUnknownIssuer, "unknown issuer (not signed by a trusted authority)"},
-    {kSmtpTlsNameMismatch, "name mismatch (not issued for the server's name or address)"},
-    {kSmtpTlsCertificate, "not acceptable"},
-    {kSmtpTlsCaFile, "the SMTPCAFile roots cannot be read"},
-    {kSmtpTlsSetting, "SMTPTLS is not none, starttls or tls"},
-};
-
-const TlsReason* FindTlsReason(std::uint32_t code) {
-    if ((code >> 16 & 0x1FFF) != 4) {
-        return nullptr;
-    }
-    for (const TlsReason& reason : kTlsReasons) {
-        if ((code & 0xFFFF) == reason.code) {
-            return &reason;
-        }
-    }
-    return nullptr;
-}
-
-bool IsCertificateCode(std::uint32_t code) {
-    std::uint32_t shortCode = code & 0xFFFF;
-    return shortCode >= kSmtpTlsExpired && shortCode <= kSmtpTlsCertificate;
-}
-
 // Socket library started for the run and stopped again however it ends.
 class SocketLibrary {
   public:
@@ -105,7 +65,7 @@ class SocketLibrary {
 
 }  // namespace
 
-CSenderApp::CSenderApp() : report(ReportToLogs), ntlmFactory(MakeNtlmProvider) {}
+CSenderApp::CSenderApp() : report(ReportToLogs) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
                               const std::string& attachments) {
@@ -136,68 +96,20 @@ CSMTPAddress CSenderApp::ChooseSender(const std::string& fromSetting, const std:
     return CSMTPAddress(kPlaceholderFrom);
 }
 
-void CSenderApp::Fail(Phase phase, std::uint32_t code, const std::string& reply) {
-    if (const TlsReason* reason = FindTlsReason(code)) {
-        // The server's reply for STARTTLS, the TLS library's words for the rest.
-        bool certificate = IsCertificateCode(code);
-        exitStatus = certificate ? kSenderCertificate : kSenderTls;
-        std::string text = std::string(kProgramName) + ": " +
-                           (certificate ? "verifying the mail server's certificate"
-                                        : "setting up TLS with the mail server") +
-                           " failed: " + reason->words + ", ";
-        bool fromServer =
-            (code & 0xFFFF) == kSmtpTlsNotOffered || (code & 0xFFFF) == kSmtpTlsRefused;
-        if (fromServer || reply.empty()) {
-            text += CSMTPException(code, reply).Describe();
-        } else {
-            text += CSMTPException(code).Describe() + " (" + reply + ")";
-        }
-        failureLine = text;
-        if (report) {
-            report(failureLine);
-        }
-        return;
-    }
-    const char* what = "sending the report mail";
-    switch (phase) {
-        case Phase::Build:
-            exitStatus = kSenderBuild;
-            what = "building the report mail";
-            break;
-        case Phase::Connect:
-            if (IsGreetingCode(code)) {
-                exitStatus = kSenderGreeting;
-                what = "greeting the mail server";
-            } else if ((code >> 16 & 0x1FFF) == 7) {
-                exitStatus = kSenderConnect;
-                what = "connecting to the mail server";
-            } else {
-                // LOGIN/PLAIN/CRAM-MD5/NTLM codes and the NTLM package's own statuses.
-                exitStatus = kSenderAuthentication;
-                what = "authenticating with the mail server";
-            }
-            break;
-        case Phase::Transfer:
-            exitStatus = kSenderTransfer;
-            break;
-    }
-    failureLine = std::string(kProgramName) + ": " + what +
-                  " failed: " + CSMTPException(code, reply).Describe();
+void CSenderApp::RecordFailure(SenderExit status, const std::string& line) {
+    exitStatus = status;
     if (report) {
-        report(failureLine);
+        report(std::string(kProgramName) + ": " + line);
     }
 }
 
 void CSenderApp::Run() {
-    Phase phase = Phase::Build;
+    SenderPhase phase = SenderPhase::Build;
     try {
         std::string recipients = ReadShiftedSetting(layout::setting::kEmailAddress);
         std::string attachments = ReadPlainSetting(layout::setting::kToSendFile);
         CQuillSMTPConnection connection(heloHost);
         connection.SetReplyTimeout(replyTimeout);
-        if (ntlmFactory) {
-            connection.SetNtlmFactory(ntlmFactory);
-        }
         CSMTPMessage message;
         BuildMessage(message, recipients, attachments);
         std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
@@ -212,31 +124,23 @@ void CSenderApp::Run() {
             throw SmtpProtocolFailure(kSmtpTlsSetting, "SMTPTLS is '" + tlsText + "'");
         }
         connection.SetTls(tlsMode, ReadPlainSetting(layout::setting::kSmtpCaFile));
-        phase = Phase::Connect;
+        phase = SenderPhase::Connect;
         connection.Connect(server, method, user, password, port, std::string());
-        phase = Phase::Transfer;
+        phase = SenderPhase::Transfer;
         connection.SendMessage(message);
         // Leaving the scope says QUIT.
     } catch (const CSMTPException& failure) {
-        Fail(phase, failure.Code(), failure.Response());
+        const SenderVerdict verdict = JudgeFailure(failure, phase);
+        RecordFailure(verdict.exit, verdict.line);
     } catch (const std::exception& failure) {
-        exitStatus = kSenderUnexpected;
-        failureLine = std::string(kProgramName) + ": unexpected failure: " + failure.what();
-        if (report) {
-            report(failureLine);
-        }
+        RecordFailure(kSenderUnexpected, std::string("unexpected failure: ") + failure.what());
     } catch (...) {
-        exitStatus = kSenderUnexpected;
-        failureLine = std::string(kProgramName) + ": unexpected failure";
-        if (report) {
-            report(failureLine);
-        }
+        RecordFailure(kSenderUnexpected, "unexpected failure");
     }
 }
 
 bool CSenderApp::InitInstance() {
     exitStatus = kSenderSent;
-    failureLine.clear();
     SocketLibrary sockets;
     if (!sockets.Started()) {
         exitStatus = kSenderSocketStartup;

@@ -1,8 +1,8 @@
 // CSenderApp: the whole run of Postvane. InitInstance reads the settings, builds the one
 // report mail and hands it to the SMTP connection, then returns false so the program ends.
-// A failure is not reported as success: ExitStatus tells the failing phase (below) and one
-// line naming the failure code and the server's last reply goes to standard error and the
-// system log (the event log on Windows).
+// A failure is not reported as success: ExitStatus tells the failing phase (SenderExit, in
+// the failure table) and one line naming the failure, its code and the server's last reply
+// goes to standard error and the system log (the event log on Windows).
 #pragma once
 
 #include <cstdint>
@@ -11,21 +11,7 @@
 
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/smtp_connection.h"
-
-// Exit status of Postvane, one per phase that can fail.
-enum SenderExit : int {
-    kSenderSent = 0,            // the mail was accepted by the server
-    kSenderUnexpected = 1,      // a failure of no known kind
-    kSenderSocketStartup = 2,   // the socket library could not be started
-    kSenderBuild = 3,           // the message could not be built
-    kSenderConnect = 4,         // the server could not be reached, or the connection broke
-    kSenderGreeting = 5,        // greeting or HELO/EHLO refused
-    kSenderAuthentication = 6,  // authentication failed
-    kSenderTransfer = 7,        // MAIL FROM, RCPT TO, DATA or the message itself failed
-    kSenderTls = 8,             // no TLS: STARTTLS not offered or refused, handshake failed,
-                                // SMTPTLS or SMTPCAFile unusable
-    kSenderCertificate = 9,     // the server's certificate failed verification
-};
+#include "mailer/smtp/smtp_failures.h"
 
 inline constexpr char kSenderSubject[] = "Email Reports from Brisko Web Proxy";
 inline constexpr char kSenderCharset[] = "iso-8859-1";
@@ -40,7 +26,6 @@ class CSenderApp {
     bool InitInstance();
 
     int ExitStatus() const { return exitStatus; }
-    const std::string& FailureLine() const { return failureLine; }
 
     // Tests: where the failure line goes (default: standard error and the system log), and
     // settings of the connection that the registry does not hold.
@@ -49,9 +34,6 @@ class CSenderApp {
     }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     void SetHeloHost(const std::string& value) { heloHost = value; }
-    void SetNtlmFactory(CQuillSMTPConnection::NtlmFactory factory) {
-        ntlmFactory = std::move(factory);
-    }
 
     // The mail of one run, from the recipient and attachment lists; its sender is chosen
     // once the user name is known (ChooseSender).
@@ -64,14 +46,12 @@ class CSenderApp {
                                      const CSMTPMessage& message);
 
   private:
-    enum class Phase { Build, Connect, Transfer };
     void Run();
-    void Fail(Phase phase, std::uint32_t code, const std::string& reply);
+    // Keeps the exit status and reports the line.
+    void RecordFailure(SenderExit status, const std::string& line);
 
     int exitStatus = kSenderSent;
-    std::string failureLine;
     std::function<void(const std::string&)> report;
     std::uint32_t replyTimeout = 60000;
     std::string heloHost = "auto";
-    CQuillSMTPConnection::NtlmFactory ntlmFactory;
 };

@@ -14,10 +14,17 @@ namespace platform {
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
 
-// Windows Sockets error numbers the callers look at.
-constexpr int kWsaTimedOut = 10060;      // WSAETIMEDOUT
-constexpr int kWsaHostNotFound = 11001;  // WSAHOST_NOT_FOUND
-constexpr int kWsaInvalidArgument = 10022;
+// Windows Sockets error numbers the callers look at or set, named once here.
+constexpr int kWsaInvalidArgument = 10022;  // WSAEINVAL
+constexpr int kWsaNetUnreachable = 10051;   // WSAENETUNREACH
+constexpr int kWsaConnAborted = 10053;      // WSAECONNABORTED
+constexpr int kWsaConnReset = 10054;        // WSAECONNRESET
+constexpr int kWsaNotConnected = 10057;     // WSAENOTCONN
+constexpr int kWsaShutdown = 10058;         // WSAESHUTDOWN
+constexpr int kWsaTimedOut = 10060;         // WSAETIMEDOUT
+constexpr int kWsaConnRefused = 10061;      // WSAECONNREFUSED
+constexpr int kWsaHostUnreachable = 10065;  // WSAEHOSTUNREACH
+constexpr int kWsaHostNotFound = 11001;     // WSAHOST_NOT_FOUND
 
 // Starts the socket library once per process (WSAStartup on Windows; elsewhere it makes a
 // write to a closed connection an error instead of a signal). False when that fails.

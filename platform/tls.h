@@ -22,8 +22,8 @@ enum class TlsFailure {
     NameMismatch,   // the certificate is not for the host name or address
     Certificate,    // any other verification failure (bad signature, wrong use, revoked)
     CaFile,         // the extra roots file cannot be read or holds no certificate
-    Handshake,      // no TLS: refused, no common version or cipher, closed, or not TLS at all
-    TimedOut,       // the handshake did not end in time
+    Handshake,      // no TLS: refused, no common version or cipher, closed, not TLS at all,
+                    // or not done in time
 };
 
 struct TlsSession;

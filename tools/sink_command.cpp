@@ -192,14 +192,113 @@ class Peer {
 
 enum class Data { Ok, TooLong, TooBig, Closed, TimedOut, Idle };
 
-// The command's verb in upper case when it is one the sink knows, else empty.
-std::string KnownVerb(std::string_view text) {
-    for (const char* verb : {"HELO", "EHLO", "MAIL", "RCPT", "DATA", "RSET", "NOOP", "QUIT"}) {
-        if (platform::EqualNoCase(text, verb)) {
-            return verb;
+// Where a connection's dialogue stands.
+struct Session {
+    bool greeted = false;
+    bool inMail = false;
+    long recipients = 0;
+};
+
+// What a command leads to: a reply, the message (after DATA's checks passed), or the end.
+enum class After { Reply, TakeMessage, Quit };
+struct Answer {
+    After after;
+    std::string reply;
+};
+
+using Handler = Answer (*)(Session&, std::string_view verb, std::string_view argument,
+                           const SinkOptions&);
+
+Answer Hello(Session& session, std::string_view verb, std::string_view argument,
+             const SinkOptions& options) {
+    if (argument.empty()) {
+        return {After::Reply, "501 5.5.4 Syntax: " + std::string(verb) + " hostname"};
+    }
+    session = Session{true, false, 0};
+    if (verb == "HELO") {
+        return {After::Reply, "250 127.0.0.1"};
+    }
+    return {After::Reply,
+            "250-127.0.0.1\r\n250-SIZE " + std::to_string(options.maxMessage) + "\r\n250 8BITMIME"};
+}
+
+Answer Mail(Session& session, std::string_view, std::string_view argument, const SinkOptions&) {
+    if (!session.greeted) {
+        return {After::Reply, "503 5.5.1 Send HELO or EHLO first"};
+    }
+    if (session.inMail) {
+        return {After::Reply, "503 5.5.1 Nested MAIL command"};
+    }
+    if (!platform::StartsWithNoCase(argument, "FROM:")) {
+        return {After::Reply, "501 5.5.4 Syntax: MAIL FROM:<address>"};
+    }
+    session.inMail = true;
+    return {After::Reply, "250 2.1.0 Ok"};
+}
+
+Answer Rcpt(Session& session, std::string_view, std::string_view argument, const SinkOptions&) {
+    if (!session.inMail) {
+        return {After::Reply, "503 5.5.1 Send MAIL first"};
+    }
+    if (!platform::StartsWithNoCase(argument, "TO:")) {
+        return {After::Reply, "501 5.5.4 Syntax: RCPT TO:<address>"};
+    }
+    if (session.recipients >= kMaxRecipients) {
+        return {After::Reply, "452 4.5.3 Too many recipients"};
+    }
+    ++session.recipients;
+    return {After::Reply, "250 2.1.5 Ok"};
+}
+
+Answer DataCommand(Session& session, std::string_view, std::string_view, const SinkOptions&) {
+    if (!session.inMail || session.recipients == 0) {
+        return {After::Reply, "503 5.5.1 Send MAIL and RCPT first"};
+    }
+    session.inMail = false;
+    session.recipients = 0;
+    return {After::TakeMessage, {}};
+}
+
+Answer Rset(Session& session, std::string_view, std::string_view, const SinkOptions&) {
+    session.inMail = false;
+    session.recipients = 0;
+    return {After::Reply, "250 2.0.0 Ok"};
+}
+
+Answer Noop(Session&, std::string_view, std::string_view, const SinkOptions&) {
+    return {After::Reply, "250 2.0.0 Ok"};
+}
+
+Answer Quit(Session&, std::string_view, std::string_view, const SinkOptions&) {
+    return {After::Quit, "221 2.0.0 Bye"};
+}
+
+// The verbs the sink knows, matched in any case.
+constexpr struct {
+    const char* verb;
+    Handler handle;
+} kVerbs[] = {
+    {"HELO", Hello},       {"EHLO", Hello}, {"MAIL", Mail}, {"RCPT", Rcpt},
+    {"DATA", DataCommand}, {"RSET", Rset},  {"NOOP", Noop}, {"QUIT", Quit},
+};
+
+// One command line (its line end included) to its answer.
+Answer Dispatch(Session& session, std::string line, const SinkOptions& options) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    std::string_view text = line;
+    std::string_view argument;
+    if (std::size_t space = text.find(' '); space != std::string_view::npos) {
+        argument = text.substr(space + 1);
+        text = text.substr(0, space);
+    }
+    for (const auto& entry : kVerbs) {
+        if (platform::EqualNoCase(text, entry.verb)) {
+            return entry.handle(session, entry.verb, argument, options);
         }
     }
-    return {};
+    return {After::Reply, "500 5.5.2 Command not recognised"};
 }
 
 class Sink {
@@ -345,8 +444,7 @@ void Sink::Serve(platform::SocketHandle client) {
     if (!peer.Send("220 127.0.0.1 tallyctl sink ESMTP")) {
         return;
     }
-    bool greeted = false, inMail = false;
-    long recipients = 0;
+    Session session;
     int errors = 0;
     for (;;) {
         std::string line;
@@ -362,84 +460,25 @@ void Sink::Serve(platform::SocketHandle client) {
             peer.Send("421 4.4.2 Idle for too long, closing");
             return;
         }
-        std::string reply;
-        if (read == Read::TooLong) {
-            reply = "500 5.5.2 Line too long";
-        } else {
-            while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-                line.pop_back();
-            }
-            std::string_view text = line;
-            std::string_view argument;
-            if (std::size_t space = text.find(' '); space != std::string_view::npos) {
-                argument = text.substr(space + 1);
-                text = text.substr(0, space);
-            }
-            std::string verb = KnownVerb(text);
-            if (verb == "HELO" || verb == "EHLO") {
-                if (argument.empty()) {
-                    reply = "501 5.5.4 Syntax: " + verb + " hostname";
-                } else {
-                    greeted = true;
-                    inMail = false;
-                    recipients = 0;
-                    reply = verb == "HELO"
-                                ? "250 127.0.0.1"
-                                : "250-127.0.0.1\r\n250-SIZE " +
-                                      std::to_string(options_.maxMessage) + "\r\n250 8BITMIME";
-                }
-            } else if (verb == "MAIL") {
-                if (!greeted) {
-                    reply = "503 5.5.1 Send HELO or EHLO first";
-                } else if (inMail) {
-                    reply = "503 5.5.1 Nested MAIL command";
-                } else if (!platform::StartsWithNoCase(argument, "FROM:")) {
-                    reply = "501 5.5.4 Syntax: MAIL FROM:<address>";
-                } else {
-                    inMail = true;
-                    reply = "250 2.1.0 Ok";
-                }
-            } else if (verb == "RCPT") {
-                if (!inMail) {
-                    reply = "503 5.5.1 Send MAIL first";
-                } else if (!platform::StartsWithNoCase(argument, "TO:")) {
-                    reply = "501 5.5.4 Syntax: RCPT TO:<address>";
-                } else if (recipients >= kMaxRecipients) {
-                    reply = "452 4.5.3 Too many recipients";
-                } else {
-                    ++recipients;
-                    reply = "250 2.1.5 Ok";
-                }
-            } else if (verb == "DATA") {
-                if (!inMail || recipients == 0) {
-                    reply = "503 5.5.1 Send MAIL and RCPT first";
-                } else {
-                    inMail = false;
-                    recipients = 0;
-                    if (!TakeMessage(peer)) {
-                        return;
-                    }
-                    errors = 0;
-                    continue;
-                }
-            } else if (verb == "RSET") {
-                inMail = false;
-                recipients = 0;
-                reply = "250 2.0.0 Ok";
-            } else if (verb == "NOOP") {
-                reply = "250 2.0.0 Ok";
-            } else if (verb == "QUIT") {
-                peer.Send("221 2.0.0 Bye");
+        const Answer answer = read == Read::TooLong
+                                  ? Answer{After::Reply, "500 5.5.2 Line too long"}
+                                  : Dispatch(session, std::move(line), options_);
+        if (answer.after == After::TakeMessage) {
+            if (!TakeMessage(peer)) {
                 return;
-            } else {
-                reply = "500 5.5.2 Command not recognised";
             }
+            errors = 0;
+            continue;
+        }
+        if (answer.after == After::Quit) {
+            peer.Send(answer.reply);
+            return;
         }
         // 4xx and 5xx replies to commands count as errors; a client that keeps erring is
         // not given the rest of the deadline.
-        bool error = reply[0] == '4' || reply[0] == '5';
+        bool error = answer.reply[0] == '4' || answer.reply[0] == '5';
         errors = error ? errors + 1 : 0;
-        if (!peer.Send(reply)) {
+        if (!peer.Send(answer.reply)) {
             return;
         }
         if (errors >= kMaxErrors) {

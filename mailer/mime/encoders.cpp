@@ -1,5 +1,6 @@
 // Text encoders of the mail sender: quoted-printable (RFC 2045) with soft breaks at 76
-// characters, Q encoded words (RFC 2047) for header texts, and ANSI to UTF-8.
+// characters, Q encoded words (RFC 2047) for header texts, extended parameter values
+// (RFC 2231), and ANSI to UTF-8.
 // Nothing here fails; every input gives an output.
 #include "mailer/mime/encoders.h"
 
@@ -15,8 +16,8 @@ constexpr char kHex[] = "0123456789ABCDEF";
 constexpr std::size_t kMaxLine = 76;      // characters per quoted-printable line
 constexpr std::size_t kHeaderPiece = 70;  // bytes per encoded-word piece
 
-void AppendEscape(std::string& out, unsigned char c) {
-    out += '=';
+void AppendEscape(std::string& out, unsigned char c, char mark = '=') {
+    out += mark;
     out += kHex[c >> 4];
     out += kHex[c & 15];
 }
@@ -64,6 +65,28 @@ bool PieceNeedsEncoding(std::string_view piece) {
         }
     }
     return false;
+}
+
+// Bytes left as they are in a word of EncodeWords (RFC 2047 5(3) allows these in a phrase).
+bool IsWordSafe(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           std::string_view(".-+!*").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// RFC 2231 attribute-char: any printable ASCII but the blank, "*'%" and the tspecials.
+bool IsAttributeChar(unsigned char c) {
+    return c > ' ' && c < 127 &&
+           std::string_view("*'%()<>@,;:\\\"/[]?=").find(static_cast<char>(c)) ==
+               std::string_view::npos;
+}
+
+// The bytes of one character: a UTF-8 sequence stays whole, any other text goes byte by byte.
+std::size_t CharacterLength(std::string_view text, bool utf8) {
+    std::size_t n = 1;
+    while (utf8 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        ++n;
+    }
+    return n;
 }
 
 // Length of the first piece of a UTF-8 text: at most kHeaderPiece bytes, moved back so that
@@ -147,6 +170,52 @@ std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
             }
         }
         out += "?=";
+    }
+    return out;
+}
+
+std::string EncodeWords(std::string_view text, std::string_view charset) {
+    const bool utf8 = platform::EqualNoCase(charset, "UTF-8");
+    const std::string converted = utf8 ? AnsiToUtf8(text) : std::string(text);
+    const std::string open = "=?" + std::string(charset) + "?q?";
+    constexpr std::size_t kMaxWord = 75;
+    std::string out;
+    std::string word;
+    for (std::string_view rest = converted; !rest.empty();) {
+        const std::size_t length = CharacterLength(rest, utf8);
+        std::string encoded;
+        for (unsigned char c : rest.substr(0, length)) {
+            if (c == ' ') {
+                encoded += '_';
+            } else if (IsWordSafe(c)) {
+                encoded += static_cast<char>(c);
+            } else {
+                AppendEscape(encoded, c);
+            }
+        }
+        rest.remove_prefix(length);
+        if (!word.empty() && open.size() + word.size() + encoded.size() + 2 > kMaxWord) {
+            out += (out.empty() ? "" : " ") + open + word + "?=";
+            word.clear();
+        }
+        word += encoded;
+    }
+    if (!word.empty() || out.empty()) {
+        out += (out.empty() ? "" : " ") + open + word + "?=";
+    }
+    return out;
+}
+
+std::string EncodeExtendedValue(std::string_view text, std::string_view charset) {
+    const std::string converted =
+        platform::EqualNoCase(charset, "UTF-8") ? AnsiToUtf8(text) : std::string(text);
+    std::string out = std::string(charset) + "''";
+    for (unsigned char c : converted) {
+        if (IsAttributeChar(c)) {
+            out += static_cast<char>(c);
+        } else {
+            AppendEscape(out, c, '%');
+        }
     }
     return out;
 }

@@ -15,5 +15,16 @@ std::string QPEncode(std::string_view text);
 // the others stay as they are; the pieces are joined without separator.
 std::string EncodeHeaderText(std::string_view text, std::string_view charset);
 
+// All of text as Q encoded words of at most 75 characters each, separated by spaces, with
+// only letters, digits and ".-+!*" left as they are: for a text that may not stand as it is
+// (a parameter value holding quotes or line ends). UTF-8 first as above, and no character
+// split between two words.
+std::string EncodeWords(std::string_view text, std::string_view charset);
+
+// An extended parameter value (RFC 2231): the charset, two apostrophes, then the text (UTF-8
+// first as above) with every byte but letters, digits and "!#$&+-.^_`|~" written as "%" and
+// two upper-case hexadecimal digits.
+std::string EncodeExtendedValue(std::string_view text, std::string_view charset);
+
 // ANSI text (the ANSI code page of the system; Windows-1252 on Linux) to UTF-8 bytes.
 std::string AnsiToUtf8(std::string_view text);

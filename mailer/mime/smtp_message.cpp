@@ -38,16 +38,51 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-// Entries of a list closed by "," or ";" or the end, each trimmed.
+// The first of chars at or after from that stands outside quoted strings ("..." with
+// backslash pairs), npos when none does. A quote that is never closed quotes nothing.
+std::size_t FindUnquoted(std::string_view text, std::string_view chars, std::size_t from = 0) {
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (chars.find(text[i]) != std::string_view::npos) {
+            return i;
+        }
+        if (text[i] != '"') {
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] != '"') {
+            end += text[end] == '\\' ? 2 : 1;
+        }
+        if (end >= text.size()) {
+            return text.find_first_of(chars, i + 1);
+        }
+        i = end;
+    }
+    return std::string_view::npos;
+}
+
+// Entries of a list closed by "," or ";" (outside quoted strings when quotes count) or the
+// end, each trimmed.
 template <typename Visit>
-void ForEachEntry(std::string_view list, Visit visit) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i <= list.size(); ++i) {
-        if (i == list.size() || list[i] == ',' || list[i] == ';') {
-            visit(Trim(list.substr(start, i - start)));
-            start = i + 1;
+void ForEachEntry(std::string_view list, bool quotesCount, Visit visit) {
+    for (std::size_t start = 0;;) {
+        const std::size_t end =
+            quotesCount ? FindUnquoted(list, ",;", start) : list.find_first_of(",;", start);
+        visit(Trim(list.substr(start, end == std::string_view::npos ? end : end - start)));
+        if (end == std::string_view::npos) {
+            return;
+        }
+        start = end + 1;
+    }
+}
+
+// Printable ASCII that a quoted parameter value can hold as it is.
+bool IsPlainParameter(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < ' ' || c >= 127 || c == '"' || c == '\\') {
+            return false;
         }
     }
+    return true;
 }
 
 bool HasControl(std::string_view text) {
@@ -128,8 +163,9 @@ bool WriteAttachment(const std::string& path, std::uint32_t limit, const WireSin
 
 void CSMTPAddress::Parse(std::string_view text) {
     text = Trim(text);
-    const std::size_t open = text.find('<');
-    const std::size_t close = text.find('>');
+    // A quoted display name may hold brackets: "x \" <e@e>" <a@x> is a mail to a@x.
+    const std::size_t open = FindUnquoted(text, "<");
+    const std::size_t close = FindUnquoted(text, ">");
     if (open != std::string_view::npos && close != std::string_view::npos && close >= open + 2) {
         address = std::string(text.substr(open + 1, close - open - 1));
         name = std::string(Trim(text.substr(0, open)));
@@ -177,9 +213,6 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
     title = other.title;
     contentType = other.contentType;
     charset = other.charset;
-    contentBase = other.contentBase;
-    contentId = other.contentId;
-    contentLocation = other.contentLocation;
     text = other.text;
     quotedPrintable = other.quotedPrintable;
     base64 = other.base64;
@@ -262,29 +295,24 @@ bool CSMTPBodyPart::RenderHeader(std::string* out) const {
     const std::string& delimiter = parent != nullptr ? parent->boundary : boundary;
     std::string h;
     if (IsAttachment()) {
+        // The title comes from a path in the registry: one holding line ends or quotes would
+        // otherwise end the header, or the message data itself, where it stands.
+        const bool plain = IsPlainParameter(title);
         h = "\r\n\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
-            "; name=\"" + title + "\"";
+            "; name=\"" + (plain ? title : EncodeWords(title, charset)) + "\"";
         if (!children.empty()) {
             h += "; Boundary=\"" + boundary + "\"";
         }
-        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-             "filename=\"" +
-             title + "\"\r\n";
+        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; " +
+             (plain ? "filename=\"" + title + "\""
+                    : "filename*=" + EncodeExtendedValue(title, charset)) +
+             "\r\n";
     } else if (!children.empty()) {
         h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
             "; Boundary=\"" + boundary + "\"\r\n" + TransferEncodingLine();
     } else {
         h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
             "\r\n" + TransferEncodingLine();
-    }
-    if (!contentBase.empty()) {
-        h += "Content-Base: " + contentBase + "\r\n";
-    }
-    if (!contentId.empty()) {
-        h += "Content-ID: " + contentId + "\r\n";
-    }
-    if (!contentLocation.empty()) {
-        h += "Content-Location: " + contentLocation + "\r\n";
     }
     h += "\r\n";
     *out = std::move(h);
@@ -303,9 +331,9 @@ bool CSMTPBodyPart::WriteBody(const WireSink& write) const {
     if (base64) {
         AppendBase64Lines(TextForWire(), &body);
     } else if (quotedPrintable) {
-        body = DotStuff(QPEncode(TextForWire()));
+        body = QPEncode(TextForWire());
     } else {
-        body = DotStuff(TextForWire());
+        body = TextForWire();
     }
     write(body);
     return true;
@@ -344,7 +372,7 @@ int CSMTPMessage::AddRecipient(const CSMTPAddress& recipient, RecipientKind kind
 
 bool CSMTPMessage::AddRecipients(std::string_view list, RecipientKind kind) {
     bool added = false;
-    ForEachEntry(list, [&](std::string_view entry) {
+    ForEachEntry(list, true, [&](std::string_view entry) {
         CSMTPAddress recipient;
         recipient.Parse(entry);
         // A mailbox holding a control character would smuggle lines into the header or
@@ -394,7 +422,8 @@ int CSMTPMessage::AddBodyPart(const CSMTPBodyPart& part) {
 
 int CSMTPMessage::AddAttachments(std::string_view list) {
     int added = 0;
-    ForEachEntry(list, [&](std::string_view entry) {
+    // Paths: a quote is a character like any other.
+    ForEachEntry(list, false, [&](std::string_view entry) {
         if (entry.empty()) {
             return;
         }
@@ -500,18 +529,15 @@ std::string CSMTPMessage::BuildHeader() const {
 
 // ---- free helpers ----
 
-std::string DotStuff(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + 16);
-    bool lineStart = true;
-    for (char c : text) {
+void DotStuffer::Append(std::string_view piece, std::string* out) {
+    out->reserve(out->size() + piece.size() + 16);
+    for (char c : piece) {
         if (lineStart && c == '.') {
-            out += '.';
+            *out += '.';
         }
-        out += c;
+        *out += c;
         lineStart = c == '\n';
     }
-    return out;
 }
 
 std::string FormatMailDate(const std::tm& local) {

@@ -1,9 +1,9 @@
 // The mail that the sender transmits: addresses, header fields and a tree of body parts.
 // The message builds its own header; each part renders its header and closing delimiter as
 // buffers and writes its body piece by piece (an attachment is streamed from its file), all
-// of which the SMTP connection sends in order. Rendering reports failure by returning false
-// (an attachment that cannot be read, is too large or changes while read); nothing here
-// throws for bad input.
+// of which the SMTP connection sends in order, dot-stuffed as one stream. Rendering reports failure
+// by returning false (an attachment that cannot be read, is too large or changes while read);
+// nothing here throws for bad input.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +34,8 @@ class CSMTPAddress {
     explicit CSMTPAddress(std::string addressText, std::string nameText = {})
         : name(std::move(nameText)), address(std::move(addressText)) {}
 
-    // "Name <mailbox>" or a bare mailbox; see the unit for the exact rule.
+    // "Name <mailbox>" or a bare mailbox; the name may be quoted, and then hold brackets.
+    // See the unit for the exact rule.
     void Parse(std::string_view text);
     // The mailbox alone, or "name <mailbox>" with the name Q-encoded when encodeName is set.
     std::string DisplayForm(bool encodeName, std::string_view charset) const;
@@ -68,12 +69,6 @@ class CSMTPBodyPart {
     void SetContentType(const std::string& value) { contentType = value; }
     const std::string& GetCharset() const { return charset; }
     void SetCharset(const std::string& value) { charset = value; }
-    const std::string& GetContentBase() const { return contentBase; }
-    void SetContentBase(const std::string& value) { contentBase = value; }
-    const std::string& GetContentID() const { return contentId; }
-    void SetContentID(const std::string& value) { contentId = value; }
-    const std::string& GetContentLocation() const { return contentLocation; }
-    void SetContentLocation(const std::string& value) { contentLocation = value; }
 
     bool GetQuotedPrintable() const { return quotedPrintable; }
     void SetQuotedPrintable(bool on) { quotedPrintable = on; }
@@ -110,9 +105,6 @@ class CSMTPBodyPart {
     std::string title;
     std::string contentType = "text/plain";
     std::string charset = "iso-8859-1";
-    std::string contentBase;
-    std::string contentId;
-    std::string contentLocation;
     std::string text;
     std::vector<std::unique_ptr<CSMTPBodyPart>> children;
     CSMTPBodyPart* parent = nullptr;
@@ -131,7 +123,8 @@ class CSMTPMessage {
     virtual std::string BuildHeader() const;
 
     int AddRecipient(const CSMTPAddress& recipient, RecipientKind kind = RecipientKind::To);
-    // Entries separated by "," or ";"; true when at least one address was added.
+    // Entries separated by "," or ";" (not inside a quoted name); true when at least one
+    // address was added.
     bool AddRecipients(std::string_view list, RecipientKind kind = RecipientKind::To);
     int RecipientCount(RecipientKind kind = RecipientKind::To) const;
     const CSMTPAddress* RecipientAt(int index, RecipientKind kind = RecipientKind::To) const;
@@ -175,8 +168,15 @@ class CSMTPMessage {
     std::string messageIdLeft;  // a fresh UUID text
 };
 
-// SMTP transparency: one more "." before every line that begins with ".".
-std::string DotStuff(std::string_view text);
+// SMTP transparency for message data sent in pieces: one more "." before every line that
+// begins with "." (the first line, and each one after a LF), however the pieces are cut.
+class DotStuffer {
+  public:
+    void Append(std::string_view piece, std::string* out);
+
+  private:
+    bool lineStart = true;
+};
 
 // "Date: " line pieces, exposed for tests: "%a, %d %b %Y %H:%M:%S " in English names, and
 // the zone "+hhmm" / "-hhmm" of an offset from UTC in minutes.

@@ -96,6 +96,82 @@ std::string DigestBytes(const Digest16& d) {
     return std::string(reinterpret_cast<const char*>(d.data()), d.size());
 }
 
+// What the AUTHENTICATE message needs of the server's CHALLENGE message.
+struct ServerChallenge {
+    std::uint32_t flags = 0;
+    std::string challenge;   // 8 bytes
+    std::string targetInfo;  // the AV pairs, may be empty
+};
+
+// Every field is bounds-checked: false for anything that is not a whole CHALLENGE message.
+bool ReadChallenge(const unsigned char* message, std::size_t length, ServerChallenge* out) {
+    if (!message || length < 32 || std::memcmp(message, kSignature, 8) != 0 ||
+        GetU32(message + 8) != 2) {
+        return false;
+    }
+    out->flags = GetU32(message + 20);
+    out->challenge.assign(reinterpret_cast<const char*>(message + 24), 8);
+    if (length >= 48) {
+        const std::uint32_t infoLength = GetU16(message + 40);
+        const std::uint32_t infoOffset = GetU32(message + 44);
+        if (infoLength > 0) {
+            if (infoOffset > length || infoLength > length - infoOffset) {
+                return false;
+            }
+            out->targetInfo.assign(reinterpret_cast<const char*>(message + infoOffset), infoLength);
+        }
+    }
+    return true;
+}
+
+// The response's time stamp: the server's, when its target info carries one (that keeps the
+// response inside its window), else the clock's, in 100 ns since 1601.
+std::uint64_t Timestamp(const std::string& targetInfo, const platform::Clock& clock,
+                        bool* fromServer) {
+    for (std::size_t pos = 0; pos + 4 <= targetInfo.size();) {
+        const auto* pair = reinterpret_cast<const unsigned char*>(targetInfo.data() + pos);
+        const std::uint16_t id = GetU16(pair);
+        const std::uint16_t len = GetU16(pair + 2);
+        if (id == kAvEol || pos + 4 + len > targetInfo.size()) {
+            break;
+        }
+        if (id == kAvTimestamp && len == 8) {
+            *fromServer = true;
+            return static_cast<std::uint64_t>(GetU32(pair + 4)) |
+                   (static_cast<std::uint64_t>(GetU32(pair + 8)) << 32);
+        }
+        pos += 4 + len;
+    }
+    *fromServer = false;
+    const std::int64_t seconds = static_cast<std::int64_t>(clock.Now()) + kEpochDifference;
+    return seconds > 0 ? static_cast<std::uint64_t>(seconds) * 10000000u : 0;
+}
+
+// The AUTHENTICATE message: the 64-byte fixed part, then domain, user and the two responses
+// (no workstation, no session key: no signing or sealing follows).
+std::string AuthenticateMessage(const std::string& domain, const std::string& user,
+                                const std::string& lmResponse, const std::string& ntResponse,
+                                std::uint32_t flags) {
+    std::string message(kSignature, sizeof kSignature);
+    PutU32(&message, 3);
+    message.append(64 - message.size(), '\0');
+    std::size_t offset = 64;
+    SetField(&message, 28, domain.size(), offset);
+    offset += domain.size();
+    SetField(&message, 36, user.size(), offset);
+    offset += user.size();
+    SetField(&message, 44, 0, offset);
+    SetField(&message, 12, lmResponse.size(), offset);
+    offset += lmResponse.size();
+    SetField(&message, 20, ntResponse.size(), offset);
+    offset += ntResponse.size();
+    SetField(&message, 52, 0, offset);
+    std::string flagBytes;
+    PutU32(&flagBytes, flags);
+    message.replace(60, 4, flagBytes);
+    return message + domain + user + lmResponse + ntResponse;
+}
+
 }  // namespace
 
 NtlmV2Provider::NtlmV2Provider(const std::string& user, std::string passwordText,
@@ -176,94 +252,41 @@ std::string NtlmV2Provider::BuildNegotiate() const {
 
 platform::SecurityStatus NtlmV2Provider::BuildAuthenticate(const unsigned char* challenge,
                                                            std::size_t length, std::string* out) {
-    if (!challenge || length < 32 || std::memcmp(challenge, kSignature, 8) != 0 ||
-        GetU32(challenge + 8) != 2) {
+    ServerChallenge server;
+    if (!ReadChallenge(challenge, length, &server)) {
         return platform::kSecInvalidToken;
     }
-    std::uint32_t serverFlags = GetU32(challenge + 20);
-    std::string serverChallenge(reinterpret_cast<const char*>(challenge + 24), 8);
-
-    std::string targetInfo;
-    if (length >= 48) {
-        std::uint32_t infoLength = GetU16(challenge + 40);
-        std::uint32_t infoOffset = GetU32(challenge + 44);
-        if (infoLength > 0) {
-            if (infoOffset > length || infoLength > length - infoOffset) {
-                return platform::kSecInvalidToken;
-            }
-            targetInfo.assign(reinterpret_cast<const char*>(challenge + infoOffset), infoLength);
-        }
-    }
-
-    // The server's time stamp, when it sends one, keeps the response inside its window.
-    bool serverTime = false;
-    std::uint64_t timestamp = 0;
-    for (std::size_t pos = 0; pos + 4 <= targetInfo.size();) {
-        const auto* pair = reinterpret_cast<const unsigned char*>(targetInfo.data() + pos);
-        std::uint16_t id = GetU16(pair);
-        std::uint16_t len = GetU16(pair + 2);
-        if (id == kAvEol || pos + 4 + len > targetInfo.size()) {
-            break;
-        }
-        if (id == kAvTimestamp && len == 8) {
-            timestamp = static_cast<std::uint64_t>(GetU32(pair + 4)) |
-                        (static_cast<std::uint64_t>(GetU32(pair + 8)) << 32);
-            serverTime = true;
-        }
-        pos += 4 + len;
-    }
-    if (!serverTime) {
-        std::int64_t seconds = static_cast<std::int64_t>(clock.Now()) + kEpochDifference;
-        timestamp = seconds > 0 ? static_cast<std::uint64_t>(seconds) * 10000000u : 0;
-    }
-
     if (!fixedChallenge) {
         std::random_device random;
         for (auto& byte : clientChallenge) {
             byte = static_cast<unsigned char>(random() & 0xFF);
         }
     }
-    std::string client(reinterpret_cast<const char*>(clientChallenge.data()), 8);
-
-    std::string key = DigestBytes(ResponseKey(userName, domainName, password));
+    const std::string client(reinterpret_cast<const char*>(clientChallenge.data()), 8);
+    const std::string key = DigestBytes(ResponseKey(userName, domainName, password));
+    bool serverTime = false;
+    const std::uint64_t timestamp = Timestamp(server.targetInfo, clock, &serverTime);
     std::string blob;
     blob += "\x01\x01";
     blob.append(6, '\0');
     PutU64(&blob, timestamp);
     blob += client;
     blob.append(4, '\0');
-    blob += targetInfo;
+    blob += server.targetInfo;
     blob.append(4, '\0');
-    std::string ntResponse = DigestBytes(HmacMd5(key, serverChallenge + blob)) + blob;
-    std::string lmResponse = serverTime
-                                 ? std::string(24, '\0')
-                                 : DigestBytes(HmacMd5(key, serverChallenge + client)) + client;
+    const std::string ntResponse = DigestBytes(HmacMd5(key, server.challenge + blob)) + blob;
+    // With the server's time stamp the LMv2 response is left out, as the protocol asks.
+    const std::string lmResponse =
+        serverTime ? std::string(24, '\0')
+                   : DigestBytes(HmacMd5(key, server.challenge + client)) + client;
 
-    bool unicode = (serverFlags & kNegotiateUnicode) != 0;
-    std::string domain = unicode ? ToUtf16(domainName) : domainName;
-    std::string user = unicode ? ToUtf16(userName) : userName;
+    const bool unicode = (server.flags & kNegotiateUnicode) != 0;
     std::uint32_t flags =
-        (serverFlags & (kClientFlags | kTargetInfo)) & ~(kNegotiateUnicode | kNegotiateOem);
+        (server.flags & (kClientFlags | kTargetInfo)) & ~(kNegotiateUnicode | kNegotiateOem);
     flags |= unicode ? kNegotiateUnicode : kNegotiateOem;
-
-    std::string message(kSignature, sizeof kSignature);
-    PutU32(&message, 3);
-    message.append(64 - message.size(), '\0');
-    std::size_t offset = 64;
-    SetField(&message, 28, domain.size(), offset);
-    offset += domain.size();
-    SetField(&message, 36, user.size(), offset);
-    offset += user.size();
-    SetField(&message, 44, 0, offset);  // no workstation
-    SetField(&message, 12, lmResponse.size(), offset);
-    offset += lmResponse.size();
-    SetField(&message, 20, ntResponse.size(), offset);
-    offset += ntResponse.size();
-    SetField(&message, 52, 0, offset);  // no session key: no signing or sealing follows
-    std::string flagBytes;
-    PutU32(&flagBytes, flags);
-    message.replace(60, 4, flagBytes);
-    message += domain + user + lmResponse + ntResponse;
+    std::string message =
+        AuthenticateMessage(unicode ? ToUtf16(domainName) : domainName,
+                            unicode ? ToUtf16(userName) : userName, lmResponse, ntResponse, flags);
     if (message.size() > 0xFFFF) {
         return platform::kSecInvalidToken;  // target info too large for the field widths
     }

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 #include "mailer/smtp/ntlm_provider.h"
 #include "platform/clock.h"
 
@@ -37,8 +37,6 @@ class NtlmV2Provider final : public NtlmProvider {
         clientChallenge = value;
         fixedChallenge = true;
     }
-    const std::string& UserName() const { return userName; }
-    const std::string& DomainName() const { return domainName; }
 
     // NTOWFv2: HMAC-MD5 keyed with MD4 of the UTF-16 password over the UTF-16 of the
     // upper-cased user name followed by the domain.

@@ -7,7 +7,7 @@
 
 #include "common/base64.h"
 #include "mailer/mime/encoders.h"
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "platform/nocase.h"
@@ -20,10 +20,6 @@ std::string DecodeBase64(std::string_view text) {
     std::string decoded;
     Base64Decode(text, Base64Decoding::Lenient, &decoded);
     return decoded;
-}
-
-bool HasLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n", 0, 3) != std::string::npos;
 }
 
 // Up to the first zero byte, as the text would be seen by C string functions.
@@ -81,9 +77,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
         Fail(kSmtpPlainUserPrompt);
     }
     // Sent as they are, so a line break inside would end the line early.
-    if (HasLineBreak(user)) {
-        throw SmtpProtocolFailure(kSmtpPlainUser, "user name holds a line break");
-    }
+    RefuseLineBreak(user, "user name");
     SendCommand(user + "\r\n");
     if (!ExpectReply(334)) {
         Fail(kSmtpPlainUser);
@@ -91,9 +85,7 @@ void CQuillSMTPConnection::AuthenticatePlain(const std::string& user, const std:
     if (!platform::EqualNoCase(PromptText(), "password:")) {
         Fail(kSmtpPlainPassPrompt);
     }
-    if (HasLineBreak(password)) {
-        throw SmtpProtocolFailure(kSmtpPlainPass, "password holds a line break");
-    }
+    RefuseLineBreak(password, "password");
     SendCommand(password + "\r\n");
     if (!ExpectReply(235)) {
         Fail(kSmtpPlainPass);

@@ -9,17 +9,13 @@
 #include <cstring>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "mailer/smtp/smtp_exception.h"
 #include "platform/nocase.h"
 #include "platform/socket.h"
 
 namespace {
-
-// A command argument holding a line break would smuggle a second command onto the wire.
-bool HasLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n", 0, 3) != std::string::npos;
-}
 
 // "auto" is the local host name; a host without one still says something servers accept.
 std::string HeloName(const std::string& requested) {
@@ -67,6 +63,13 @@ std::uint32_t MillisecondsUntil(Clock::time_point deadline) {
 
 }  // namespace
 
+void CQuillSMTPConnection::RefuseLineBreak(const std::string& text, const char* what) {
+    // A command argument holding a line break would smuggle a second command onto the wire.
+    if (text.find_first_of("\r\n", 0, 3) != std::string::npos) {
+        throw SmtpProtocolFailure(kSmtpLineBreak, std::string(what) + " holds a line break");
+    }
+}
+
 CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
     : heloHost(HeloName(heloName)), ntlmFactory(MakeNtlmProvider) {}
 
@@ -81,7 +84,7 @@ CQuillSMTPConnection::~CQuillSMTPConnection() {
 }
 
 void CQuillSMTPConnection::Fail(std::uint32_t code) const {
-    throw SmtpProtocolFailure(code, lastResponse);
+    throw CSMTPException(SmtpInterfaceError(code), lastResponse, lastReplyCode);
 }
 
 void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
@@ -114,15 +117,12 @@ void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
         } catch (const CSMTPException&) {
             // The original failure is the one worth reporting.
         }
-        throw CSMTPException(failure.Code(), failure.Response());
+        throw failure;
     }
 }
 
 void CQuillSMTPConnection::StartTls(const std::string& host, AuthMethod method) {
-    if (HasLineBreak(heloHost)) {
-        throw SmtpProtocolFailure(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth,
-                                  "host name holds a line break");
-    }
+    RefuseLineBreak(heloHost, "host name");
     SendCommand("EHLO " + heloHost + "\r\n");
     if (!ExpectReply(250)) {
         Fail(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth);
@@ -144,10 +144,7 @@ void CQuillSMTPConnection::StartTls(const std::string& host, AuthMethod method) 
 }
 
 void CQuillSMTPConnection::Greet(AuthMethod method) {
-    if (HasLineBreak(heloHost)) {
-        throw SmtpProtocolFailure(method == AuthNone ? kSmtpHeloNoAuth : kSmtpHeloAuth,
-                                  "host name holds a line break");
-    }
+    RefuseLineBreak(heloHost, "host name");
     // Over TLS the extensions are asked for again (EHLO), whatever the method.
     if (method == AuthNone && !socket.IsTls()) {
         SendCommand("HELO " + heloHost + "\r\n");
@@ -224,6 +221,7 @@ bool CQuillSMTPConnection::ReadReply() {
     unreadInput.erase(0, used);
     lastResponse = reply.Text();
     if (reply.Current() != State::Complete) {
+        lastReplyCode = 0;  // no reply to judge the failure by
         return false;
     }
     lastReplyCode = reply.Code();
@@ -240,25 +238,30 @@ void CQuillSMTPConnection::SendCommand(const std::string& text) {
 }
 
 void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
+    // The envelope is checked whole before it starts: a mail that cannot go to anyone must
+    // not reach the server's queue as far as DATA.
     const std::string& from = message.from.address;
-    if (HasLineBreak(from)) {
-        throw SmtpProtocolFailure(kSmtpMailFrom, "sender address holds a line break");
+    RefuseLineBreak(from, "sender address");
+    std::vector<const std::string*> recipients;
+    for (RecipientKind kind : {RecipientKind::To, RecipientKind::Cc, RecipientKind::Bcc}) {
+        for (int i = 0; i < message.RecipientCount(kind); ++i) {
+            const std::string& address = message.RecipientAt(i, kind)->address;
+            RefuseLineBreak(address, "recipient address");
+            recipients.push_back(&address);
+        }
+    }
+    if (recipients.empty()) {
+        throw CSMTPException(SmtpInterfaceError(kSmtpNoRecipient));
     }
     SendCommand("MAIL FROM:<" + from + ">\r\n");
     if (!ExpectReply(250)) {
         Fail(kSmtpMailFrom);
     }
-    for (RecipientKind kind : {RecipientKind::To, RecipientKind::Cc, RecipientKind::Bcc}) {
-        for (int i = 0; i < message.RecipientCount(kind); ++i) {
-            const std::string& address = message.RecipientAt(i, kind)->address;
-            if (HasLineBreak(address)) {
-                throw SmtpProtocolFailure(kSmtpRcptTo, "recipient address holds a line break");
-            }
-            SendCommand("RCPT TO:<" + address + ">\r\n");
-            // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
-            if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
-                Fail(kSmtpRcptTo);
-            }
+    for (const std::string* address : recipients) {
+        SendCommand("RCPT TO:<" + *address + ">\r\n");
+        // 251, "not local, will forward", is a success too (RFC 5321 4.2.2).
+        if (!ReadReply() || (lastReplyCode != 250 && lastReplyCode != 251)) {
+            Fail(kSmtpRcptTo);
         }
     }
     SendCommand("DATA\r\n");
@@ -266,15 +269,17 @@ void CQuillSMTPConnection::SendMessage(CSMTPMessage& message) {
         Fail(kSmtpData);
     }
     try {
+        stuffer = DotStuffer();
         SendData(message.BuildHeader());
         SendData("\r\n");
         const CSMTPBodyPart& root = message.Root();
         if (message.IsMime() || root.ChildCount() > 0) {
             SendBodyPart(root, true);
         } else {
-            SendData(DotStuff(message.GetText()));
+            SendData(message.GetText());
         }
-        SendData("\r\n.\r\n");
+        // The one line that must not be stuffed.
+        pendingData += "\r\n.\r\n";
         FlushData();
     } catch (...) {
         // Half a message is on the wire: dropping the connection is the only way to keep the
@@ -310,18 +315,17 @@ void CQuillSMTPConnection::SendBodyPart(const CSMTPBodyPart& part, bool skipHead
 }
 
 void CQuillSMTPConnection::SendData(std::string_view bytes) {
-    if (pendingData.size() + bytes.size() > kDataBufferBytes) {
+    stuffer.Append(bytes, &pendingData);
+    if (pendingData.size() >= kDataBufferBytes) {
         FlushData();
-    }
-    if (bytes.size() >= kDataBufferBytes) {
-        SendWithinSession(bytes);
-    } else {
-        pendingData.append(bytes);
     }
 }
 
 void CQuillSMTPConnection::FlushData() {
-    SendWithinSession(pendingData);
+    const std::string_view data = pendingData;
+    for (std::size_t at = 0; at < data.size(); at += kDataBufferBytes) {
+        SendWithinSession(data.substr(at, kDataBufferBytes));
+    }
     pendingData.clear();
 }
 

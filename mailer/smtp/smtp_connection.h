@@ -47,7 +47,6 @@ class CQuillSMTPConnection {
                  const std::string& bindAddress = {});
     void Disconnect(bool graceful = true);
     void SendMessage(CSMTPMessage& message);
-    bool IsConnected() const { return connected; }
 
     // Reads one reply and tells whether it came whole and with the code expected.
     bool ExpectReply(int code);
@@ -60,10 +59,6 @@ class CQuillSMTPConnection {
     void AuthenticateNtlm(const std::string& user, const std::string& password);
 
     const std::string& LastResponse() const { return lastResponse; }
-    int LastReplyCode() const { return lastReplyCode; }
-    const std::string& HeloHost() const { return heloHost; }
-    void SetHeloHost(const std::string& value) { heloHost = value; }
-    std::uint32_t ReplyTimeout() const { return replyTimeout; }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     // TLS for the next Connect; caFile (a PEM file, may be empty) adds trusted roots.
     void SetTls(TlsMode mode, const std::string& caFile) {
@@ -95,7 +90,9 @@ class CQuillSMTPConnection {
     // from being read as a protected reply.
     void DropUnsolicitedInput();
     void SendBodyPart(const CSMTPBodyPart& part, bool skipHeader);
-    // Message data: gathered into sends of up to kDataBufferBytes, each within the session.
+    // Message data: dot-stuffed as one stream (headers included, so nothing a message holds
+    // can end it early) and gathered into sends of up to kDataBufferBytes, each within the
+    // session.
     void SendData(std::string_view bytes);
     void FlushData();
     void SendWithinSession(std::string_view bytes);
@@ -108,6 +105,8 @@ class CQuillSMTPConnection {
     // The text after "334 " of the last reply.
     std::string PromptText() const;
     [[noreturn]] void Fail(std::uint32_t code) const;
+    // Throws the line-break failure, naming what, when text holds CR or LF.
+    static void RefuseLineBreak(const std::string& text, const char* what);
 
     CSMTPSocket socket;
     bool connected = false;
@@ -116,7 +115,8 @@ class CQuillSMTPConnection {
     std::uint32_t replyTimeout = 60000;
     std::uint32_t sessionLimit = kSessionLimitMs;
     std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();
-    std::string pendingData;  // message data not yet handed to the socket
+    std::string pendingData;  // message data not yet handed to the socket, stuffed
+    DotStuffer stuffer;       // of the message being sent
     std::string unreadInput;  // received after the last reply's end
     int lastReplyCode = 0;
     NtlmFactory ntlmFactory;

@@ -1,36 +1,12 @@
 // CSMTPSocket: socket calls of the SMTP client, each failure thrown as a CSMTPException in
-// the system facility (7) with the Windows Sockets error number, or as a TLS code (interface
-// facility) with the reason when the TLS set-up fails.
+// the system facility (7) with the Windows Sockets error number, or as the failure table's
+// code for the TLS set-up failure, with the TLS library's reason.
 #include "mailer/smtp/smtp_socket.h"
 
 #include <algorithm>
 #include <chrono>
 
 #include "mailer/smtp/smtp_exception.h"
-
-namespace {
-
-std::uint32_t TlsFailureCode(platform::TlsFailure failure) {
-    switch (failure) {
-        case platform::TlsFailure::Expired:
-            return kSmtpTlsExpired;
-        case platform::TlsFailure::UnknownIssuer:
-            return kSmtpTlsUnknownIssuer;
-        case platform::TlsFailure::NameMismatch:
-            return kSmtpTlsNameMismatch;
-        case platform::TlsFailure::Certificate:
-            return kSmtpTlsCertificate;
-        case platform::TlsFailure::CaFile:
-            return kSmtpTlsCaFile;
-        case platform::TlsFailure::None:
-        case platform::TlsFailure::Handshake:
-        case platform::TlsFailure::TimedOut:
-            break;
-    }
-    return kSmtpTlsHandshake;
-}
-
-}  // namespace
 
 CSMTPSocket::~CSMTPSocket() {
     if (tls) {
@@ -89,7 +65,7 @@ void CSMTPSocket::Connect(const std::string& host, std::uint32_t port,
 
 void CSMTPSocket::StartTls(const std::string& host, const std::string& caFile) {
     if (!IsOpen()) {
-        ThrowError(10057);  // WSAENOTCONN
+        ThrowError(platform::kWsaNotConnected);
     }
     // The server speaks first only after our hello, so anything already waiting was put on
     // the wire by someone else and would be read as if it came through TLS.
@@ -102,7 +78,7 @@ void CSMTPSocket::StartTls(const std::string& host, const std::string& caFile) {
     tls = platform::TlsConnect(handle, host, caFile, timeoutMs, &failure, &detail);
     if (!tls) {
         Close();
-        throw SmtpProtocolFailure(TlsFailureCode(failure), detail);
+        throw CSMTPException(TlsFailureCode(failure), detail);
     }
 }
 

@@ -35,7 +35,7 @@ int ToWsaError(int err) {
         case EFAULT:
             return 10014;
         case EINVAL:
-            return 10022;
+            return kWsaInvalidArgument;
         case EMFILE:
             return 10024;
         case EWOULDBLOCK:
@@ -67,29 +67,29 @@ int ToWsaError(int err) {
         case ENETDOWN:
             return 10050;
         case ENETUNREACH:
-            return 10051;
+            return kWsaNetUnreachable;
         case ENETRESET:
             return 10052;
         case ECONNABORTED:
-            return 10053;
+            return kWsaConnAborted;
         case ECONNRESET:
-            return 10054;
+            return kWsaConnReset;
         case ENOBUFS:
             return 10055;
         case EISCONN:
             return 10056;
         case ENOTCONN:
-            return 10057;
+            return kWsaNotConnected;
         case EPIPE:
-            return 10058;  // WSAESHUTDOWN: the connection can no longer be written
+            return kWsaShutdown;  // the connection can no longer be written
         case ETIMEDOUT:
             return kWsaTimedOut;
         case ECONNREFUSED:
-            return 10061;
+            return kWsaConnRefused;
         case EHOSTDOWN:
             return 10064;
         case EHOSTUNREACH:
-            return 10065;
+            return kWsaHostUnreachable;
         default:
             return err;
     }

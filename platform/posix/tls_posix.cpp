@@ -1,7 +1,8 @@
 // POSIX backend of the TLS client: OpenSSL over the socket, switched to non-blocking for the
 // session's life so that every handshake step, send and receive waits on its own deadline
 // with poll. Verification is OpenSSL's own (system roots plus the optional PEM file, host
-// name or IP address checked during the handshake); its verdict is mapped to TlsFailure.
+// name or IP address checked against the subjectAltName during the handshake); its verdict
+// is mapped to TlsFailure.
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -70,7 +71,7 @@ int AfterFailedCall(TlsSession* session, int result, Clock::time_point deadline)
             return -1;
         default:
             ERR_clear_error();
-            SocketSetLastError(10054);  // WSAECONNRESET: the session is broken
+            SocketSetLastError(kWsaConnReset);  // the session is broken
             return -1;
     }
 }
@@ -158,7 +159,10 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
     if (!session->ssl) {
         return fail(TlsFailure::Handshake, LibraryError());
     }
-    SSL_set_hostflags(session->ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    // A name only in the subject's CN is no name (RFC 6125 6.4.4): OpenSSL would fall back
+    // to it when the certificate has no DNS subjectAltName.
+    SSL_set_hostflags(session->ssl,
+                      X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS | X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
     if (IsIpv4Address(host)) {
         // An address is checked against the certificate's IP entries and never sent as a
         // server name (names only, RFC 6066).
@@ -198,7 +202,7 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
         }
         int ready = WaitFor(session->fd, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
         if (ready == 0) {
-            return fail(TlsFailure::TimedOut, "no answer within the time-out");
+            return fail(TlsFailure::Handshake, "no answer within the time-out");
         }
         if (ready < 0) {
             return fail(TlsFailure::Handshake, "socket error " + std::to_string(SocketLastError()));
@@ -217,7 +221,7 @@ long TlsSend(TlsSession* session, const void* data, std::size_t length, std::uin
         }
         int next = AfterFailedCall(session, rc, deadline);
         if (next == 0) {
-            SocketSetLastError(10058);  // WSAESHUTDOWN: the peer ended the session
+            SocketSetLastError(kWsaShutdown);  // the peer ended the session
             return -1;
         }
         if (next < 0) {

@@ -2,8 +2,9 @@
 // store and its policies apply. The socket is non-blocking for the session's life and every
 // wait is a select on the call's own deadline. The certificate is checked by us after the
 // handshake (manual validation) so that each reason has its own answer: the chain with the
-// SSL policy for the host name, our own match of an IP address against the certificate's
-// address entries, and the roots of SMTPCAFile as an in-memory store the chain may end in.
+// SSL policy for the host name, our own match of the name or IP address against the
+// certificate's subjectAltName entries (never its subject), and the roots of SMTPCAFile as an
+// in-memory store the chain may end in.
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -14,6 +15,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +53,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kWsaConnReset = 10054;
 constexpr std::size_t kMaxCaFile = 4u << 20;
 
 Clock::time_point DeadlineAfter(std::uint32_t timeoutMs) {
@@ -237,7 +238,10 @@ HCERTSTORE LoadRoots(const std::string& caFile, std::string* detail) {
     return store;
 }
 
-bool CertificateHasAddress(PCCERT_CONTEXT certificate, std::uint32_t address) {
+// True when one of the certificate's subjectAltName entries satisfies matches; false when it
+// has none.
+template <typename Matches>
+bool AnyAltName(PCCERT_CONTEXT certificate, Matches matches) {
     PCERT_EXTENSION extension =
         ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, certificate->pCertInfo->cExtension,
                             certificate->pCertInfo->rgExtension);
@@ -253,12 +257,52 @@ bool CertificateHasAddress(PCCERT_CONTEXT certificate, std::uint32_t address) {
     }
     bool found = false;
     for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
-        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
-        found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
-                std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
+        found = matches(names->rgAltEntry[i]);
     }
     ::LocalFree(names);
     return found;
+}
+
+bool CertificateHasAddress(PCCERT_CONTEXT certificate, std::uint32_t address) {
+    return AnyAltName(certificate, [address](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == 4 &&
+               std::memcmp(entry.IPAddress.pbData, &address, 4) == 0;
+    });
+}
+
+bool EqualAsciiNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// A DNS entry for host: the same name in any case, or "*." and a name of two labels at least
+// standing for exactly one more label in front (no partial wildcards).
+bool DnsEntryNames(const wchar_t* entry, const std::string& host) {
+    std::string pattern;
+    for (; *entry; ++entry) {
+        if (*entry > 127) {
+            return false;  // names in certificates are ASCII (A-labels)
+        }
+        pattern += static_cast<char>(*entry);
+    }
+    if (pattern.rfind("*.", 0) != 0) {
+        return pattern.find('*') == std::string::npos && EqualAsciiNoCase(pattern, host);
+    }
+    const std::string suffix = pattern.substr(2);
+    const std::size_t dot = host.find('.');
+    return suffix.find('.') != std::string::npos && suffix.find('*') == std::string::npos &&
+           dot != std::string::npos && dot > 0 && EqualAsciiNoCase(host.substr(dot + 1), suffix);
+}
+
+// Schannel's SSL policy falls back to the subject's CN when a certificate has no DNS
+// subjectAltName; a name there is no name (RFC 6125 6.4.4), so the entries are matched here.
+bool CertificateHasName(PCCERT_CONTEXT certificate, const std::string& host) {
+    return AnyAltName(certificate, [&host](const CERT_ALT_NAME_ENTRY& entry) {
+        return entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME && entry.pwszDNSName &&
+               DnsEntryNames(entry.pwszDNSName, host);
+    });
 }
 
 TlsFailure FromPolicyError(DWORD error) {
@@ -387,6 +431,10 @@ TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots
             failure = fromChain;
         } else if (byAddress && !CertificateHasAddress(remote, address)) {
             *detail = "the certificate has no IP address entry for " + host;
+            failure = TlsFailure::NameMismatch;
+        } else if (!byAddress && !CertificateHasName(remote, host)) {
+            *detail = "the certificate has no DNS name entry for " + host +
+                      " (a name only in its subject is not taken)";
             failure = TlsFailure::NameMismatch;
         }
         ::CertFreeCertificateChain(chain);
@@ -517,7 +565,7 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
     status = Handshake(s, true, deadline, &timedOut);
     if (status != SEC_E_OK) {
         return timedOut
-                   ? fail(TlsFailure::TimedOut, "no answer within the time-out")
+                   ? fail(TlsFailure::Handshake, "no answer within the time-out")
                    : fail(TlsFailure::Handshake, StatusText("handshake failed, status", status));
     }
     SecPkgContext_ConnectionInfo info{};

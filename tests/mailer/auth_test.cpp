@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/base64.h"
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 #include "mailer/smtp/ntlm_v2.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"

@@ -1,6 +1,7 @@
 // Tests of the mail sender's quoted-printable, header words and UTF-8 conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -115,6 +116,65 @@ TEST(EncodeHeaderText, EncodesOnlyPiecesThatNeedIt) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(EncodeHeaderText(c.in, c.charset), c.out) << c.in;
+    }
+}
+
+TEST(EncodeWords, EscapesAllButTheSafeBytes) {
+    const struct {
+        std::string in, charset, out;
+    } cases[] = {
+        {"a b_c\"=?.xml", "iso-8859-1", "=?iso-8859-1?q?a_b=5Fc=22=3D=3F.xml?="},
+        {"", "iso-8859-1",
+         "=?iso-8859-1?q?"
+         "?="},
+        {"\xE9\r\n", "UTF-8", "=?UTF-8?q?=C3=A9=0D=0A?="},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EncodeWords(c.in, c.charset), c.out) << c.in;
+    }
+}
+
+// Long texts: words of at most 75 characters, as full as that allows, no UTF-8 character
+// split between two of them.
+TEST(EncodeWords, SplitsIntoWordsOfAtMost75) {
+    const struct {
+        std::string in, charset;
+        std::size_t words;
+    } cases[] = {
+        {std::string(19, '\xE9'), "iso-8859-1", 1},  // 15 + 19 * 3 + 2 = 74
+        {std::string(20, '\xE9'), "iso-8859-1", 2},
+        {std::string(58, 'a'), "iso-8859-1", 1},
+        {std::string(59, 'a'), "iso-8859-1", 2},
+        {std::string(21, '\xE9'), "UTF-8", 3},  // 10 characters (60 bytes) a word
+    };
+    for (const auto& c : cases) {
+        const std::string out = EncodeWords(c.in, c.charset);
+        std::size_t words = 0;
+        for (std::size_t at = 0; at < out.size(); ++words) {
+            const std::size_t end = std::min(out.find(' ', at), out.size());
+            const std::string word = out.substr(at, end - at);
+            EXPECT_LE(word.size(), 75u) << out;
+            EXPECT_EQ(word.rfind("=?" + c.charset + "?q?", 0), 0u) << out;
+            if (c.charset == "UTF-8") {
+                EXPECT_EQ(word.substr(word.size() - 8), "=C3=A9?=") << out;  // ends whole
+            }
+            at = end + 1;
+        }
+        EXPECT_EQ(words, c.words) << out;
+    }
+}
+
+TEST(EncodeExtendedValue, KeepsOnlyAttributeCharacters) {
+    const struct {
+        std::string in, charset, out;
+    } cases[] = {
+        {"week.xml", "iso-8859-1", "iso-8859-1''week.xml"},
+        {"a b\"*'%;\r\n.xml", "iso-8859-1", "iso-8859-1''a%20b%22%2A%27%25%3B%0D%0A.xml"},
+        {"M\xE4rz_~#.xml", "iso-8859-1", "iso-8859-1''M%E4rz_~#.xml"},
+        {"M\xE4rz", "utf-8", "utf-8''M%C3%A4rz"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(EncodeExtendedValue(c.in, c.charset), c.out) << c.in;
     }
 }
 

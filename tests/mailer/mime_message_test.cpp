@@ -2,6 +2,7 @@
 // plain and multipart mails, attachment encoding and the attachment size limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -37,6 +38,14 @@ TEST(SMTPAddress, ParsesNameAndMailbox) {
         {"<a@b>", "", "a@b"},
         {"x> <y", "", "x> <y"},
         {"Jo < j@x >", "Jo", " j@x "},  // the mailbox is taken as written between the brackets
+        // Brackets inside a quoted name are part of the name, quoted pairs included.
+        {"\"x\\\" <e@e>\" <a@x.test>", "\"x\\\" <e@e>\"", "a@x.test"},
+        {"\"a>b\" <c@d>", "\"a>b\"", "c@d"},
+        {"Jo \"the \\\"boss\\\"\" <j@x>", "Jo \"the \\\"boss\\\"\"", "j@x"},
+        {"<\"a>b\"@x>", "", "\"a>b\"@x"},
+        {"\"<e@e>\"", "", "\"<e@e>\""},
+        // A quote that is never closed quotes nothing.
+        {"\"Jo <j@x>", "\"Jo", "j@x"},
     };
     for (const auto& c : cases) {
         CSMTPAddress a;
@@ -91,6 +100,64 @@ TEST(SMTPBodyPart, SetFilenameTakesNameAndExtension) {
     }
 }
 
+// The name in a part header comes from the report path, which the registry holds: whatever
+// it carries, the header keeps its lines and its quotes. An ordinary name is written as it
+// always was; any other is encoded (RFC 2047 for name=, RFC 2231 for filename*=).
+TEST(SMTPBodyPart, AttachmentNamesCannotBreakThePartHeader) {
+    const struct {
+        const char *path, *name, *filename;
+    } cases[] = {
+        {"C:\\Reports\\week.xml", "name=\"week.xml\"", "filename=\"week.xml\""},
+        {"C:\\r\\a b (1)~.xml", "name=\"a b (1)~.xml\"", "filename=\"a b (1)~.xml\""},
+        {"/r/a\r\n.\r\nRSET\r\nNOOP x\r\nb.xml",
+         "name=\"=?iso-8859-1?q?a=0D=0A.=0D=0ARSET=0D=0ANOOP_x=0D=0Ab.xml?=\"",
+         "filename*=iso-8859-1''a%0D%0A.%0D%0ARSET%0D%0ANOOP%20x%0D%0Ab.xml"},
+        {"/r/say \"hi\".xml", "name=\"=?iso-8859-1?q?say_=22hi=22.xml?=\"",
+         "filename*=iso-8859-1''say%20%22hi%22.xml"},
+        {"/r/M\xE4rz_1.xml", "name=\"=?iso-8859-1?q?M=E4rz=5F1.xml?=\"",
+         "filename*=iso-8859-1''M%E4rz_1.xml"},
+        {"/r/tab\there", "name=\"=?iso-8859-1?q?tab=09here?=\"",
+         "filename*=iso-8859-1''tab%09here"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        CSMTPBodyPart part;
+        part.SetFilename(c.path);
+        std::string header;
+        ASSERT_TRUE(part.RenderHeader(&header));
+        EXPECT_NE(header.find("; " + std::string(c.name) + "\r\n"), std::string::npos) << header;
+        EXPECT_NE(
+            header.find("Content-Disposition: attachment; " + std::string(c.filename) + "\r\n"),
+            std::string::npos)
+            << header;
+        // Line ends only as CR LF, and every line a delimiter or a header field of the part.
+        std::size_t start = 0;
+        for (std::size_t end; (end = header.find("\r\n", start)) != std::string::npos;
+             start = end + 2) {
+            const std::string line = header.substr(start, end - start);
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+            EXPECT_TRUE(line.empty() || line.rfind("--", 0) == 0 || line.rfind("Content-", 0) == 0)
+                << line;
+        }
+        EXPECT_EQ(start, header.size());
+    }
+    // A long name becomes several words, none longer than RFC 2047 allows.
+    CSMTPBodyPart part;
+    part.SetFilename("/r/" + std::string(100, '\xE9'));
+    std::string header;
+    ASSERT_TRUE(part.RenderHeader(&header));
+    const std::size_t from = header.find("name=\"") + 6;
+    const std::string words = header.substr(from, header.find('"', from) - from);
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < words.size(); ++count) {
+        const std::size_t space = std::min(words.find(' ', at), words.size());
+        EXPECT_LE(space - at, 75u) << words;
+        EXPECT_EQ(words.compare(at, 15, "=?iso-8859-1?q?"), 0) << words;
+        at = space + 1;
+    }
+    EXPECT_EQ(count, 6u) << words;
+}
+
 TEST(SMTPBodyPart, BoundariesAreFreshUuidsAndCopiesAreDeep) {
     const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
@@ -125,18 +192,22 @@ TEST(SMTPBodyPart, BoundariesAreFreshUuidsAndCopiesAreDeep) {
     EXPECT_EQ(outer.ChildAt(0)->GetParent(), &outer);
 }
 
-TEST(DotStuff, DoublesLeadingDots) {
+TEST(DotStuffer, DoublesLeadingDotsWhereverThePiecesAreCut) {
     const struct {
-        const char *in, *out;
+        std::string in, out;
     } cases[] = {
-        {".x", "..x"},
-        {"a\r\n.b\r\n..", "a\r\n..b\r\n..."},
-        {"a.b\r\n", "a.b\r\n"},
-        {"\r\n.\r\n", "\r\n..\r\n"},
-        {"", ""},
+        {".x", "..x"},          {"a\r\n.b\r\n..", "a\r\n..b\r\n..."},
+        {"a.b\r\n", "a.b\r\n"}, {"\r\n.\r\n", "\r\n..\r\n"},
+        {"a\n.b", "a\n..b"},    {"", ""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(DotStuff(c.in), c.out);
+        for (std::size_t cut = 0; cut <= c.in.size(); ++cut) {
+            DotStuffer stuffer;
+            std::string out;
+            stuffer.Append(std::string_view(c.in).substr(0, cut), &out);
+            stuffer.Append(std::string_view(c.in).substr(cut), &out);
+            EXPECT_EQ(out, c.out) << c.in << " cut at " << cut;
+        }
     }
 }
 
@@ -230,6 +301,8 @@ TEST(SMTPMessage, RecipientsInTheHeader) {
         {"", "", "\r\nTo: \r\n", nullptr},
         {"a, Jane <b>", "", "\r\nTo: a,Jane <b>\r\n", nullptr},
         {"a;;b", "c", "\r\nTo: a,b\r\n", "\r\nCc: c\r\n"},
+        // A quoted name may hold the separators.
+        {"\"Doe, Jane; Dr\" <j@x>, b", "", "\r\nTo: \"Doe, Jane; Dr\" <j@x>,b\r\n", nullptr},
     };
     for (const auto& c : cases) {
         CSMTPMessage message;
@@ -423,7 +496,7 @@ TEST(SMTPBodyPart, TextBodiesByEncoding) {
     part.SetText("\xE9.\n.x");
     std::string body;
     ASSERT_TRUE(part.RenderBody(&body));
-    EXPECT_EQ(body, "=C3=A9.\r\n..x");  // converted, quoted-printable, dot-stuffed
+    EXPECT_EQ(body, "=C3=A9.\r\n.x");  // converted, quoted-printable (the sender stuffs it)
     part.SetBase64(true);
     ASSERT_TRUE(part.RenderBody(&body));
     EXPECT_EQ(body, "w6kuDQoueA==\r\n");
@@ -431,7 +504,7 @@ TEST(SMTPBodyPart, TextBodiesByEncoding) {
     part.SetQuotedPrintable(false);
     part.SetCharset("iso-8859-1");
     ASSERT_TRUE(part.RenderBody(&body));
-    EXPECT_EQ(body, "\xE9.\r\n..x");
+    EXPECT_EQ(body, "\xE9.\r\n.x");
 }
 
 }  // namespace

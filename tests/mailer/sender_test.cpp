@@ -183,6 +183,24 @@ TEST_F(SenderTest, ATricklingServerEndsTheRunWithinTheReplyTimeout) {
     server.Finish();
 }
 
+// Nothing usable in EmailAddress: the mail is not started at all, and the run says why.
+TEST_F(SenderTest, NoUsableRecipientEndsTheRunBeforeTheMail) {
+    for (const char* to : {"", " ; , ", "Bad\x01Name <a@test>"}) {
+        SCOPED_TRACE(to);
+        reported.clear();
+        ScriptedSmtpServer server;
+        Configure(server.Port(), "None", to, "");
+        server.Say("220 hi\r\n").Reply("250 hello\r\n").Reply("221 bye\r\n");
+        server.Start();
+        EXPECT_EQ(RunSender(), kSenderBuild);
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_NE(reported[0].find("building the report mail failed: no recipient"),
+                  std::string::npos)
+            << reported[0];
+        EXPECT_EQ(server.Finish(), (Lines{"HELO client.test", "QUIT"}));
+    }
+}
+
 TEST_F(SenderTest, MissingPortFailsToConnect) {
     Configure(0, "None", "desk@test", "");
     EXPECT_EQ(RunSender(), kSenderConnect);

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/test_env.h"
 
 using testing_support::ScriptedSmtpServer;
 
@@ -44,4 +46,51 @@ TEST(SmtpConnection, SocketFailuresCarryTheWinsockErrorInTheSystemFacility) {
                   &text),
               0x8007274Du);
     EXPECT_EQ(text, "");
+}
+
+// Nothing a message holds can end its data early: an attachment name with a dot line in it,
+// or a header line that begins with a dot, still leaves one whole message and then QUIT.
+TEST(SmtpConnection, MessageDataCannotEndEarly) {
+    testing_support::ScratchDir dir;
+    testing_support::WriteAll(dir / "week.xml", "<r/>");
+    const struct {
+        const char* what;
+        std::string title;
+        std::vector<std::string> extraHeaders;
+    } cases[] = {
+        {"attachment name", "a\r\n.\r\nRSET\r\nNOOP x\r\nb\".xml", {}},
+        {"header line", "week.xml", {"X-Note: 1\r\n.\r\nRSET"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CSMTPMessage message;
+        message.from = CSMTPAddress("f@x.test");
+        message.AddRecipients("a@x.test");
+        message.AddTextBody("report");
+        message.AddAttachments(dir / "week.xml");
+        message.Root().ChildAt(1)->SetTitle(c.title);
+        message.extraHeaders = c.extraHeaders;
+        ScriptedSmtpServer server;
+        server.Say("220 hi\r\n")
+            .Reply("250 ok\r\n")
+            .Reply("250 ok\r\n")
+            .Reply("250 ok\r\n")
+            .Reply("354 go\r\n")
+            .HearData()
+            .Say("250 queued\r\n")
+            .Reply("221 bye\r\n");
+        server.Start();
+        EXPECT_EQ(CodeOf([&] {
+                      CQuillSMTPConnection connection("client.test");
+                      connection.SetReplyTimeout(3000);
+                      connection.Connect("127.0.0.1", AuthNone, "", "", server.Port());
+                      connection.SendMessage(message);
+                  }),
+                  0u);
+        const std::vector<std::string> heard = server.Finish(500);
+        ASSERT_EQ(heard.size(), 6u);
+        EXPECT_EQ(heard[5], "QUIT");
+        const std::string end = "\r\n--" + message.Root().boundary + "--";
+        EXPECT_EQ(heard[4].substr(heard[4].size() - end.size()), end);
+    }
 }

@@ -83,6 +83,7 @@ TEST_F(TlsSocketTest, VerificationFailuresHaveTheirOwnCodes) {
         const char* host;
         const char* caFile;  // in the scratch directory; "" for the system's roots only
         std::uint32_t code;  // 0: accepted
+        const char* subjectOnly = nullptr;  // the name only in the subject's CN, no SAN
     };
     const Case cases[] = {
         {"name", {"mail.test"}, {}, -kDay, kDay, "mail.test", "ca.pem", 0},
@@ -119,6 +120,25 @@ TEST_F(TlsSocketTest, VerificationFailuresHaveTheirOwnCodes) {
          "127.0.0.1",
          "ca.pem",
          kSmtpTlsNameMismatch},
+        // A name only in the subject's CN is no name (RFC 6125 6.4.4, as browsers hold).
+        {"name only in the subject",
+         {},
+         {},
+         -kDay,
+         kDay,
+         "mail.test",
+         "ca.pem",
+         kSmtpTlsNameMismatch,
+         "mail.test"},
+        {"address only in the subject",
+         {},
+         {},
+         -kDay,
+         kDay,
+         "127.0.0.1",
+         "ca.pem",
+         kSmtpTlsNameMismatch,
+         "127.0.0.1"},
         {"expired", {"mail.test"}, {}, -2 * kDay, -kDay, "mail.test", "ca.pem", kSmtpTlsExpired},
         {"not yet valid",
          {"mail.test"},
@@ -148,7 +168,9 @@ TEST_F(TlsSocketTest, VerificationFailuresHaveTheirOwnCodes) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        TlsIdentity identity = ca.Issue(c.names, c.addresses, c.notBefore, c.notAfter);
+        TlsIdentity identity = c.subjectOnly
+                                   ? ca.IssueWithNameInSubjectOnly(c.subjectOnly)
+                                   : ca.Issue(c.names, c.addresses, c.notBefore, c.notAfter);
         TlsTestServer server;
         server.StartTls(identity, [](TlsServerConnection& connection) {
             connection.Write("220 ready\r\n");

@@ -65,8 +65,6 @@ TlsTestCa::TlsTestCa(const std::string& commonName) {
 TlsIdentity TlsTestCa::Issue(const std::vector<std::string>& dnsNames,
                              const std::vector<std::string>& ipAddresses, long notBeforeSeconds,
                              long notAfterSeconds) const {
-    TlsIdentity issued;
-    issued.key = NewKey();
     std::string alternatives;
     for (const std::string& name : dnsNames) {
         alternatives += (alternatives.empty() ? "DNS:" : ",DNS:") + name;
@@ -74,8 +72,20 @@ TlsIdentity TlsTestCa::Issue(const std::vector<std::string>& dnsNames,
     for (const std::string& address : ipAddresses) {
         alternatives += (alternatives.empty() ? "IP:" : ",IP:") + address;
     }
-    issued.certificate = NewCertificate(issued.key.get(), dnsNames.empty() ? "server" : dnsNames[0],
-                                        self.certificate.get(), notBeforeSeconds, notAfterSeconds);
+    return IssueServer(dnsNames.empty() ? "server" : dnsNames[0], alternatives, notBeforeSeconds,
+                       notAfterSeconds);
+}
+
+TlsIdentity TlsTestCa::IssueWithNameInSubjectOnly(const std::string& commonName) const {
+    return IssueServer(commonName, "", -3600, 86400);
+}
+
+TlsIdentity TlsTestCa::IssueServer(const std::string& commonName, const std::string& alternatives,
+                                   long notBeforeSeconds, long notAfterSeconds) const {
+    TlsIdentity issued;
+    issued.key = NewKey();
+    issued.certificate = NewCertificate(issued.key.get(), commonName, self.certificate.get(),
+                                        notBeforeSeconds, notAfterSeconds);
     X509* x = issued.certificate.get();
     AddExtension(x, self.certificate.get(), NID_basic_constraints, "critical,CA:FALSE");
     AddExtension(x, self.certificate.get(), NID_ext_key_usage, "serverAuth");

@@ -30,9 +30,15 @@ class TlsTestCa {
     TlsIdentity Issue(const std::vector<std::string>& dnsNames,
                       const std::vector<std::string>& ipAddresses, long notBeforeSeconds = -3600,
                       long notAfterSeconds = 86400) const;
+    // A server certificate that names its server only in the subject's CN, with no
+    // subjectAltName, as certificates did before RFC 2818.
+    TlsIdentity IssueWithNameInSubjectOnly(const std::string& commonName) const;
     void WritePem(const std::string& path) const;
 
   private:
+    // alternatives: the subjectAltName's value ("DNS:a,IP:b"), none when empty.
+    TlsIdentity IssueServer(const std::string& commonName, const std::string& alternatives,
+                            long notBeforeSeconds, long notAfterSeconds) const;
     TlsIdentity self;
 };
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "mailer/mime/md5.h"
+#include "mailer/smtp/digests.h"
 
 namespace {
 
