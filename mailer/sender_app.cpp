@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "platform/messages.h"
@@ -23,9 +24,14 @@ namespace {
 
 constexpr char kProgramName[] = "Postvane";
 
-void ReportToLogs(const std::string& line) {
-    std::cerr << line << std::endl;
-    platform::WriteEventMessage(kProgramName, line);
+constexpr char kSentLine[] = "Postvane: the report mail was sent";
+
+// The run's line, as the event of its exit status; a failure also on standard error.
+void ReportToLogs(int exitStatus, const std::string& line) {
+    if (exitStatus != kSenderSent) {
+        std::cerr << line << std::endl;
+    }
+    platform::WriteEventMessage(platform::kSenderEventSource, SenderEventFor(exitStatus), line);
 }
 
 // local@domain with nothing that would need quoting: a user name like "DOMAIN\user" or
@@ -105,7 +111,10 @@ class SocketLibrary {
 
 }  // namespace
 
-CSenderApp::CSenderApp() : report(ReportToLogs), ntlmFactory(MakeNtlmProvider) {}
+// Every path sets the exit status before it reports, so the line goes out as its event.
+CSenderApp::CSenderApp()
+    : report([this](const std::string& line) { ReportToLogs(exitStatus, line); }),
+      ntlmFactory(MakeNtlmProvider) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
                               const std::string& attachments) {
@@ -244,5 +253,8 @@ bool CSenderApp::InitInstance() {
         return false;
     }
     Run();
+    if (exitStatus == kSenderSent && report) {
+        report(kSentLine);
+    }
     return false;
 }
