@@ -3,7 +3,9 @@
 # Usage: scripts/install-deps.sh [--windows]   (--windows adds the mingw-w64 cross compilers,
 # wine for both Windows targets (wine64, and wine32 from the i386 architecture), Samba's
 # ntlm_auth for wine's NTLM (winbind), xmllint and xsltproc for the report checks, Chromium
-# with a font to render the pages in, and clang-format for CI's formatting check)
+# with a font to render the pages in, clang-format for CI's formatting check, and the
+# packaging tools: wixl and msitools for the Windows installer, lintian and dpkg-dev for the
+# Debian package)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3)
@@ -11,7 +13,8 @@ windows=0
 if [[ "${1:-}" == "--windows" ]]; then
     windows=1
     packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 winbind
-        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format)
+        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format
+        wixl msitools lintian dpkg-dev adduser)
 fi
 
 sudo=""
