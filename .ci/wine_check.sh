@@ -16,7 +16,8 @@ if ! wine=$(wine_loader "$build/service/Tallyvane.exe" 2>&1); then
 fi
 
 work=$(mktemp -d)
-export WINEPREFIX="$work/prefix" WINEDEBUG=-all,+eventlog
+# +eventlog prints each event's string, fixme+advapi the type and ID of the same call.
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all,+eventlog,fixme+advapi
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 log="$work/wine.log"       # wine's own output: the event log trace lands here
 exe="$build/service/Tallyvane.exe"
@@ -45,6 +46,18 @@ logged() {
     done
 }
 
+# event_ids TEXT: "TYPE ID" of the event whose string is TEXT, from the call's fixme line on
+# the same thread just before it.
+event_ids() {
+    awk -v text="ReportEventW L\"$1\"" '
+        /fixme:advapi:ReportEventW \(/ { split($0, t, ":"); split($0, f, ","); last[t[1]] = f[2] " " f[4] }
+        index($0, text) { split($0, t, ":"); print last[t[1]]; exit }' "$log"
+}
+carries() {  # carries TEXT TYPE ID
+    [[ "$(event_ids "$1")" == "$2 $3" ]] ||
+        fail "'$1' logged as type and ID '$(event_ids "$1")', not '$2 $3'"
+}
+
 cd "$work"
 /usr/lib/wine/wine64 wineboot --init >>"$log" 2>&1 || fail "wine prefix could not be created"
 /usr/lib/wine/wineserver -w
@@ -54,11 +67,17 @@ run "$ctl" reg add 'HKLM\SOFTWARE\BriskoFilter' /v apppath /t REG_SZ /d "$apppat
 echo "-- register as a service"
 run "$exe" -Service || fail "-Service exited with $?"
 "$wine" sc query Tallyvane >/dev/null 2>>"$log" || fail "service not registered"
+sources='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application'
+for source in Tallyvane Postvane; do
+    "$wine" reg query "$sources\\$source" /v EventMessageFile 2>>"$log" | grep -qi 'Tallyvane.exe' ||
+        fail "event source $source not registered"
+done
 
 echo "-- start through the service control manager"
 run sc start Tallyvane
 wait_state RUNNING 30 || fail "service did not report running"
 logged 'ReportEventW L"Service started"' || fail "no 'Service started' in the event log"
+carries 'Service started' 0x0004 0x40000001  # information, message 1
 
 echo "-- stop while the worker is inside a pause"
 sleep 1
@@ -67,10 +86,12 @@ run sc stop Tallyvane
 wait_state STOPPED 5 || fail "service did not stop within 5 s"
 echo "   stopped in $(( ($(date +%s%N) - start) / 1000000 )) ms"
 logged 'ReportEventW L"Service stopped"' || fail "no 'Service stopped' in the event log"
+carries 'Service stopped' 0x0004 0x40000002  # information, message 2
 
 echo "-- unregister"
 run "$exe" -UnregServer || fail "-UnregServer exited with $?"
 if "$wine" sc query Tallyvane >/dev/null 2>>"$log"; then fail "service still registered"; fi
+if "$wine" reg query "$sources\\Tallyvane" >/dev/null 2>>"$log"; then fail "event source left"; fi
 
 echo "-- run from a console as an ordinary process"
 run "$exe" -RegServer || fail "-RegServer exited with $?"
@@ -87,6 +108,8 @@ run sc start Tallyvane
 wait_state STOPPED 10 || fail "service without apppath did not stop"
 logged 'Unable to get the Brisko Web Proxy path from registry. Please reinstall the application in order to fix this problem' ||
     fail "no missing-path message in the event log"
+carries 'Unable to get the Brisko Web Proxy path from registry. Please reinstall the application in order to fix this problem' \
+    0x0001 0xc0000005  # error, message 5
 run "$exe" -UnregServer
 
 echo "wine service checks passed"

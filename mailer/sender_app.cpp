@@ -8,6 +8,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "platform/messages.h"
@@ -23,9 +24,14 @@ namespace {
 
 constexpr char kProgramName[] = "Postvane";
 
-void ReportToLogs(const std::string& line) {
-    std::cerr << line << std::endl;
-    platform::WriteEventMessage(kProgramName, line);
+constexpr char kSentLine[] = "Postvane: the report mail was sent";
+
+// The run's line, as the event of its exit status; a failure also on standard error.
+void ReportToLogs(int exitStatus, const std::string& line) {
+    if (exitStatus != kSenderSent) {
+        std::cerr << line << std::endl;
+    }
+    platform::WriteEventMessage(platform::kSenderEventSource, SenderEventFor(exitStatus), line);
 }
 
 // local@domain with nothing that would need quoting: a user name like "DOMAIN\user" or
@@ -65,7 +71,9 @@ class SocketLibrary {
 
 }  // namespace
 
-CSenderApp::CSenderApp() : report(ReportToLogs) {}
+// Every path sets the exit status before it reports, so the line goes out as its event.
+CSenderApp::CSenderApp()
+    : report([this](const std::string& line) { ReportToLogs(exitStatus, line); }) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
                               const std::string& attachments) {
@@ -148,5 +156,8 @@ bool CSenderApp::InitInstance() {
         return false;
     }
     Run();
+    if (exitStatus == kSenderSent && report) {
+        report(kSentLine);
+    }
     return false;
 }

@@ -2,7 +2,8 @@
 // report mail and hands it to the SMTP connection, then returns false so the program ends.
 // A failure is not reported as success: ExitStatus tells the failing phase (SenderExit, in
 // the failure table) and one line naming the failure, its code and the server's last reply
-// goes to standard error and the system log (the event log on Windows).
+// goes to standard error and the system log (the event log on Windows), where a mail sent
+// is noted too.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ extern const char kSenderBodyText[];
 class CSenderApp {
   public:
     CSenderApp();
+    // The default reporter refers to this object's exit status.
+    CSenderApp(const CSenderApp&) = delete;
+    CSenderApp& operator=(const CSenderApp&) = delete;
 
     // The start sequence; false in every case, as the framework expects of a program
     // without a message loop.
@@ -27,7 +31,8 @@ class CSenderApp {
 
     int ExitStatus() const { return exitStatus; }
 
-    // Tests: where the failure line goes (default: standard error and the system log), and
+    // Tests: where the run's line goes (default: the system log as the exit status's event,
+    // a failure line also on standard error; the mail sent is one line too), and
     // settings of the connection that the registry does not hold.
     void SetReporter(std::function<void(const std::string&)> reporter) {
         report = std::move(reporter);

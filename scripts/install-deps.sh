@@ -3,8 +3,9 @@
 # Usage: scripts/install-deps.sh [--windows | --fuzz]   (--windows adds the mingw-w64 cross
 # compilers, wine for both Windows targets (wine64, and wine32 from the i386 architecture),
 # Samba's ntlm_auth for wine's NTLM (winbind), xmllint and xsltproc for the report checks,
-# Chromium with a font to render the pages in, clang-format for CI's formatting check, and
-# what --fuzz adds alone: clang with libFuzzer for the fuzzers)
+# Chromium with a font to render the pages in, clang-format for CI's formatting check, the
+# packaging tools (wixl and msitools for the Windows installer, lintian and dpkg-dev for the
+# Debian package), and what --fuzz adds alone: clang with libFuzzer for the fuzzers)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3)
@@ -13,7 +14,8 @@ windows=0
 if [[ "${1:-}" == "--windows" ]]; then
     windows=1
     packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine32:i386 winbind
-        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format "${fuzz[@]}")
+        libxml2-utils xsltproc chromium fonts-liberation ca-certificates clang-format
+        wixl msitools lintian dpkg-dev adduser "${fuzz[@]}")
 elif [[ "${1:-}" == "--fuzz" ]]; then
     packages+=("${fuzz[@]}")
 fi

@@ -13,6 +13,7 @@
 #include "platform/nocase.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "service/service_events.h"
 
 ServiceModule* ServiceModule::instance_ = nullptr;
 
@@ -91,7 +92,7 @@ CommandKeyword ScanCommandLine(std::string_view commandLine) {
 ServiceModule::ServiceModule(ServicePlatform os) : os_(std::move(os)) {
     if (!os_.eventLog) {
         os_.eventLog = [this](const std::string& text) {
-            platform::WriteEventMessage(serviceName_, text);
+            platform::WriteEventMessage(serviceName_, ServiceEventFor(text), text);
         };
     }
     if (!os_.console) {
@@ -171,8 +172,10 @@ long ServiceModule::RegisterServer(bool asService) {
         appId.Close();
     }
 
-    // The type library holds no types; its registration is these keys.
     std::string program = os_.programPath();
+    InstallEventSources(program);
+
+    // The type library holds no types; its registration is these keys.
     std::string version = TypeLibKey() + "\\1.0";
     rc = CreateWithValue(version, "", "Tallyvane 1.0 Type Library");
     if (rc == platform::kErrorSuccess) {
@@ -196,6 +199,8 @@ long ServiceModule::UnregisterServer() {
     platform::RegDeleteTree(platform::RegClassesRoot(), AppIdKey());
     platform::RegDeleteTree(platform::RegClassesRoot(), "AppID\\" + serviceName_ + ".EXE");
     Uninstall();
+    os_.removeEventSource(serviceName_);
+    os_.removeEventSource(platform::kSenderEventSource);
     platform::RegDeleteTree(platform::RegClassesRoot(), TypeLibKey());
     platform::ComUninitialize();
     return 0;
@@ -236,6 +241,18 @@ bool ServiceModule::Uninstall() {
     }
 }
 
+// Without its source's registration an event shows only "description cannot be found". A
+// failure (no administrator) leaves that and nothing else, so registration goes on.
+void ServiceModule::InstallEventSources(const std::string& program) {
+    os_.installEventSource(serviceName_, program);
+    // The sender's texts are in its own program when it sits beside this one; this one
+    // carries the same table otherwise.
+    const std::string sender =
+        platform::AppendPath(platform::DirectoryOf(program), platform::kSenderProgram);
+    os_.installEventSource(platform::kSenderEventSource,
+                           platform::FileExists(sender) ? sender : program);
+}
+
 void ServiceModule::LogMessage(const std::string& text) {
     std::string bounded = text.substr(0, kMessageBufferChars - 1);
     if (serviceMode_) {
@@ -261,7 +278,7 @@ void ServiceModule::ServiceMain() {
     status_.currentState = platform::kServiceStartPending;
     handlerInstalled_ = os_.registerHandler(serviceName_, &StaticHandler);
     if (!handlerInstalled_) {
-        LogMessage("Handler not installed");
+        LogMessage(service_event::kHandlerNotInstalled.text);
         return;
     }
     SetServiceStatus(platform::kServiceStartPending);
@@ -270,14 +287,14 @@ void ServiceModule::ServiceMain() {
     status_.waitHint = 0;
     RunService();
     SetServiceStatus(platform::kServiceStopped);
-    LogMessage("Service stopped");
+    LogMessage(service_event::kStopped.text);
 }
 
 void ServiceModule::RunService() {
     mainThreadId_ = platform::CurrentThreadId();
     platform::ComInitialize();
     platform::ComInitializeSecurity();
-    LogMessage("Service started");
+    LogMessage(service_event::kStarted.text);
     if (serviceMode_) {
         SetServiceStatus(platform::kServiceRunning);
     }
@@ -320,7 +337,7 @@ void ServiceModule::Handler(std::uint32_t control) {
         case kControlShutdown:
             break;
         default:
-            LogMessage("Bad service request");
+            LogMessage(service_event::kBadRequest.text);
             break;
     }
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/messages.h"
 #include "platform/pacer.h"
 #include "platform/service.h"
 
@@ -35,6 +36,9 @@ struct ServicePlatform {
     std::function<platform::ScmResult(const std::string&)> uninstall = platform::UninstallService;
     std::function<void(const std::string&, const std::string&)> messageBox =
         platform::ShowMessageBox;
+    std::function<bool(const std::string&, const std::string&)> installEventSource =
+        platform::InstallEventSource;
+    std::function<bool(const std::string&)> removeEventSource = platform::RemoveEventSource;
     std::function<void(const std::string&)> eventLog;  // default: the event log / syslog
     std::function<void(const std::string&)> console;   // default: standard output
     std::function<std::string()> programPath;          // default: this program
@@ -72,6 +76,7 @@ class ServiceModule {
   private:
     bool Install();
     bool Uninstall();
+    void InstallEventSources(const std::string& program);
     void SetServiceStatus(std::uint32_t state);
     void RemoveStaleTemporaries();
 

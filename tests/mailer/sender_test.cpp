@@ -65,7 +65,7 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
               " " + (scratch_ / "a.xml") + ",, " + (scratch_ / "b.xml") + " ;");
     Accepting(server, 2);
     EXPECT_EQ(RunSender(), kSenderSent);
-    EXPECT_TRUE(reported.empty());
+    EXPECT_EQ(reported, std::vector<std::string>{"Postvane: the report mail was sent"});
     Lines heard = server.Finish();
     ASSERT_EQ(heard.size(), 7u);
     EXPECT_EQ(heard[0], "HELO client.test");

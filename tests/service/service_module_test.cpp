@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "aggregator/aggregator_worker.h"
@@ -46,6 +47,7 @@ TEST(CommandLine, KeywordsMatchOnlyAsTheLastThingAfterASeparator) {
 struct FakeOs {
     std::vector<std::uint32_t> states;
     std::vector<std::string> boxes, events, console;
+    std::map<std::string, std::string> eventSources;  // source: its message file
     bool installed = false;
     bool dispatcherAccepts = false;
     platform::ScmResult installResult = platform::ScmResult::Ok;
@@ -77,6 +79,14 @@ struct FakeOs {
             return platform::ScmResult::Ok;
         };
         os.messageBox = [this](const std::string&, const std::string& t) { boxes.push_back(t); };
+        os.installEventSource = [this](const std::string& source, const std::string& file) {
+            eventSources[source] = file;
+            return true;
+        };
+        os.removeEventSource = [this](const std::string& source) {
+            eventSources.erase(source);
+            return true;
+        };
         os.eventLog = [this](const std::string& t) { events.push_back(t); };
         os.console = [this](const std::string& t) { console.push_back(t); };
         os.programPath = [] { return std::string("/opt/brisko/tallyvane"); };
@@ -120,16 +130,34 @@ TEST_F(ServiceModuleTest, ServiceRegistrationWritesTheKeysAndInstalls) {
     ASSERT_TRUE(HasHkcrValue("TypeLib\\{C9E6C24E-05EA-41F2-8E33-7306D958BDEF}\\1.0", "", &v));
     EXPECT_EQ(v, "Tallyvane 1.0 Type Library");
     EXPECT_TRUE(fake.installed);
+    // No sender beside the program: the program's own table serves the sender's source too.
+    const std::map<std::string, std::string> sources = {{"Tallyvane", "/opt/brisko/tallyvane"},
+                                                        {"Postvane", "/opt/brisko/tallyvane"}};
+    EXPECT_EQ(fake.eventSources, sources);
 
     // Registering as an ordinary process removes the service and the LocalService value.
     EXPECT_EQ(module.RegisterServer(false), 0);
     EXPECT_FALSE(fake.installed);
     EXPECT_FALSE(HasHkcrValue(appKey_, "LocalService", nullptr));
+    EXPECT_EQ(fake.eventSources, sources);
 
     EXPECT_EQ(module.UnregisterServer(), 0);
+    EXPECT_TRUE(fake.eventSources.empty());
     EXPECT_FALSE(HasHkcrValue(appKey_, "", nullptr));
     EXPECT_FALSE(HasHkcrValue("AppID\\Tallyvane.EXE", "AppID", nullptr));
     EXPECT_TRUE(fake.boxes.empty());
+}
+
+TEST_F(ServiceModuleTest, TheSendersEventSourceNamesTheSenderBesideTheProgram) {
+    FakeOs fake;
+    ServicePlatform os = fake.Make();
+    const std::string program = scratch_ / "tallyvane";
+    testing_support::WriteAll(scratch_ / "postvane", "");
+    os.programPath = [program] { return program; };
+    ServiceModule module(std::move(os));
+    EXPECT_EQ(module.RegisterServer(false), 0);
+    EXPECT_EQ(fake.eventSources["Tallyvane"], program);
+    EXPECT_EQ(fake.eventSources["Postvane"], scratch_ / "postvane");
 }
 
 TEST_F(ServiceModuleTest, InstallFailuresShowTheirMessageBoxes) {
