@@ -8,8 +8,7 @@ namespace reports {
 DecodedLineReader::DecodedLineReader(const std::string& path, platform::ShareMode share)
     : file_(platform::File::Open(path, platform::OpenMode::Read, share)) {
     if (file_) {
-        lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text,
-                                                     kMaxInputLine);
+        lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text);
     }
 }
 
@@ -40,8 +39,7 @@ bool DecodedLineReader::Rewind() {
         failed_ = true;
         return false;
     }
-    lines_ =
-        std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text, kMaxInputLine);
+    lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text);
     failed_ = false;
     return true;
 }

@@ -1,6 +1,7 @@
 // Reading the report writers' inputs (the client list, the user list, today's filter log and
 // the summary files) one decoded line at a time, so a report's input may be of any size: what
-// is held is one line, never the file. A line longer than kMaxInputLine is skipped whole.
+// is held is one line, never the file. A line longer than the log store's limit
+// (stats::kMaxLineBytes) is skipped whole.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +13,6 @@
 #include "stats/line_reader.h"
 
 namespace reports {
-
-// A base64 line longer than this is not a line the proxy or the statistics write; skipped.
-inline constexpr std::size_t kMaxInputLine = 1 << 20;
 
 // One input file, opened at construction (text mode, the given sharing).
 class DecodedLineReader {
