@@ -10,8 +10,11 @@
 #include <memory>
 #include <optional>
 
+#include "common/control_bytes.h"
+#include "platform/wildcard.h"
 #include "stats/base64.h"
 #include "stats/line_reader.h"
+#include "stats/log_names.h"
 #include "stats/read_counters.h"
 
 namespace stats {
@@ -225,14 +228,26 @@ bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::s
     return read;
 }
 
-ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
-                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+namespace {
+
+// ScanLogFiles of pattern + literal, where only the pattern's wildcards are wildcards.
+ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view literal, bool pacing,
+                ErrorPolicy policy, const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    std::string joined;  // only formed when there is a literal part
+    std::string_view search = pattern;
+    if (!literal.empty()) {
+        joined.assign(pattern).append(literal);
+        search = joined;
+    }
     if (ctx.settings.searchLog != nullptr) {
-        ctx.settings.searchLog->emplace_back(pattern);
+        ctx.settings.searchLog->emplace_back(search);
     }
     const LogIndex& logs = ctx.Logs();
-    // The index's own list, not a copy: readers read files and never search.
-    const std::vector<std::uint32_t>& places = logs.FindPlaces(pattern);
+    // The index's own list, not a copy: readers read files and never search. Searched with
+    // the literal part as wildcards, it holds every name the literal part allows, and more
+    // only when that part has wildcard characters.
+    const std::vector<std::uint32_t>& places = logs.FindPlaces(search);
+    const bool literalWildcards = platform::HasWildcard(literal);
     if (pacing && !ctx.Pause(kScanPauseMs)) {
         return ScanResult::Stopped;
     }
@@ -243,6 +258,10 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     std::size_t handed = 0;
     for (const std::uint32_t place : places) {
         const platform::DirEntry* entry = &logs.Entries()[place];
+        if (literalWildcards &&
+            !platform::WildcardMatchThenLiteral(pattern, literal, entry->name)) {
+            continue;
+        }
         path = logs.Directory();
         path += entry->name;
         if (!reader(LogFile{path, *entry})) {
@@ -252,7 +271,8 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
             const bool abandon = policy == ErrorPolicy::Abandon ||
                                  (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
             if (ctx.Verbose()) {
-                ctx.Note((abandon ? "abandoned at " : "skipped ") + entry->name +
+                ctx.Note((abandon ? "abandoned at " : "skipped ") +
+                         EscapeControlBytes(entry->name) +
                          ": it cannot be opened or read (held open by another program, no "
                          "access, or a read error)");
             }
@@ -268,6 +288,18 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
         return ScanResult::Stopped;
     }
     return ScanResult::Completed;
+}
+
+}  // namespace
+
+ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
+                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    return Scan(ctx, pattern, {}, pacing, policy, reader, pauseBeforeCloseMs);
+}
+
+ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
+                          const LogFileReader& reader) {
+    return Scan(ctx, TrafficLogName(stamp, ""), key, false, ErrorPolicy::Skip, reader, 0);
 }
 
 }  // namespace stats

@@ -93,4 +93,10 @@ using LogFileReader = std::function<bool(const LogFile&)>;
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs = 0);
 
+// The scan of one client's traffic logs of a stamp (a day, or with wildcards a month or a
+// year), without pacing and skipping unreadable logs. The key is taken literally: a "*" or
+// "?" in it matches only itself, so no key reaches the logs of other clients.
+ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
+                          const LogFileReader& reader);
+
 }  // namespace stats

@@ -214,4 +214,25 @@ TEST_F(WritersTest, DailyTrafficReportSumsTodaysLogsPerListedClient) {
     golden::ExpectGolden("day_12_07_2026.xml", ReadAll(Logs("day_12_07_2026.xml")));
 }
 
+// A key's "*" and "?" are characters of its name: the key finds its own log (where a file
+// name may hold them) and never another client's.
+TEST_F(WritersTest, DailyTrafficReportTakesWildcardsInAKeyLiterally) {
+    SetRegDword("RegDaily", 1);
+    WriteAll(Logs("logip.log"), Encoded({"pc|*", "pc|10.0.0.?"}));
+    WriteAll(Logs("07_12_2026_10.0.0.5"), Encoded({"1048576*GET / Time:07"}));
+    const bool starNames = platform::kPathSeparator == '/';
+    if (starNames) {
+        WriteAll(Logs("07_12_2026_*"), Encoded({"2097152*GET / Time:07"}));
+    }
+    reports::WriteDailyTrafficReport(ctx_, sendList_);
+    const std::string report = ReadAll(Logs("day_12_07_2026.xml"));
+    EXPECT_NE(report.find(std::string("<ip>*</ip>\r\n<name>Unknown</name>\r\n<size>") +
+                          (starNames ? "2.00" : "0.00") + "</size>"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("<ip>10.0.0.?</ip>\r\n<name>Unknown</name>\r\n<size>0.00</size>"),
+              std::string::npos)
+        << report;
+}
+
 }  // namespace
