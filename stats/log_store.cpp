@@ -1,8 +1,8 @@
 // Parsing and reading of the proxy's logs, and the paced directory scan; see log_store.h.
 // What the readers tolerate, in one place: a line that is not valid base64 is decoded up to
 // its last complete group; a record without "*" has size 0; a record without a usable hour
-// is dropped; a line over kMaxLineBytes is skipped; an unreadable file is the caller's
-// policy's business.
+// is dropped; a line over kMaxLineBytes is skipped, but for a filter log's, which is kept as
+// the event it holds with its fields cut; an unreadable file is the caller's policy's business.
 #include "stats/log_store.h"
 
 #include <cstring>
@@ -15,6 +15,7 @@
 #include "stats/base64.h"
 #include "stats/line_reader.h"
 #include "stats/log_names.h"
+#include "stats/long_filter_line.h"
 #include "stats/read_counters.h"
 
 namespace stats {
@@ -38,14 +39,16 @@ std::unique_ptr<platform::File> OpenLog(const std::string& path) {
 }
 
 // Hands each line of a log (opened without sharing) to onLine; a line over the cap is
-// skipped. False when the log cannot be opened or a read fails, after the lines before it.
+// skipped, or with longLines handed on as the filter event it holds (counted in *kept). False
+// when the log cannot be opened or a read fails, after the lines before it.
 template <typename OnLine>
-bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine) {
+bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine,
+                    LongFilterLine* longLines = nullptr, std::size_t* kept = nullptr) {
     auto file = OpenLog(path);
     if (!file) {
         return false;
     }
-    LineReader reader(*file, mode);
+    LineReader reader(*file, mode, kMaxLineBytes, longLines);
     std::string line;
     for (;;) {
         switch (reader.Next(&line)) {
@@ -53,6 +56,13 @@ bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLin
                 onLine(line);
                 break;
             case LineReader::Result::TooLong:
+                if (longLines != nullptr && !longLines->Decoded().empty()) {
+                    // A text line is handed without its line end, a raw one with it.
+                    line = mode == LineReader::Mode::Raw ? longLines->Encoded()
+                                                         : Base64Encode(longLines->Decoded());
+                    onLine(line);
+                    ++*kept;
+                }
                 break;
             case LineReader::Result::Error:
                 return false;
@@ -166,35 +176,50 @@ namespace {
 
 // Appends every line of a filter log: in text mode each line without its end, then "\n"; raw,
 // each line with its end as on disk, a last line without a line feed given one.
-bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text) {
-    return ForEachLogLine(path, mode, [&](const std::string& line) {
-        text += line;
-        if (mode == LineReader::Mode::Text || line.back() != '\n') {
-            text += '\n';
-        }
-    });
+bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text,
+                   std::size_t* longLinesKept) {
+    LongFilterLine longLines;
+    std::size_t kept = 0;
+    const bool read = ForEachLogLine(
+        path, mode,
+        [&](const std::string& line) {
+            text += line;
+            if (mode == LineReader::Mode::Text || line.back() != '\n') {
+                text += '\n';
+            }
+        },
+        &longLines, &kept);
+    if (longLinesKept != nullptr) {
+        *longLinesKept = kept;
+    }
+    return read;
 }
 
 }  // namespace
 
-bool CopyFilterLines(const std::string& path, std::string& text) {
-    return CopyFilterLog(path, LineReader::Mode::Text, text);
+bool CopyFilterLines(const std::string& path, std::string& text, std::size_t* longLinesKept) {
+    return CopyFilterLog(path, LineReader::Mode::Text, text, longLinesKept);
 }
 
-bool CopyFilterBytes(const std::string& path, std::string& text) {
-    return CopyFilterLog(path, LineReader::Mode::Raw, text);
+bool CopyFilterBytes(const std::string& path, std::string& text, std::size_t* longLinesKept) {
+    return CopyFilterLog(path, LineReader::Mode::Raw, text, longLinesKept);
 }
 
 bool ReadFilterLog(const std::string& path, FilterLines* lines) {
     lines->bytes.clear();
     lines->lastLineEndsInCr = false;
-    return ForEachLogLine(path, LineReader::Mode::Raw, [lines](const std::string& line) {
-        lines->bytes += line;
-        if (line.back() != '\n') {
-            lines->lastLineEndsInCr = line.back() == '\r';
-            lines->bytes += '\n';
-        }
-    });
+    lines->longLinesKept = 0;
+    LongFilterLine longLines;
+    return ForEachLogLine(
+        path, LineReader::Mode::Raw,
+        [lines](const std::string& line) {
+            lines->bytes += line;
+            if (line.back() != '\n') {
+                lines->lastLineEndsInCr = line.back() == '\r';
+                lines->bytes += '\n';
+            }
+        },
+        &longLines, &lines->longLinesKept);
 }
 
 namespace {
@@ -207,21 +232,32 @@ void AppendForm(const FilterLines& lines, FilterForm form, std::string& text) {
     }
 }
 
+void NoteLongLines(const LogContext& ctx, const LogFile& file, std::size_t kept) {
+    if (kept != 0 && ctx.Verbose()) {
+        ctx.Note(LongLinesNote(file.entry.name, kept));
+    }
+}
+
 }  // namespace
 
 bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text) {
     if (!ctx.settings.reuseResults) {
-        return form == FilterForm::Bytes ? CopyFilterBytes(file.path, text)
-                                         : CopyFilterLines(file.path, text);
+        std::size_t kept = 0;
+        const bool read = form == FilterForm::Bytes ? CopyFilterBytes(file.path, text, &kept)
+                                                    : CopyFilterLines(file.path, text, &kept);
+        NoteLongLines(ctx, file, kept);
+        return read;
     }
     if (const FilterLines* known = ctx.caches.filter.Find(file.entry)) {
         AppendForm(*known, form, text);
+        NoteLongLines(ctx, file, known->longLinesKept);
         return true;
     }
     FilterLines lines;
     const bool read = ReadFilterLog(file.path, &lines);
     // Lines read before a read error stay in the text, as they do without reuse.
     AppendForm(lines, form, text);
+    NoteLongLines(ctx, file, lines.longLinesKept);
     if (read) {
         ctx.caches.filter.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
     }
