@@ -99,8 +99,9 @@ std::string LongFilterLine::Encoded() const {
 std::string LongLinesNote(std::string_view logName, std::size_t kept) {
     return "kept " + std::to_string(kept) + (kept == 1 ? " filter event" : " filter events") +
            " of " + EscapeControlBytes(logName) + " from " + (kept == 1 ? "a line" : "lines") +
-           " longer than " + std::to_string(kMaxLineBytes) + " bytes, with each field cut to " +
-           std::to_string(kMaxCutFieldBytes) + " bytes and marked " + kCutMarker;
+           " longer than " + std::to_string(kMaxLineBytes) + " bytes, " +
+           (kept == 1 ? "its" : "their") + " fields cut to at most " +
+           std::to_string(kMaxCutFieldBytes) + " bytes (a cut one ends in " + kCutMarker + ")";
 }
 
 }  // namespace stats
