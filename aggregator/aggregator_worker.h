@@ -44,8 +44,8 @@ class AggregatorWorker : public WorkerThread {
     void DispatchReports();
     void PurgeOldLogs(int day, int month, int year);
 
-    // Writes the thirteen summary files (steps 20 to 32 of the cycle, with their pauses).
-    // False when a stop ended it early.
+    // Writes the thirteen summary files, each after its pause, once the statistic tasks have
+    // run. False when a stop ended it early.
     bool WriteSummaryFiles();
     // Writes the page of this cycle's summary files as Logs\summary.html. The cycle does this
     // right after the summary files when the Dashboard value is 1; false when not written.

@@ -16,10 +16,22 @@
 
 namespace {
 
-constexpr int kFriday = 6;
 constexpr std::uint32_t kWriterPauseMs = 5000;
 
 enum class Calendar { EveryDay, Friday, LastDayOfMonth };
+
+// Whether the calendar calls for a writer today; lastDayOfMonth: tomorrow is the 1st.
+bool IsDue(Calendar when, const platform::LocalDate& today, bool lastDayOfMonth) {
+    switch (when) {
+        case Calendar::EveryDay:
+            return true;
+        case Calendar::Friday:
+            return today.weekday == platform::kFriday;
+        case Calendar::LastDayOfMonth:
+            return lastDayOfMonth;
+    }
+    return false;
+}
 
 // The report writers in the order they run when the calendar calls for them.
 struct ReportRun {
@@ -61,9 +73,9 @@ void AggregatorWorker::DispatchReports() {
     createdXml.Set(1);
     sendList.clear();
 
-    const bool due[] = {true, now.weekday == kFriday, cursor.nextDay == 1};
+    const bool lastDayOfMonth = cursor.nextDay == 1;
     for (const ReportRun& run : kReportRuns) {
-        if (!due[static_cast<int>(run.when)]) {
+        if (!IsDue(run.when, now, lastDayOfMonth)) {
             continue;
         }
         run.write(ctx, sendList);

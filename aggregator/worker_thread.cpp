@@ -15,11 +15,7 @@ void WorkerThread::StopBeforeDestruction() {
 void WorkerThread::Start(int argument) {
     startArgument_ = argument;
     runResult_ = kStillActive;
-    thread_.Start([this] {
-        BeforeRun();
-        runResult_ = static_cast<std::uint32_t>(Run(startArgument_));
-        AfterRun();
-    });
+    thread_.Start([this] { runResult_ = static_cast<std::uint32_t>(Run(startArgument_)); });
     exitCode_ = 0xFFFFFFFFu;
 }
 

@@ -27,8 +27,6 @@ class WorkerThread {
         (void)argument;
         return static_cast<int>(exitCode_);
     }
-    virtual void BeforeRun() {}
-    virtual void AfterRun() {}
     // Asks Run to return soon; the base has nothing to ask.
     virtual void RequestStop() {}
     // Must be called by a derived destructor, while its overrides still exist.

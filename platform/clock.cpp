@@ -15,7 +15,7 @@ LocalDate BreakDown(std::time_t t) {
     d.hour = tm.tm_hour;
     d.minute = tm.tm_min;
     d.second = tm.tm_sec;
-    d.weekday = tm.tm_wday + 1;
+    d.weekday = kSunday + tm.tm_wday;
     return d;
 }
 

@@ -33,6 +33,17 @@ bool LocalTime(std::time_t t, std::tm* out);
 std::time_t MakeTime(std::tm* fields);
 double DiffTime(std::time_t end, std::time_t start);
 
+// Days of the week as LocalDate numbers them: the C library's tm_wday plus one.
+enum Weekday : int {
+    kSunday = 1,
+    kMonday,
+    kTuesday,
+    kWednesday,
+    kThursday,
+    kFriday,
+    kSaturday,
+};
+
 // The local calendar fields the cycle works with.
 struct LocalDate {
     int day = 0;    // 1 to 31
@@ -41,7 +52,7 @@ struct LocalDate {
     int hour = 0;   // 0 to 23
     int minute = 0;
     int second = 0;
-    int weekday = 0;  // 1 = Sunday ... 7 = Saturday
+    int weekday = 0;  // a Weekday: kSunday (1) ... kSaturday (7)
 };
 LocalDate BreakDown(std::time_t t);
 

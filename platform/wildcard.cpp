@@ -47,4 +47,14 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     return false;
 }
 
+bool WildcardMatchThenLiteral(std::string_view pattern, std::string_view literal,
+                              std::string_view name) {
+    return name.size() >= literal.size() && EndsWithNoCase(name, literal) &&
+           WildcardMatch(pattern, name.substr(0, name.size() - literal.size()));
+}
+
+bool HasWildcard(std::string_view text) {
+    return text.find_first_of("*?") != std::string_view::npos;
+}
+
 }  // namespace platform

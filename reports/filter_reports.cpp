@@ -23,10 +23,15 @@ namespace reports {
 namespace {
 
 // The input's lines as events, read from the first line again for every pass. The input
-// stays open without sharing between the passes, so each pass sees the same lines.
+// stays open without sharing between the passes, so each pass sees the same lines. A line too
+// long to read whole gives its event with its fields cut, noted once in the verbose log.
 class InputEvents : public FilterEventSource {
   public:
-    explicit InputEvents(const std::string& path) : reader_(path, platform::ShareMode::None) {}
+    InputEvents(const stats::LogContext& ctx, const std::string& name)
+        : ctx_(ctx),
+          name_(name),
+          reader_(platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(name)),
+                  platform::ShareMode::None, LongLines::KeepFilterEvent) {}
     bool Opened() const { return reader_.Opened(); }
 
     bool ForEach(const std::function<bool(const FilterFields&)>& onEvent) override {
@@ -39,10 +44,15 @@ class InputEvents : public FilterEventSource {
                 return false;
             }
         }
+        if (passes_ == 1 && reader_.LongLinesKept() != 0 && ctx_.Verbose()) {
+            ctx_.Note(stats::LongLinesNote(name_, reader_.LongLinesKept()));
+        }
         return !reader_.Failed();
     }
 
   private:
+    const stats::LogContext& ctx_;
+    std::string name_;
     DecodedLineReader reader_;
     int passes_ = 0;
     std::string line_;
@@ -61,7 +71,7 @@ void WriteGatedFilterReport(stats::LogContext& ctx, const char* gate, ReportKind
             summary != nullptr
                 ? summary->summaryFile
                 : stats::FilterLogName(stats::DayStamp(today.day, today.month, today.year));
-        InputEvents events(platform::AppendPath(ctx.settings.appPath, layout::InLogsFolder(input)));
+        InputEvents events(ctx, input);
         if (!events.Opened()) {
             return;
         }

@@ -24,7 +24,10 @@ namespace {
 using stats::Kind;
 using stats::Period;
 
+using html::Html;
 using html::kChartBars;
+using html::Markup;
+using html::Text;
 
 // A byte figure as the reports show megabytes.
 std::string Megabytes(std::int64_t bytes) {
@@ -118,42 +121,41 @@ const char* Title(Kind kind, Period period) {
 }
 
 // A note in place of a statistic whose file is missing or empty; empty when it has content.
-std::string FileNote(const Summary& s, Kind kind, Period period) {
+Html FileNote(const Summary& s, Kind kind, Period period) {
     const stats::Statistic& statistic = stats::StatisticOf(kind, period);
     const SummaryFileText* file = s.files[stats::IndexOf(kind, period)];
-    const std::string name = html::Text(statistic.summaryFile);
+    const Html name = Text(statistic.summaryFile);
     if (!file->present) {
         return "<p class=\"note\">" + name + " is missing.</p>\n";
     }
     if (file->bytes.empty()) {
         return "<p class=\"note\">" + name + " is empty.</p>\n";
     }
-    return "";
+    return {};
 }
 
-std::string SectionStart(Kind kind, const char* id) {
-    return std::string("<section id=\"") + id + "\">\n<h2>" +
-           html::Text(stats::InfoOf(kind).title) + "</h2>\n";
+Html SectionStart(Kind kind, Markup id) {
+    return "<section id=\"" + Html(id) + "\">\n<h2>" + Text(stats::InfoOf(kind).title) + "</h2>\n";
 }
 
 // A period without figures: its heading, and why (its file's state, else `otherwise`).
-std::string NoFigures(const Summary& s, Kind kind, Period period, const char* otherwise) {
-    const std::string note = FileNote(s, kind, period);
-    return "<h3>" + html::Text(Title(kind, period)) + "</h3>\n" +
-           (note.empty() ? std::string("<p class=\"note\">") + otherwise + "</p>\n" : note);
+Html NoFigures(const Summary& s, Kind kind, Period period, Markup otherwise) {
+    const Html note = FileNote(s, kind, period);
+    return "<h3>" + Text(Title(kind, period)) + "</h3>\n" +
+           (note.Empty() ? "<p class=\"note\">" + Html(otherwise) + "</p>\n" : note);
 }
 
-std::string TrafficSection(const Summary& s) {
+Html TrafficSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Traffic);
-    std::string out = SectionStart(Kind::Traffic, "traffic");
+    Html out = SectionStart(Kind::Traffic, "traffic");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
         const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(period.period)];
-        const std::string title = html::Text(Title(Kind::Traffic, period.period));
+        const Html title = Text(Title(Kind::Traffic, period.period));
         if (!row) {
             out += NoFigures(s, Kind::Traffic, period.period, "No figures for this period.");
             continue;
         }
-        out += "<h3>" + title + ": " + Megabytes(row->total) + "</h3>\n";
+        out += "<h3>" + title + ": " + Text(Megabytes(row->total)) + "</h3>\n";
         const std::vector<std::string> labels = stats::SlotLabels(period.period);
         std::vector<html::Bar> columns;
         for (std::size_t i = 0; i < row->slots.size(); ++i) {
@@ -169,12 +171,12 @@ std::string TrafficSection(const Summary& s) {
     return out;
 }
 
-std::string ClientSection(const Summary& s) {
+Html ClientSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Client);
-    std::string out = SectionStart(Kind::Client, "clients");
+    Html out = SectionStart(Kind::Client, "clients");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
         const std::vector<Row>& rows = s.clients[static_cast<std::size_t>(period.period)];
-        const std::string title = html::Text(Title(Kind::Client, period.period));
+        const Html title = Text(Title(Kind::Client, period.period));
         if (rows.empty()) {
             out += NoFigures(s, Kind::Client, period.period, "No clients.");
             continue;
@@ -187,7 +189,7 @@ std::string ClientSection(const Summary& s) {
         }
         const std::string clients =
             html::Counted(static_cast<std::int64_t>(rows.size()), "client", "clients");
-        out += "<h3>" + title + ": " + clients + ", " + Megabytes(total) + "</h3>\n";
+        out += "<h3>" + title + ": " + Text(clients + ", " + Megabytes(total)) + "</h3>\n";
         out += "<div class=\"grid\">\n<div>\n";
         out += html::BarChart(std::string(kind.title) + ", " + Title(Kind::Client, period.period) +
                                   ", largest clients, " + kind.unit,
@@ -201,26 +203,24 @@ std::string ClientSection(const Summary& s) {
                           total > 0
                               ? 100.0 * static_cast<double>(r.total) / static_cast<double>(total)
                               : 0.0);
-            out += "<tr><td class=\"wrap\">" + html::Text(r.name) + "</td><td class=\"n\">" +
-                   html::GroupedCents(MegabyteCents(r.total)) + "</td><td class=\"n\">" + share +
-                   "</td></tr>\n";
+            out += "<tr><td class=\"wrap\">" + Text(r.name) + "</td><td class=\"n\">" +
+                   Text(html::GroupedCents(MegabyteCents(r.total))) + "</td><td class=\"n\">" +
+                   Text(share) + "</td></tr>\n";
         }
         out += "</tbody>\n<tfoot><tr><td>Total</td><td class=\"n\">" +
-               html::GroupedCents(MegabyteCents(total)) +
+               Text(html::GroupedCents(MegabyteCents(total))) +
                "</td><td></td></tr></tfoot>\n</table>\n</div>\n</div>\n";
     }
     out += "</section>\n";
     return out;
 }
 
-std::string FilterSection(const Summary& s) {
+Html FilterSection(const Summary& s) {
     const stats::KindInfo& kind = stats::InfoOf(Kind::Filter);
-    std::string out = SectionStart(Kind::Filter, "filters");
-    std::string notes;
+    Html out = SectionStart(Kind::Filter, "filters");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
-        notes += FileNote(s, Kind::Filter, period.period);
+        out += FileNote(s, Kind::Filter, period.period);
     }
-    out += notes;
     if (s.filters.empty()) {
         out += "<p class=\"note\">No filter events in any period.</p>\n</section>\n";
         return out;
@@ -238,19 +238,19 @@ std::string FilterSection(const Summary& s) {
                      [&](const std::string* a, const std::string* b) { return peak(a) > peak(b); });
     out += "<table>\n<thead><tr><th>Filter category</th>";
     for (const stats::PeriodInfo& period : stats::kPeriods) {
-        out += "<th class=\"n\">" + html::Text(Title(Kind::Filter, period.period)) + "</th>";
+        out += "<th class=\"n\">" + Text(Title(Kind::Filter, period.period)) + "</th>";
     }
     out += "</tr></thead>\n<tbody>\n";
     for (const std::string* name : order) {
-        out += "<tr><td class=\"wrap\">" + html::Text(*name) + "</td>";
+        out += "<tr><td class=\"wrap\">" + Text(*name) + "</td>";
         for (std::int64_t c : s.filters.at(*name)) {
-            out += "<td class=\"n\">" + html::Grouped(c) + "</td>";
+            out += "<td class=\"n\">" + Text(html::Grouped(c)) + "</td>";
         }
         out += "</tr>\n";
     }
     out += "</tbody>\n<tfoot><tr><td>All categories</td>";
     for (std::int64_t c : s.events) {
-        out += "<td class=\"n\">" + html::Grouped(c) + "</td>";
+        out += "<td class=\"n\">" + Text(html::Grouped(c)) + "</td>";
     }
     out += "</tr></tfoot>\n</table>\n<div class=\"grid\">\n";
     for (const stats::PeriodInfo& period : stats::kPeriods) {
@@ -266,8 +266,8 @@ std::string FilterSection(const Summary& s) {
                                   [](const html::Bar& b) { return b.value == 0; }),
                    bars.end());
         const std::string title = Title(Kind::Filter, period.period);
-        out += "<div>\n<h3>" + html::Text(title) + ": " +
-               html::Counted(s.events[p], "event", "events") + "</h3>\n";
+        out += "<div>\n<h3>" + Text(title + ": " + html::Counted(s.events[p], "event", "events")) +
+               "</h3>\n";
         out += html::BarChart(std::string(kind.title) + ", " + title,
                               html::Largest(bars, kChartBars, "other categories", html::Grouped));
         out += "</div>\n";
@@ -297,21 +297,22 @@ std::string PageTime(std::time_t when) {
 
 std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) {
     const Summary s = Read(files);
-    const std::string title = "Proxy summary";
-    const std::string subtitle = "The summary files as of " + html::Text(madeAt);
+    const Html title = Markup("Proxy summary");
+    const Html subtitle = "The summary files as of " + Text(madeAt);
     if (!s.anything) {
-        return html::PageStart(title, subtitle) +
-               "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
-               "filter event in any period, or no cycle has written the summary files.</p>\n"
-               "</section>\n" +
-               html::PageEnd();
+        return (html::PageStart(title, subtitle) +
+                "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
+                "filter event in any period, or no cycle has written the summary files.</p>\n"
+                "</section>\n" +
+                html::PageEnd())
+            .Take();
     }
-    std::string out = html::PageStart(title, subtitle,
-                                      "<a href=\"#traffic\">Traffic</a><a href=\"#clients\">"
-                                      "Clients</a><a href=\"#filters\">Filter events</a>");
+    Html out = html::PageStart(title, subtitle,
+                               Markup("<a href=\"#traffic\">Traffic</a><a href=\"#clients\">"
+                                      "Clients</a><a href=\"#filters\">Filter events</a>"));
     const auto total = [&](Period p) {
         const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(p)];
-        return row ? Megabytes(row->total) : std::string("-");
+        return row ? Text(Megabytes(row->total)) : Html("-");
     };
     std::size_t clients = 0;
     for (const std::vector<Row>& rows : s.clients) {
@@ -320,15 +321,15 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) 
     out += html::Figures({
         {"Traffic this week", total(Period::Week)},
         {"Traffic this year", total(Period::Year)},
-        {"Clients", html::Grouped(static_cast<std::int64_t>(clients))},
+        {"Clients", Text(html::Grouped(static_cast<std::int64_t>(clients)))},
         {"Filter events this week",
-         html::Grouped(s.events[static_cast<std::size_t>(Period::Week)])},
+         Text(html::Grouped(s.events[static_cast<std::size_t>(Period::Week)]))},
     });
     out += TrafficSection(s);
     out += ClientSection(s);
     out += FilterSection(s);
     out += html::PageEnd();
-    return out;
+    return std::move(out).Take();
 }
 
 }  // namespace reports

@@ -64,10 +64,15 @@ constexpr char kValueColour[] = "#1f2933";
 constexpr std::size_t kMaxLabelBytes = 30;
 constexpr char kEllipsis[] = "\xE2\x80\xA6";
 
-std::string Num(double value) {
+// A coordinate or size of a chart, one decimal.
+Html Num(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
+    return Text(text);
+}
+
+Html Int(int value) {
+    return Text(std::to_string(value));
 }
 
 // Appends UTF-8 text escaped for element content and attribute values alike.
@@ -121,12 +126,11 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-std::string SvgOpen(std::string_view text, int width, int height) {
-    const std::string caption = Text(text);
-    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 ";
-    out += std::to_string(width) + " " + std::to_string(height) + "\" width=\"" +
-           std::to_string(width) + "\" height=\"" + std::to_string(height) +
-           "\" role=\"img\" aria-label=\"";
+Html SvgOpen(std::string_view text, int width, int height) {
+    const Html caption = Text(text);
+    Html out = Markup("<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"chart\" viewBox=\"0 0 ");
+    out += Int(width) + " " + Int(height) + "\" width=\"" + Int(width) + "\" height=\"" +
+           Int(height) + "\" role=\"img\" aria-label=\"";
     out += caption;
     out +=
         "\" font-family=\"Segoe UI, Roboto, Helvetica Neue, Arial, Liberation Sans, "
@@ -157,26 +161,26 @@ std::string GroupDigits(std::string_view digits) {
 
 }  // namespace
 
-void AppendText(std::string& out, std::string_view ansi) {
+void AppendText(Html& out, std::string_view ansi) {
     // ASCII is the same in every code page: most fields need no conversion.
     if (IsAscii(ansi)) {
-        AppendEscaped(out, ansi);
+        AppendEscaped(out.text_, ansi);
     } else {
-        AppendEscaped(out, platform::AnsiToUtf8(ansi));
+        AppendEscaped(out.text_, platform::AnsiToUtf8(ansi));
     }
 }
 
-std::string Text(std::string_view ansi) {
-    std::string out;
+Html Text(std::string_view ansi) {
+    Html out;
     AppendText(out, ansi);
     return out;
 }
 
-std::string ShortText(std::string_view ansi, std::size_t maxBytes) {
+Html ShortText(std::string_view ansi, std::size_t maxBytes) {
     if (ansi.size() <= maxBytes) {
         return Text(ansi);
     }
-    return Text(ansi.substr(0, maxBytes)) + kEllipsis;
+    return Text(ansi.substr(0, maxBytes)) + Markup(kEllipsis);
 }
 
 std::string Grouped(std::int64_t number) {
@@ -201,24 +205,24 @@ std::string Counted(std::int64_t number, std::string_view one, std::string_view 
     return Grouped(number) + " " + std::string(number == 1 ? one : many);
 }
 
-std::string PageStart(std::string_view title, std::string_view subtitle, std::string_view nav) {
-    std::string out =
+Html PageStart(const Html& title, const Html& subtitle, const Html& nav) {
+    Html out = Markup(
         "<!DOCTYPE html>\n"
         "<html xmlns=\"http://www.w3.org/1999/xhtml\" lang=\"en\">\n<head>\n"
         "<meta charset=\"utf-8\" />\n"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\" />\n"
         // Nothing on the page may run or load: a last guard should escaping ever fail.
         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-        "style-src 'unsafe-inline'\" />\n<title>";
+        "style-src 'unsafe-inline'\" />\n<title>");
     out += title;
     out += "</title>\n<style>\n";
-    out += kStyle;
+    out += Markup(kStyle);
     out += "</style>\n</head>\n<body>\n<header>\n<h1>";
     out += title;
     out += "</h1>\n<p>";
     out += subtitle;
     out += "</p>\n";
-    if (!nav.empty()) {
+    if (!nav.Empty()) {
         out += "<nav>";
         out += nav;
         out += "</nav>\n";
@@ -227,20 +231,21 @@ std::string PageStart(std::string_view title, std::string_view subtitle, std::st
     return out;
 }
 
-std::string PageEnd() {
-    return "</main>\n</body>\n</html>\n";
+Html PageEnd() {
+    return Markup("</main>\n</body>\n</html>\n");
 }
 
-std::string Figures(const std::vector<Figure>& figures) {
-    std::string out = "<div class=\"figures\">\n";
+Html Figures(const std::vector<Figure>& figures) {
+    Html out = Markup("<div class=\"figures\">\n");
     for (const Figure& f : figures) {
-        out += "<div class=\"figure\"><span>" + f.caption + "</span><b>" + f.value + "</b></div>\n";
+        out += "<div class=\"figure\"><span>" + Html(f.caption) + "</span><b>" + f.value +
+               "</b></div>\n";
     }
     out += "</div>\n";
     return out;
 }
 
-std::string BarChart(std::string_view caption, const std::vector<Bar>& bars) {
+Html BarChart(std::string_view caption, const std::vector<Bar>& bars) {
     constexpr int kLabelWidth = 190;
     constexpr int kValueWidth = 100;
     constexpr int kRow = 24;
@@ -248,7 +253,7 @@ std::string BarChart(std::string_view caption, const std::vector<Bar>& bars) {
     const int height = static_cast<int>(bars.size()) * kRow + 8;
     const double room = kBarChartWidth - kLabelWidth - kValueWidth;
     const std::int64_t most = MaxValue(bars);
-    std::string out = SvgOpen(caption, kBarChartWidth, height);
+    Html out = SvgOpen(caption, kBarChartWidth, height);
     for (std::size_t i = 0; i < bars.size(); ++i) {
         const Bar& b = bars[i];
         const int top = 4 + static_cast<int>(i) * kRow;
@@ -258,23 +263,23 @@ std::string BarChart(std::string_view caption, const std::vector<Bar>& bars) {
         if (b.value > 0 && width < 1) {
             width = 1;  // a small figure still shows
         }
-        const std::string textY = Num(top + kBar / 2.0 + 4.5);
+        const Html textY = Num(top + kBar / 2.0 + 4.5);
         out += "<g><title>" + Text(b.label) + ": " + Text(b.shown) + "</title>";
-        out += "<text x=\"" + std::to_string(kLabelWidth - 8) + "\" y=\"" + textY +
-               "\" text-anchor=\"end\" font-size=\"12\" fill=\"" + kLabelColour + "\">" +
+        out += "<text x=\"" + Int(kLabelWidth - 8) + "\" y=\"" + textY +
+               "\" text-anchor=\"end\" font-size=\"12\" fill=\"" + Markup(kLabelColour) + "\">" +
                ShortText(b.label, kMaxLabelBytes) + "</text>";
-        out += "<rect x=\"" + std::to_string(kLabelWidth) + "\" y=\"" + std::to_string(top) +
-               "\" width=\"" + Num(width) + "\" height=\"" + std::to_string(kBar) +
-               "\" rx=\"2\" fill=\"" + (b.other ? kOtherColour : kBarColour) + "\" />";
+        out += "<rect x=\"" + Int(kLabelWidth) + "\" y=\"" + Int(top) + "\" width=\"" + Num(width) +
+               "\" height=\"" + Int(kBar) + "\" rx=\"2\" fill=\"" +
+               (b.other ? Markup(kOtherColour) : Markup(kBarColour)) + "\" />";
         out += "<text x=\"" + Num(kLabelWidth + width + 6) + "\" y=\"" + textY +
-               "\" font-size=\"12\" fill=\"" + kValueColour + "\">" + Text(b.shown) +
+               "\" font-size=\"12\" fill=\"" + Markup(kValueColour) + "\">" + Text(b.shown) +
                "</text></g>\n";
     }
     out += "</svg>\n";
     return out;
 }
 
-std::string ColumnChart(std::string_view caption, const std::vector<Bar>& columns) {
+Html ColumnChart(std::string_view caption, const std::vector<Bar>& columns) {
     const std::size_t n = std::max<std::size_t>(columns.size(), 1);
     const double colWidth = (kColumnChartWidth - 16) / static_cast<double>(n);
     const bool upright = colWidth < 46;  // narrow columns get their values turned upright
@@ -284,10 +289,9 @@ std::string ColumnChart(std::string_view caption, const std::vector<Bar>& column
     const int height = plotBottom + 24;
     const double barWidth = std::max(4.0, colWidth * 0.62);
     const std::int64_t most = MaxValue(columns);
-    std::string out = SvgOpen(caption, kColumnChartWidth, height);
-    out += "<line x1=\"8\" y1=\"" + std::to_string(plotBottom) + "\" x2=\"" +
-           std::to_string(kColumnChartWidth - 8) + "\" y2=\"" + std::to_string(plotBottom) +
-           "\" stroke=\"#bcccdc\" />\n";
+    Html out = SvgOpen(caption, kColumnChartWidth, height);
+    out += "<line x1=\"8\" y1=\"" + Int(plotBottom) + "\" x2=\"" + Int(kColumnChartWidth - 8) +
+           "\" y2=\"" + Int(plotBottom) + "\" stroke=\"#bcccdc\" />\n";
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Bar& c = columns[i];
         const double centre = 8 + colWidth * (static_cast<double>(i) + 0.5);
@@ -301,23 +305,24 @@ std::string ColumnChart(std::string_view caption, const std::vector<Bar>& column
         const double top = plotBottom - h;
         out += "<g><title>" + Text(c.label) + ": " + Text(c.shown) + "</title>";
         out += "<rect x=\"" + Num(centre - barWidth / 2) + "\" y=\"" + Num(top) + "\" width=\"" +
-               Num(barWidth) + "\" height=\"" + Num(h) + "\" rx=\"2\" fill=\"" + kBarColour +
-               "\" />";
+               Num(barWidth) + "\" height=\"" + Num(h) + "\" rx=\"2\" fill=\"" +
+               Markup(kBarColour) + "\" />";
         if (c.value != 0) {
             if (upright) {
-                const std::string x = Num(centre + 4), y = Num(top - 5);
+                const Html x = Num(centre + 4), y = Num(top - 5);
                 out += "<text x=\"" + x + "\" y=\"" + y + "\" transform=\"rotate(-90 " + x + " " +
-                       y + ")\" font-size=\"10\" fill=\"" + kValueColour + "\">" + Text(c.shown) +
-                       "</text>";
+                       y + ")\" font-size=\"10\" fill=\"" + Markup(kValueColour) + "\">" +
+                       Text(c.shown) + "</text>";
             } else {
                 out += "<text x=\"" + Num(centre) + "\" y=\"" + Num(top - 5) +
-                       "\" text-anchor=\"middle\" font-size=\"11\" fill=\"" + kValueColour + "\">" +
-                       Text(c.shown) + "</text>";
+                       "\" text-anchor=\"middle\" font-size=\"11\" fill=\"" + Markup(kValueColour) +
+                       "\">" + Text(c.shown) + "</text>";
             }
         }
-        out += "<text x=\"" + Num(centre) + "\" y=\"" + std::to_string(plotBottom + 16) +
-               "\" text-anchor=\"middle\" font-size=\"" + (colWidth < 30 ? "10" : "11") +
-               "\" fill=\"" + kLabelColour + "\">" + ShortText(c.label, 10) + "</text></g>\n";
+        out += "<text x=\"" + Num(centre) + "\" y=\"" + Int(plotBottom + 16) +
+               "\" text-anchor=\"middle\" font-size=\"" +
+               (colWidth < 30 ? Markup("10") : Markup("11")) + "\" fill=\"" + Markup(kLabelColour) +
+               "\">" + ShortText(c.label, 10) + "</text></g>\n";
     }
     out += "</svg>\n";
     return out;

@@ -12,14 +12,16 @@ namespace reports {
 
 namespace {
 
+using html::Html;
 using html::kChartBars;
 using html::Megabytes;
+using html::Text;
 
-std::string Title(const ReportHeading& h) {
-    return html::Text(ReportTitle(h.kind, h.day, h.month, h.year));
+Html Title(const ReportHeading& h) {
+    return Text(ReportTitle(h.kind, h.day, h.month, h.year));
 }
 
-std::string TrafficPage(const ReportContent& content) {
+Html TrafficPage(const ReportContent& content) {
     // The total is the sum of the figures as shown, so the column adds up to it exactly.
     std::int64_t total = 0;
     std::vector<html::Bar> bars;
@@ -31,15 +33,15 @@ std::string TrafficPage(const ReportContent& content) {
     }
     const std::string clients =
         html::Counted(static_cast<std::int64_t>(content.traffic.size()), "client", "clients");
-    std::string out =
-        html::PageStart(Title(content.Heading()), "Website traffic per client: " + clients + ", " +
-                                                      Megabytes(total) + " in all");
+    Html out = html::PageStart(
+        Title(content.Heading()),
+        Text("Website traffic per client: " + clients + ", " + Megabytes(total) + " in all"));
     const std::vector<html::Bar> largest =
         html::Largest(bars, kChartBars, "other clients", Megabytes);
     out += html::Figures({
-        {"Clients", html::Grouped(static_cast<std::int64_t>(content.traffic.size()))},
-        {"Total traffic", Megabytes(total)},
-        {"Largest client", largest.empty() ? "-" : html::Text(largest.front().label)},
+        {"Clients", Text(html::Grouped(static_cast<std::int64_t>(content.traffic.size())))},
+        {"Total traffic", Text(Megabytes(total))},
+        {"Largest client", largest.empty() ? Html("-") : Text(largest.front().label)},
     });
     out += "<section>\n<h2>Largest clients</h2>\n";
     out += html::BarChart("Traffic of the largest clients in MB", largest);
@@ -49,13 +51,13 @@ std::string TrafficPage(const ReportContent& content) {
         "</thead>\n<tbody>\n";
     std::size_t row = 0;
     for (const TrafficRecord& r : content.traffic) {
-        out += "<tr><td class=\"n\">" + std::to_string(++row) + "</td><td class=\"wrap\">" +
-               html::Text(r.client) + "</td><td class=\"wrap\">" + html::Text(r.userName) +
-               "</td><td class=\"n\">" + html::GroupedCents(MegabyteCents(r.bytes)) +
+        out += "<tr><td class=\"n\">" + Text(std::to_string(++row)) + "</td><td class=\"wrap\">" +
+               Text(r.client) + "</td><td class=\"wrap\">" + Text(r.userName) +
+               "</td><td class=\"n\">" + Text(html::GroupedCents(MegabyteCents(r.bytes))) +
                "</td></tr>\n";
     }
-    out += "</tbody>\n<tfoot><tr><td></td><td colspan=\"2\">Total, " + clients +
-           "</td><td class=\"n\">" + html::GroupedCents(total) +
+    out += "</tbody>\n<tfoot><tr><td></td><td colspan=\"2\">Total, " + Text(clients) +
+           "</td><td class=\"n\">" + Text(html::GroupedCents(total)) +
            "</td></tr></tfoot>\n</table>\n"
            "</section>\n";
     out += html::PageEnd();
@@ -76,14 +78,14 @@ std::vector<html::Bar> Bars(const std::vector<std::string>& keys,
     return bars;
 }
 
-std::string FilterPage(const ReportContent& content) {
+Html FilterPage(const ReportContent& content) {
     FilterFigures figures;
     for (const FilterFields& e : content.events) {
         figures.Add(e);
     }
-    std::string out = FilterPageStart(content.Heading(), figures);
+    Html out = FilterPageStart(content.Heading(), figures);
     // The long table is built in place: a field costs no text of its own.
-    out.reserve(out.size() + content.events.size() * 256);
+    out.Reserve(out.Size() + content.events.size() * 256);
     std::int64_t row = 0;
     for (const FilterFields& e : content.events) {
         AppendFilterRow(out, ++row, e);
@@ -112,12 +114,12 @@ void FilterFigures::Add(const FilterFields& event) {
     }
 }
 
-std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& figures) {
+Html FilterPageStart(const ReportHeading& heading, const FilterFigures& figures) {
     const std::int64_t events = figures.events_;
     const auto clientCount = static_cast<std::int64_t>(figures.clients_.keys.size());
-    std::string out = html::PageStart(
-        Title(heading), "Filter activity: " + html::Counted(events, "event", "events") + " of " +
-                            html::Counted(clientCount, "client", "clients"));
+    Html out = html::PageStart(Title(heading),
+                               Text("Filter activity: " + html::Counted(events, "event", "events") +
+                                    " of " + html::Counted(clientCount, "client", "clients")));
     const std::vector<html::Bar> byFilter =
         html::Largest(Bars(figures.filters_.keys, figures.filters_.counts), kChartBars,
                       "other categories", html::Grouped);
@@ -125,11 +127,11 @@ std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& f
         html::Largest(Bars(figures.clients_.keys, figures.clients_.counts), kChartBars,
                       "other clients", html::Grouped);
     out += html::Figures({
-        {"Filter events", html::Grouped(events)},
-        {"Clients", html::Grouped(clientCount)},
+        {"Filter events", Text(html::Grouped(events))},
+        {"Clients", Text(html::Grouped(clientCount))},
         {"Filter categories",
-         html::Grouped(static_cast<std::int64_t>(figures.filters_.keys.size()))},
-        {"Most frequent", byFilter.empty() ? "-" : html::Text(byFilter.front().label)},
+         Text(html::Grouped(static_cast<std::int64_t>(figures.filters_.keys.size())))},
+        {"Most frequent", byFilter.empty() ? Html("-") : Text(byFilter.front().label)},
     });
     out += "<div class=\"grid\">\n<section>\n<h2>Events per filter category</h2>\n";
     out += html::BarChart("Filter events per category", byFilter);
@@ -142,9 +144,9 @@ std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& f
         "<th>User name</th><th class=\"n\">Events</th></tr></thead>\n<tbody>\n";
     const FilterFigures::Tally& clients = figures.clients_;
     for (std::size_t i = 0; i < clients.keys.size(); ++i) {
-        out += "<tr><td class=\"wrap\">" + html::Text(clients.keys[i]) +
-               "</td><td class=\"wrap\">" + html::Text(figures.userOfClient_[i]) +
-               "</td><td class=\"n\">" + html::Grouped(clients.counts[i]) + "</td></tr>\n";
+        out += "<tr><td class=\"wrap\">" + Text(clients.keys[i]) + "</td><td class=\"wrap\">" +
+               Text(figures.userOfClient_[i]) + "</td><td class=\"n\">" +
+               Text(html::Grouped(clients.counts[i])) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n</section>\n";
 
@@ -156,9 +158,9 @@ std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& f
     return out;
 }
 
-void AppendFilterRow(std::string& out, std::int64_t row, const FilterFields& event) {
+void AppendFilterRow(Html& out, std::int64_t row, const FilterFields& event) {
     out += "<tr><td class=\"n\">";
-    out += std::to_string(row);
+    html::AppendText(out, std::to_string(row));
     for (const std::string* field :
          {&event.date, &event.time, &event.client, &event.userName, &event.url, &event.filter}) {
         out += "</td><td class=\"wrap\">";
@@ -167,14 +169,14 @@ void AppendFilterRow(std::string& out, std::int64_t row, const FilterFields& eve
     out += "</td></tr>\n";
 }
 
-std::string FilterPageEnd(const FilterFigures& figures) {
+Html FilterPageEnd(const FilterFigures& figures) {
     return "</tbody>\n<tfoot><tr><td></td><td colspan=\"6\">Total, " +
-           html::Counted(figures.events_, "event", "events") +
+           Text(html::Counted(figures.events_, "event", "events")) +
            "</td></tr></tfoot>\n</table>\n</section>\n" + html::PageEnd();
 }
 
 std::string RenderHtmlReport(const ReportContent& content) {
-    return IsFilterReport(content.kind) ? FilterPage(content) : TrafficPage(content);
+    return (IsFilterReport(content.kind) ? FilterPage(content) : TrafficPage(content)).Take();
 }
 
 }  // namespace reports

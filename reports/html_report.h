@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "reports/html_page.h"
 #include "reports/report_content.h"
 
 namespace reports {
@@ -27,8 +28,8 @@ class FilterFigures {
     std::int64_t Events() const { return events_; }
 
   private:
-    friend std::string FilterPageStart(const ReportHeading&, const FilterFigures&);
-    friend std::string FilterPageEnd(const FilterFigures&);
+    friend html::Html FilterPageStart(const ReportHeading&, const FilterFigures&);
+    friend html::Html FilterPageEnd(const FilterFigures&);
 
     // Counts in the order each key first appears.
     struct Tally {
@@ -43,9 +44,9 @@ class FilterFigures {
     std::int64_t events_ = 0;
 };
 
-std::string FilterPageStart(const ReportHeading& heading, const FilterFigures& figures);
+html::Html FilterPageStart(const ReportHeading& heading, const FilterFigures& figures);
 // Appends the row of the event numbered row (from 1) to out.
-void AppendFilterRow(std::string& out, std::int64_t row, const FilterFields& event);
-std::string FilterPageEnd(const FilterFigures& figures);
+void AppendFilterRow(html::Html& out, std::int64_t row, const FilterFields& event);
+html::Html FilterPageEnd(const FilterFigures& figures);
 
 }  // namespace reports

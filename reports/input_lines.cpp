@@ -5,12 +5,21 @@
 
 namespace reports {
 
-DecodedLineReader::DecodedLineReader(const std::string& path, platform::ShareMode share)
+DecodedLineReader::DecodedLineReader(const std::string& path, platform::ShareMode share,
+                                     LongLines longLines)
     : file_(platform::File::Open(path, platform::OpenMode::Read, share)) {
-    if (file_) {
-        lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text,
-                                                     kMaxInputLine);
+    if (longLines == LongLines::KeepFilterEvent) {
+        longLines_ = std::make_unique<stats::LongFilterLine>();
     }
+    if (file_) {
+        StartLines();
+    }
+}
+
+void DecodedLineReader::StartLines() {
+    lines_ = std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text,
+                                                 stats::kMaxLineBytes, longLines_.get());
+    longLinesKept_ = 0;
 }
 
 DecodedLineReader::~DecodedLineReader() = default;
@@ -25,6 +34,11 @@ bool DecodedLineReader::Next(std::string* line) {
                 *line = stats::Base64DecodeText(raw_);
                 return true;
             case stats::LineReader::Result::TooLong:
+                if (longLines_ && !longLines_->Decoded().empty()) {
+                    *line = longLines_->Decoded();
+                    ++longLinesKept_;
+                    return true;
+                }
                 continue;
             case stats::LineReader::Result::Error:
                 failed_ = true;
@@ -40,8 +54,7 @@ bool DecodedLineReader::Rewind() {
         failed_ = true;
         return false;
     }
-    lines_ =
-        std::make_unique<stats::LineReader>(*file_, stats::LineReader::Mode::Text, kMaxInputLine);
+    StartLines();
     failed_ = false;
     return true;
 }

@@ -59,17 +59,6 @@ bool IsForbiddenControl(char c) {
 
 }  // namespace
 
-std::string StripXmlSpecials(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (!IsXmlSpecial(c)) {
-            out.push_back(c);
-        }
-    }
-    return out;
-}
-
 std::string ToXmlText(std::string_view text) {
     std::string kept;
     kept.reserve(text.size());

@@ -33,9 +33,6 @@ inline constexpr char kStylesheetHost[] = "http://reports.example.com";
 // The filter kinds list filter events; the others list clients with their traffic.
 bool IsFilterReport(ReportKind kind);
 
-// Removes every "<", ">", "&", "'" and '"'; everything else passes unchanged.
-std::string StripXmlSpecials(std::string_view text);
-
 // Makes a field safe for the document whatever the logs hold: the five specials removed, the
 // control characters XML forbids removed, and 8-bit text (Windows-1252) converted to UTF-8,
 // which the declaration names. Pure ASCII without specials or controls comes out unchanged.

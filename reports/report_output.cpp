@@ -150,15 +150,15 @@ bool WriteFilterReport(const stats::LogContext& ctx, const ReportHeading& headin
         ctx, HtmlTwinLiteral(kind, d, m, y),
         [&](platform::FileReplacement& out) {
             std::int64_t rows = 0;
-            std::string row;
+            html::Html row;
             // The page shows exactly the events its figures counted.
-            return out.Write(FilterPageStart(heading, figures)) &&
+            return out.Write(FilterPageStart(heading, figures).Str()) &&
                    source.ForEach([&](const FilterFields& e) {
-                       row.clear();
+                       row.Clear();
                        AppendFilterRow(row, ++rows, e);
-                       return rows <= events && out.Write(row);
+                       return rows <= events && out.Write(row.Str());
                    }) &&
-                   rows == events && out.Write(FilterPageEnd(figures));
+                   rows == events && out.Write(FilterPageEnd(figures).Str());
         },
         sendList);
     return true;

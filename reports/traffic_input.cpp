@@ -45,9 +45,8 @@ std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate&
         return 0;
     }
     stats::HourTotals hours{};
-    stats::ScanLogFiles(
-        ctx, stats::TrafficLogName(stats::DayStamp(day.day, day.month, day.year), client), false,
-        stats::ErrorPolicy::Skip,
+    stats::ScanClientLogs(
+        ctx, stats::DayStamp(day.day, day.month, day.year), client,
         [&hours](const stats::LogFile& file) { return stats::ReadTrafficFile(file.path, hours); });
     return stats::SumOf(hours);
 }

@@ -3,7 +3,6 @@
 // common/base64.h), under the names the statistics, reports and tools use.
 #pragma once
 
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,16 +24,6 @@ inline int Base64Decode(std::string_view text, std::string* out) {
     return ::Base64Decode(text, Base64Decoding::StopAtFirstBadByte, out);
 }
 
-// Decodes a NUL-terminated text into out, which needs room for strlen(text) / 4 * 3 + 1
-// bytes, and NUL-terminates it. "=" decodes as the value 0, so 'QQ==' yields "A\0\0".
-inline int Base64Decode(const char* text, char* out) {
-    std::string decoded;
-    const int status = Base64Decode(std::string_view(text), &decoded);
-    std::memcpy(out, decoded.data(), decoded.size());
-    out[decoded.size()] = '\0';
-    return status;
-}
-
 // A decoded line as the readers use it: decoded as above and cut at the first zero byte,
 // the way a C string ends there.
 inline std::string Base64DecodeText(std::string_view text) {
@@ -45,13 +34,6 @@ inline std::string Base64DecodeText(std::string_view text) {
         decoded.resize(nul);
     }
     return decoded;
-}
-
-// Encodes a NUL-terminated text into out (room for (strlen + 2) / 3 * 4 + 1 bytes).
-inline void Base64Encode(const char* text, char* out) {
-    const std::string encoded = ::Base64Encode(text);
-    std::memcpy(out, encoded.data(), encoded.size());
-    out[encoded.size()] = '\0';
 }
 
 }  // namespace stats

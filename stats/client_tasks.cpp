@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/control_bytes.h"
 #include "common/layout.h"
 #include "platform/files.h"
 #include "stats/base64.h"
@@ -53,7 +54,7 @@ std::string ClientLine(LogContext& ctx, std::size_t slots, PeriodForEntry& perio
     std::vector<std::int64_t> totals(slots, 0);
     if (!IsSafeClientKey(key)) {
         if (ctx.Verbose()) {
-            ctx.Note("client key \"" + key +
+            ctx.Note("client key \"" + EscapeControlBytes(key) +
                      "\" could name a file outside the log folder: no log searched, its line is "
                      "all zeros");
         }
@@ -61,9 +62,9 @@ std::string ClientLine(LogContext& ctx, std::size_t slots, PeriodForEntry& perio
         const std::vector<PeriodUnit>& units = period.Units();
         for (std::size_t s = 0; s < units.size() && s < totals.size(); ++s) {
             HourTotals hours{};
-            ScanLogFiles(
-                ctx, TrafficLogName(StampOf(units[s]), key), false, ErrorPolicy::Skip,
-                [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); });
+            ScanClientLogs(ctx, StampOf(units[s]), key, [&ctx, &hours](const LogFile& file) {
+                return ReadTrafficLog(ctx, file, hours);
+            });
             totals[s] = SaturatingAdd(totals[s], SumOf(hours));
         }
     }

@@ -12,8 +12,15 @@ LogReadCounters& LogReads() {
     return counters;
 }
 
-LineReader::LineReader(platform::File& file, Mode mode, std::size_t maxLine)
-    : file_(file), mode_(mode), maxLine_(maxLine), buffer_(new char[kChunkBytes]) {}
+LineReader::LineReader(platform::File& file, Mode mode, std::size_t maxLine, LongLineSink* sink)
+    : file_(file), mode_(mode), maxLine_(maxLine), sink_(sink), buffer_(new char[kChunkBytes]) {}
+
+void LineReader::BeginLongLine(std::string_view held) {
+    if (sink_ != nullptr) {
+        sink_->Begin();
+        sink_->Take(held);
+    }
+}
 
 bool LineReader::Refill() {
     if (eof_ || error_) {
@@ -49,6 +56,9 @@ LineReader::Result LineReader::Next(std::string* line) {
                 return Result::End;
             }
             if (tooLong || contentBytes > maxLine_) {
+                if (!tooLong) {
+                    BeginLongLine(*line);
+                }
                 line->clear();
                 return Result::TooLong;
             }
@@ -62,15 +72,17 @@ LineReader::Result LineReader::Next(std::string* line) {
             lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : avail;
         pos_ += take;
         const std::size_t content = lf ? take - 1 : take;
+        if (!tooLong && contentBytes + content > maxLine_ + 1) {
+            // One byte of slack lets a CR that belongs to the line end through; the exact
+            // check follows once the end is known. What was held so far is all content.
+            tooLong = true;
+            BeginLongLine(*line);
+            line->clear();
+        }
         if (!tooLong) {
-            if (contentBytes + content > maxLine_ + 1) {
-                // One byte of slack lets a CR that belongs to the line end through; the
-                // exact check follows once the end is known.
-                tooLong = true;
-                line->clear();
-            } else {
-                line->append(start, mode_ == Mode::Raw ? take : content);
-            }
+            line->append(start, mode_ == Mode::Raw ? take : content);
+        } else if (sink_ != nullptr) {
+            sink_->Take(std::string_view(start, take));
         }
         contentBytes += content;
         if (lf) {
@@ -84,6 +96,10 @@ LineReader::Result LineReader::Next(std::string* line) {
                 --ownBytes;
             }
             if (ownBytes > maxLine_) {
+                BeginLongLine(*line);
+                if (mode_ == Mode::Text && sink_ != nullptr) {
+                    sink_->Take("\n");  // a text line holds no LF of its own
+                }
                 line->clear();
                 return Result::TooLong;
             }

@@ -1,8 +1,8 @@
 // Parsing and reading of the proxy's logs, and the paced directory scan; see log_store.h.
 // What the readers tolerate, in one place: a line that is not valid base64 is decoded up to
 // its last complete group; a record without "*" has size 0; a record without a usable hour
-// is dropped; a line over kMaxLineBytes is skipped; an unreadable file is the caller's
-// policy's business.
+// is dropped; a line over kMaxLineBytes is skipped, but for a filter log's, which is kept as
+// the event it holds with its fields cut; an unreadable file is the caller's policy's business.
 #include "stats/log_store.h"
 
 #include <cstring>
@@ -10,8 +10,12 @@
 #include <memory>
 #include <optional>
 
+#include "common/control_bytes.h"
+#include "platform/wildcard.h"
 #include "stats/base64.h"
 #include "stats/line_reader.h"
+#include "stats/log_names.h"
+#include "stats/long_filter_line.h"
 #include "stats/read_counters.h"
 
 namespace stats {
@@ -35,14 +39,16 @@ std::unique_ptr<platform::File> OpenLog(const std::string& path) {
 }
 
 // Hands each line of a log (opened without sharing) to onLine; a line over the cap is
-// skipped. False when the log cannot be opened or a read fails, after the lines before it.
+// skipped, or with longLines handed on as the filter event it holds (counted in *kept). False
+// when the log cannot be opened or a read fails, after the lines before it.
 template <typename OnLine>
-bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine) {
+bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLine,
+                    LongFilterLine* longLines = nullptr, std::size_t* kept = nullptr) {
     auto file = OpenLog(path);
     if (!file) {
         return false;
     }
-    LineReader reader(*file, mode);
+    LineReader reader(*file, mode, kMaxLineBytes, longLines);
     std::string line;
     for (;;) {
         switch (reader.Next(&line)) {
@@ -50,6 +56,13 @@ bool ForEachLogLine(const std::string& path, LineReader::Mode mode, OnLine onLin
                 onLine(line);
                 break;
             case LineReader::Result::TooLong:
+                if (longLines != nullptr && !longLines->Decoded().empty()) {
+                    // A text line is handed without its line end, a raw one with it.
+                    line = mode == LineReader::Mode::Raw ? longLines->Encoded()
+                                                         : Base64Encode(longLines->Decoded());
+                    onLine(line);
+                    ++*kept;
+                }
                 break;
             case LineReader::Result::Error:
                 return false;
@@ -163,35 +176,50 @@ namespace {
 
 // Appends every line of a filter log: in text mode each line without its end, then "\n"; raw,
 // each line with its end as on disk, a last line without a line feed given one.
-bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text) {
-    return ForEachLogLine(path, mode, [&](const std::string& line) {
-        text += line;
-        if (mode == LineReader::Mode::Text || line.back() != '\n') {
-            text += '\n';
-        }
-    });
+bool CopyFilterLog(const std::string& path, LineReader::Mode mode, std::string& text,
+                   std::size_t* longLinesKept) {
+    LongFilterLine longLines;
+    std::size_t kept = 0;
+    const bool read = ForEachLogLine(
+        path, mode,
+        [&](const std::string& line) {
+            text += line;
+            if (mode == LineReader::Mode::Text || line.back() != '\n') {
+                text += '\n';
+            }
+        },
+        &longLines, &kept);
+    if (longLinesKept != nullptr) {
+        *longLinesKept = kept;
+    }
+    return read;
 }
 
 }  // namespace
 
-bool CopyFilterLines(const std::string& path, std::string& text) {
-    return CopyFilterLog(path, LineReader::Mode::Text, text);
+bool CopyFilterLines(const std::string& path, std::string& text, std::size_t* longLinesKept) {
+    return CopyFilterLog(path, LineReader::Mode::Text, text, longLinesKept);
 }
 
-bool CopyFilterBytes(const std::string& path, std::string& text) {
-    return CopyFilterLog(path, LineReader::Mode::Raw, text);
+bool CopyFilterBytes(const std::string& path, std::string& text, std::size_t* longLinesKept) {
+    return CopyFilterLog(path, LineReader::Mode::Raw, text, longLinesKept);
 }
 
 bool ReadFilterLog(const std::string& path, FilterLines* lines) {
     lines->bytes.clear();
     lines->lastLineEndsInCr = false;
-    return ForEachLogLine(path, LineReader::Mode::Raw, [lines](const std::string& line) {
-        lines->bytes += line;
-        if (line.back() != '\n') {
-            lines->lastLineEndsInCr = line.back() == '\r';
-            lines->bytes += '\n';
-        }
-    });
+    lines->longLinesKept = 0;
+    LongFilterLine longLines;
+    return ForEachLogLine(
+        path, LineReader::Mode::Raw,
+        [lines](const std::string& line) {
+            lines->bytes += line;
+            if (line.back() != '\n') {
+                lines->lastLineEndsInCr = line.back() == '\r';
+                lines->bytes += '\n';
+            }
+        },
+        &longLines, &lines->longLinesKept);
 }
 
 namespace {
@@ -204,35 +232,58 @@ void AppendForm(const FilterLines& lines, FilterForm form, std::string& text) {
     }
 }
 
+void NoteLongLines(const LogContext& ctx, const LogFile& file, std::size_t kept) {
+    if (kept != 0 && ctx.Verbose()) {
+        ctx.Note(LongLinesNote(file.entry.name, kept));
+    }
+}
+
 }  // namespace
 
 bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text) {
     if (!ctx.settings.reuseResults) {
-        return form == FilterForm::Bytes ? CopyFilterBytes(file.path, text)
-                                         : CopyFilterLines(file.path, text);
+        std::size_t kept = 0;
+        const bool read = form == FilterForm::Bytes ? CopyFilterBytes(file.path, text, &kept)
+                                                    : CopyFilterLines(file.path, text, &kept);
+        NoteLongLines(ctx, file, kept);
+        return read;
     }
     if (const FilterLines* known = ctx.caches.filter.Find(file.entry)) {
         AppendForm(*known, form, text);
+        NoteLongLines(ctx, file, known->longLinesKept);
         return true;
     }
     FilterLines lines;
     const bool read = ReadFilterLog(file.path, &lines);
     // Lines read before a read error stay in the text, as they do without reuse.
     AppendForm(lines, form, text);
+    NoteLongLines(ctx, file, lines.longLinesKept);
     if (read) {
         ctx.caches.filter.Store(file.entry, std::move(lines), ctx.IsTodaysLog(file.entry));
     }
     return read;
 }
 
-ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
-                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+namespace {
+
+// ScanLogFiles of pattern + literal, where only the pattern's wildcards are wildcards.
+ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view literal, bool pacing,
+                ErrorPolicy policy, const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    std::string joined;  // only formed when there is a literal part
+    std::string_view search = pattern;
+    if (!literal.empty()) {
+        joined.assign(pattern).append(literal);
+        search = joined;
+    }
     if (ctx.settings.searchLog != nullptr) {
-        ctx.settings.searchLog->emplace_back(pattern);
+        ctx.settings.searchLog->emplace_back(search);
     }
     const LogIndex& logs = ctx.Logs();
-    // The index's own list, not a copy: readers read files and never search.
-    const std::vector<std::uint32_t>& places = logs.FindPlaces(pattern);
+    // The index's own list, not a copy: readers read files and never search. Searched with
+    // the literal part as wildcards, it holds every name the literal part allows, and more
+    // only when that part has wildcard characters.
+    const std::vector<std::uint32_t>& places = logs.FindPlaces(search);
+    const bool literalWildcards = platform::HasWildcard(literal);
     if (pacing && !ctx.Pause(kScanPauseMs)) {
         return ScanResult::Stopped;
     }
@@ -243,6 +294,10 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
     std::size_t handed = 0;
     for (const std::uint32_t place : places) {
         const platform::DirEntry* entry = &logs.Entries()[place];
+        if (literalWildcards &&
+            !platform::WildcardMatchThenLiteral(pattern, literal, entry->name)) {
+            continue;
+        }
         path = logs.Directory();
         path += entry->name;
         if (!reader(LogFile{path, *entry})) {
@@ -252,7 +307,8 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
             const bool abandon = policy == ErrorPolicy::Abandon ||
                                  (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
             if (ctx.Verbose()) {
-                ctx.Note((abandon ? "abandoned at " : "skipped ") + entry->name +
+                ctx.Note((abandon ? "abandoned at " : "skipped ") +
+                         EscapeControlBytes(entry->name) +
                          ": it cannot be opened or read (held open by another program, no "
                          "access, or a read error)");
             }
@@ -268,6 +324,18 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
         return ScanResult::Stopped;
     }
     return ScanResult::Completed;
+}
+
+}  // namespace
+
+ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
+                        const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    return Scan(ctx, pattern, {}, pacing, policy, reader, pauseBeforeCloseMs);
+}
+
+ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
+                          const LogFileReader& reader) {
+    return Scan(ctx, TrafficLogName(stamp, ""), key, false, ErrorPolicy::Skip, reader, 0);
 }
 
 }  // namespace stats

@@ -41,12 +41,16 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals);
 struct LogFile;
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals);
 
-// Filter-log readers: append the log's lines to text.
+// Filter-log readers: append the log's lines to text. A line over kMaxLineBytes is not
+// dropped but replaced by the event it holds with its fields cut (LongFilterLine), so a long
+// URL does not hide the event; *longLinesKept, when given, counts them.
 // Text mode: each line without its line end, then "\n".
-bool CopyFilterLines(const std::string& path, std::string& text);
+bool CopyFilterLines(const std::string& path, std::string& text,
+                     std::size_t* longLinesKept = nullptr);
 // Binary: each line with its line end as on disk (CR LF stays CR LF); a last line without a
 // LF gets one, so the next log's first line never joins it.
-bool CopyFilterBytes(const std::string& path, std::string& text);
+bool CopyFilterBytes(const std::string& path, std::string& text,
+                     std::size_t* longLinesKept = nullptr);
 
 // Reads a filter log once, in CopyFilterBytes form, into *lines. False when it cannot be
 // opened or read; the lines before a read error are then in *lines.
@@ -60,7 +64,8 @@ enum class FilterForm {
 
 // CopyFilterLines or CopyFilterBytes for a log found by a scan, through the context's table of
 // filter-log lines when reuse is on: the log is read at most once per listing, and not again
-// while it is unchanged (today's log once per listing). The text is the same either way.
+// while it is unchanged (today's log once per listing). The text is the same either way, and
+// so is the verbose log's note of long lines kept cut.
 bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text);
 
 enum class ErrorPolicy {
@@ -92,5 +97,11 @@ using LogFileReader = std::function<bool(const LogFile&)>;
 // only to files a search made at that moment would have found.
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
                         const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs = 0);
+
+// The scan of one client's traffic logs of a stamp (a day, or with wildcards a month or a
+// year), without pacing and skipping unreadable logs. The key is taken literally: a "*" or
+// "?" in it matches only itself, so no key reaches the logs of other clients.
+ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
+                          const LogFileReader& reader);
 
 }  // namespace stats

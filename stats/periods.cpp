@@ -44,13 +44,15 @@ std::string StampOf(const PeriodUnit& unit) {
 }
 
 std::vector<PeriodUnit> WeekSoFar(const platform::Clock& clock, int weekday) {
-    if (weekday < 1) {
+    if (weekday < platform::kSunday) {
         return {};
     }
-    if (weekday > 7) {
-        weekday = 7;
+    if (weekday > platform::kSaturday) {
+        weekday = platform::kSaturday;
     }
-    return DaysFrom(clock, weekday - 1, weekday);
+    // The days since Sunday, then today.
+    const int daysBack = weekday - platform::kSunday;
+    return DaysFrom(clock, daysBack, daysBack + 1);
 }
 
 std::vector<PeriodUnit> LastDays(const platform::Clock& clock, int count) {

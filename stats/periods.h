@@ -19,7 +19,7 @@ struct PeriodUnit {
 // The date part of the unit's log names: DD_MM_YYYY for a day, *_MM_YYYY for a month.
 std::string StampOf(const PeriodUnit& unit);
 
-// From the Sunday of the current week (weekday 1 = Sunday ... 7 = Saturday) through today.
+// From the Sunday of the current week through today (weekday: a platform::Weekday).
 std::vector<PeriodUnit> WeekSoFar(const platform::Clock& clock, int weekday);
 // The `count` days ending with today.
 std::vector<PeriodUnit> LastDays(const platform::Clock& clock, int count);

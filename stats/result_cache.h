@@ -131,6 +131,7 @@ class TrafficResultCache {
 struct FilterLines {
     std::string bytes;
     bool lastLineEndsInCr = false;  // the last line had no LF and ended in a CR
+    std::size_t longLinesKept = 0;  // lines over the cap kept as their events, cut
 };
 
 // Appends the lines in CopyFilterLines form: each line without its line end, then "\n".

@@ -73,7 +73,7 @@ struct CycleDate {
     int day = 0;
     int month = 0;
     int year = 0;
-    int weekday = 0;  // 1 = Sunday ... 7 = Saturday
+    int weekday = 0;  // a platform::Weekday, as LocalDate has it
 };
 CycleDate CycleDateOf(const platform::LocalDate& date);
 

@@ -25,9 +25,6 @@ TEST(Base64Test, EncodesStandardBase64WithPadding) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(stats::Base64Encode(c.plain), c.encoded) << c.plain;
-        char out[64];
-        stats::Base64Encode(c.plain.c_str(), out);
-        EXPECT_EQ(std::string(out), c.encoded) << c.plain;
     }
 }
 
@@ -63,9 +60,6 @@ TEST(Base64Test, DecoderStatusesAndQuirks) {
         std::string out = "junk";
         EXPECT_EQ(stats::Base64Decode(c.text, &out), c.status) << c.text;
         EXPECT_EQ(out, c.bytes) << c.text;
-        char buffer[32];
-        EXPECT_EQ(stats::Base64Decode(c.text.c_str(), buffer), c.status) << c.text;
-        EXPECT_EQ(std::string(buffer), std::string(c.bytes.c_str())) << c.text;
     }
 }
 

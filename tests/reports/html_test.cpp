@@ -88,10 +88,10 @@ TEST(HtmlPage, TextEscapesMarkupAndDropsControls) {
         {std::string("n\0ul", 4), "nul"},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(reports::html::Text(c.in), c.out) << c.in;
+        EXPECT_EQ(reports::html::Text(c.in).Str(), c.out) << c.in;
     }
-    EXPECT_EQ(reports::html::ShortText("abcdef", 4), "abcd\xe2\x80\xa6");
-    EXPECT_EQ(reports::html::ShortText("<<<<", 4), "&lt;&lt;&lt;&lt;");
+    EXPECT_EQ(reports::html::ShortText("abcdef", 4).Str(), "abcd\xe2\x80\xa6");
+    EXPECT_EQ(reports::html::ShortText("<<<<", 4).Str(), "&lt;&lt;&lt;&lt;");
 }
 
 TEST(HtmlPage, FiguresAreGrouped) {

@@ -38,7 +38,7 @@ class ReportInputTest : public testing_support::RegistryTest {
 
 TEST_F(ReportInputTest, LinesAsTheWritersSeeThem) {
     const std::string a = stats::Base64Encode("a|1"), b = stats::Base64Encode("b|2");
-    const std::string tooLong(reports::kMaxInputLine + 1, 'Q');
+    const std::string tooLong(stats::kMaxLineBytes + 1, 'Q');
     const struct {
         const char* what;
         std::string bytes;

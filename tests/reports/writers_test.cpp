@@ -8,6 +8,8 @@
 #include "reports/traffic_input.h"
 #include "reports/user_names.h"
 #include "reports/writers.h"
+#include "stats/line_reader.h"
+#include "stats/long_filter_line.h"
 #include "tests/reports/encoded_lines.h"
 #include "tests/reports/golden.h"
 #include "tests/support/test_env.h"
@@ -212,6 +214,58 @@ TEST_F(WritersTest, DailyTrafficReportSumsTodaysLogsPerListedClient) {
     // 10.0.0.5 twice (listed twice) with today's logs only, 10.0.0.6 without its cut-off
     // line, and the unsafe key with 0.00.
     golden::ExpectGolden("day_12_07_2026.xml", ReadAll(Logs("day_12_07_2026.xml")));
+}
+
+// An event whose line is too long to read whole is in the report and its twin, its URL cut
+// and marked, and counted with the others; the verbose log says so.
+TEST_F(WritersTest, DailyFilterReportKeepsAnEventWhoseLineIsOverTheLimit) {
+    SetRegDword("RegDayFilter", 1);
+    testing_support::SetRegString("ReportFormat", "xml+html");
+    const std::string head = "07/12/2026 10.0.0.5 bob 14:00:01 ";
+    const std::string url = "http://x/" + std::string(stats::kMaxLineBytes, 'a');
+    WriteAll(Logs("Filter_07_12_2026.log"),
+             Encoded({head + "/a Ads ", head + url + " Games_Online ", head + "/b News "}));
+    std::vector<std::string> said;
+    ctx_.settings.verbose = [&said](const std::string& line) { said.push_back(line); };
+    reports::WriteDailyFilterReport(ctx_, sendList_);
+
+    const std::string cutUrl =
+        "http://x/" + std::string(stats::kMaxCutFieldBytes - 9, 'a') + stats::kCutMarker;
+    const std::string xml = ReadAll(Logs("filterday_07_12_2026.xml"));
+    std::size_t records = 0;
+    for (std::size_t at = xml.find("<data>"); at != std::string::npos;
+         at = xml.find("<data>", at + 1)) {
+        ++records;
+    }
+    EXPECT_EQ(records, 3u);
+    EXPECT_NE(xml.find("<url>" + cutUrl + "</url>\r\n<filter>Games Online</filter>"),
+              std::string::npos);
+    EXPECT_LT(xml.size(), 2 * stats::kMaxCutFieldBytes);
+    const std::string page = ReadAll(Logs("filterday_07_12_2026.html"));
+    EXPECT_NE(page.find("Filter activity: 3 events of 1 client"), std::string::npos);
+    EXPECT_NE(page.find(cutUrl + "</td><td class=\"wrap\">Games Online</td>"), std::string::npos);
+    EXPECT_EQ(said, std::vector<std::string>{stats::LongLinesNote("Filter_07_12_2026.log", 1)});
+}
+
+// A key's "*" and "?" are characters of its name: the key finds its own log (where a file
+// name may hold them) and never another client's.
+TEST_F(WritersTest, DailyTrafficReportTakesWildcardsInAKeyLiterally) {
+    SetRegDword("RegDaily", 1);
+    WriteAll(Logs("logip.log"), Encoded({"pc|*", "pc|10.0.0.?"}));
+    WriteAll(Logs("07_12_2026_10.0.0.5"), Encoded({"1048576*GET / Time:07"}));
+    const bool starNames = platform::kPathSeparator == '/';
+    if (starNames) {
+        WriteAll(Logs("07_12_2026_*"), Encoded({"2097152*GET / Time:07"}));
+    }
+    reports::WriteDailyTrafficReport(ctx_, sendList_);
+    const std::string report = ReadAll(Logs("day_12_07_2026.xml"));
+    EXPECT_NE(report.find(std::string("<ip>*</ip>\r\n<name>Unknown</name>\r\n<size>") +
+                          (starNames ? "2.00" : "0.00") + "</size>"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("<ip>10.0.0.?</ip>\r\n<name>Unknown</name>\r\n<size>0.00</size>"),
+              std::string::npos)
+        << report;
 }
 
 }  // namespace

@@ -82,20 +82,40 @@ TEST_F(ClientTest, TwoWeeksSkipsALockedLogButKeepsTheLine) {
     EXPECT_EQ(Decoded(slot), Lines{"a |1|0|0|0|0|0|0|0|0|0|0|0|0|2|"});
 }
 
-TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsStayVerbatim) {
-    Clients({"x|..", "x|../Logs/08_03_2026_a", "x|sub\\a", "x|c:a", "x|", "x|*"});
+TEST_F(ClientTest, UnsafeKeysGiveZeroLinesAndWildcardsAreLiteral) {
+    Clients({"x|..", "x|../Logs/08_03_2026_a", "x|sub\\a", "x|c:a", "x|", "x|*", "x|?", "x|A*"});
     Traffic("08_03_2026_a", {5});
     Traffic("08_03_2026_..", {7});  // a file the key ".." would name
     // Windows drops trailing dots from file names, so there that file is "08_03_2026_", the
     // empty key's own log, and the empty key rightly finds it.
     const bool dotsDropped = platform::FileExists(LogPath("08_03_2026_"));
+    // Where a name may hold "*", the key "*" has a log of its own, and only that one.
+    const bool starNames = platform::kPathSeparator == '/';
+    if (starNames) {
+        Traffic("08_03_2026_*", {3});
+        Traffic("08_03_2026_a*", {11});  // "A*" finds it as a name that differs in case only
+    }
     At(2026, 3, 8);
     std::string slot;
     Run(Kind::Client, Period::Week, slot);
     EXPECT_EQ(Decoded(slot),
               (Lines{".. |0|0|0|0|0|0|0|", "../Logs/08_03_2026_a |0|0|0|0|0|0|0|",
                      "sub\\a |0|0|0|0|0|0|0|", "c:a |0|0|0|0|0|0|0|",
-                     dotsDropped ? " |7|0|0|0|0|0|0|" : " |0|0|0|0|0|0|0|", "* |12|0|0|0|0|0|0|"}));
+                     dotsDropped ? " |7|0|0|0|0|0|0|" : " |0|0|0|0|0|0|0|",
+                     starNames ? "* |3|0|0|0|0|0|0|" : "* |0|0|0|0|0|0|0|", "? |0|0|0|0|0|0|0|",
+                     starNames ? "A* |11|0|0|0|0|0|0|" : "A* |0|0|0|0|0|0|0|"}));
+}
+
+TEST_F(ClientTest, TheVerboseLogShowsAKeysControlBytesEscaped) {
+    Clients({"x|../\x1b[2J\rfake line"});
+    std::vector<std::string> said;
+    ctx_.settings.verbose = [&said](const std::string& line) { said.push_back(line); };
+    At(2026, 3, 8);
+    std::string slot;
+    Run(Kind::Client, Period::Week, slot);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].find_first_of("\x1b\r"), std::string::npos) << said[0];
+    EXPECT_NE(said[0].find("\"../\\x1B[2J\\x0Dfake line\""), std::string::npos) << said[0];
 }
 
 TEST_F(ClientTest, AnIpv6KeyCountsWhereColonIsNoSeparator) {

@@ -219,6 +219,9 @@ TEST_F(ReuseTest, LocksOnTodaysLogsAreNoticedOnKeptPastLogsNot) {
 // ends, on the first read and from the table.
 TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
     const std::string longLine(stats::kMaxLineBytes + 1, 'Q');
+    // A line over the limit that holds an event, kept cut.
+    const std::string longEvent =
+        stats::Base64Encode("d c u t " + std::string(stats::kMaxLineBytes, 'a') + " f ");
     const std::vector<std::string> contents = {
         "",
         "A\r\nB\r\n",
@@ -233,6 +236,8 @@ TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
         "A\n\rB",
         "A\r\n" + longLine + "\r\nB\r\n",
         "A\n" + longLine,
+        "A\n" + longEvent + "\nB",
+        longEvent + "\r\n" + longEvent,
     };
     for (const std::string& bytes : contents) {
         Raw("Filter_01_03_2026.log", bytes);
