@@ -28,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path GoldenDir() {
-    return fs::path(__FILE__).parent_path() / "golden";
+    return fs::path(TALLY_TEST_SOURCE_DIR) / "aggregator" / "golden";
 }
 
 std::string ReadText(const fs::path& path) {

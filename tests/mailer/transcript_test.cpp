@@ -30,9 +30,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::ScriptedSmtpServer;
 
-// The transcripts and golden files lie beside this file, where it was compiled.
+// The transcripts and golden files lie beside this file.
 std::string TestsDir() {
-    return fs::path(__FILE__).parent_path().string();
+    return std::string(TALLY_TEST_SOURCE_DIR) + "/mailer";
 }
 
 std::string ReadFile(const std::string& path) {

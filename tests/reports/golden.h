@@ -16,9 +16,7 @@ namespace golden {
 
 // The folder beside this header, wherever the sources are.
 inline std::string Directory() {
-    std::string here = __FILE__;
-    const std::size_t slash = here.find_last_of("/\\");
-    return (slash == std::string::npos ? std::string(".") : here.substr(0, slash)) + "/golden/";
+    return std::string(TALLY_TEST_SOURCE_DIR) + "/reports/golden/";
 }
 
 inline std::string Read(const std::string& name) {
