@@ -60,8 +60,15 @@ bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
 
 enum class ReplaceError { None, AccessDenied, Failed };
+
+// Who may read a file that a replacement creates (an existing target keeps its own
+// permissions). On POSIX: Shared is 0644, OwnerOnly 0600 (less what the umask takes), the
+// temporary included; on Windows the directory's inherited access applies either way.
+enum class NewFileAccess { Shared, OwnerOnly };
+
 // ReplaceFileBytes telling why it failed.
-ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes);
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes,
+                                  NewFileAccess access = NewFileAccess::Shared);
 
 namespace detail {
 struct PendingReplacement;  // the backend's temporary and what it holds of the target
@@ -77,7 +84,8 @@ class FileReplacement {
         Binary,
         Text,  // each LF is written as CR LF (see ToTextMode)
     };
-    explicit FileReplacement(const std::string& path, Mode mode = Mode::Binary);
+    explicit FileReplacement(const std::string& path, Mode mode = Mode::Binary,
+                             NewFileAccess access = NewFileAccess::Shared);
     ~FileReplacement();
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;

@@ -2,8 +2,9 @@
 // [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM]` and `tallyctl smtp show`. Only the
 // options given are written; `--ca-file ""` clears the roots file. Errors (an unknown option,
 // a method that is not one of the five texts, a TLS mode that is not one of the three, a port
-// out of range, a text that the shift would cut short) go to standard error with exit
-// status 2.
+// out of range, a value with a line break, a text that the shift would cut short) go to
+// standard error with exit status 2. `show` warns on standard error when the settings hold a
+// password in a file that other users can read.
 #include "tools/smtp_command.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "common/registry_value.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -82,6 +84,13 @@ int RunSet(const std::vector<std::string>& args) {
     // Check everything before writing anything.
     for (const auto& [option, value] : values) {
         std::string flag = option->flag;
+        // Every value ends up in a protocol line or a mail header, where a line break would
+        // start a line of its own.
+        if (value.find_first_of("\r\n") != std::string::npos) {
+            std::fprintf(stderr, "tallyctl smtp: %s takes no line break (CR or LF)\n",
+                         option->flag);
+            return 2;
+        }
         if (flag == "--port") {
             std::uint32_t port = 0;
             if (!ParsePort(value, &port)) {
@@ -143,6 +152,22 @@ std::string SenderLine(const std::string& from, const std::string& user, const s
                                     : " (SMTPFrom not set: the first recipient)");
 }
 
+// The shift hides nothing: a settings file holding a secret must be its owner's alone.
+void WarnOfReadableSecrets() {
+    bool holdsSecret = false;
+    for (const char* name : layout::setting::kSecretSettings) {
+        holdsSecret = holdsSecret || !ReadPlainSetting(name).empty();
+    }
+    std::string path;
+    unsigned mode = 0;
+    if (holdsSecret && platform::RegistryFileReadableByOthers(&path, &mode)) {
+        std::fprintf(stderr,
+                     "tallyctl smtp: warning: %s holds a password and other users can read it "
+                     "(mode %04o); make it readable by its owner only: chmod 600 %s\n",
+                     path.c_str(), mode, path.c_str());
+    }
+}
+
 int RunShow() {
     std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
     std::uint32_t port = ReadDwordSetting(layout::setting::kSmtpPort);
@@ -175,6 +200,7 @@ int RunShow() {
     std::printf("tls:      %s\n", tls.c_str());
     std::printf("ca file:  %s\n",
                 caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());
+    WarnOfReadableSecrets();
     return 0;
 }
 

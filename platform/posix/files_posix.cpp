@@ -148,7 +148,8 @@ struct PendingReplacement {
     int target = -1;
 };
 
-PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
+PendingReplacement* BeginReplacement(const std::string& path, NewFileAccess access,
+                                     ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
     SweepDirectoryOnce(DirectoryOf(path));
     // The target as it is: its permissions and owner carry over, and one that someone holds
@@ -165,13 +166,14 @@ PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* erro
         return nullptr;
     }
     // A fresh name nobody prepared: never follow or reuse what is already there. The temporary
-    // is locked while written, so the stale-temporary sweep can tell it is in use.
+    // is locked while written, so the stale-temporary sweep can tell it is in use. It is
+    // private until given the target's permissions, and a new private file stays so.
+    const mode_t created = target < 0 && access == NewFileAccess::Shared ? 0644 : 0600;
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
         temp = TemporaryName(path, static_cast<std::uint64_t>(getpid()), counter.fetch_add(1));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    target >= 0 ? 0600 : 0644);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, created);
         if (fd < 0 && errno != EEXIST) {
             break;
         }

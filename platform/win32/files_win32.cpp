@@ -121,7 +121,7 @@ ReplaceError LastFailure() {
 
 }  // namespace
 
-PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
+PendingReplacement* BeginReplacement(const std::string& path, NewFileAccess, ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
     SweepDirectoryOnce(DirectoryOf(path));
     // A pipe or device at the target is refused like a file that cannot be opened.

@@ -225,4 +225,8 @@ std::string RegistryFileError() {
 
 void RemoveRegistryTemporaries() {}
 
+bool RegistryFileReadableByOthers(std::string*, unsigned*) {
+    return false;
+}
+
 }  // namespace platform

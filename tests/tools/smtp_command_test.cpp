@@ -1,5 +1,8 @@
 // `tallyctl smtp`: set stores the five secret values shifted and the others plain, refuses a
-// bad argument before anything is written, and show prints the sender Postvane will use.
+// bad argument before anything is written, and show prints the sender Postvane will use and
+// warns of a password that other users can read.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -85,6 +88,10 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
         {"set", "--server", "a", "--auth", "AUTH XOAUTH2"},
         {"set", "--server", "a", "--auth", "auth login"},         // method texts are exact
         {"set", "--server", "a", "--user", std::string("\xFB")},  // would be stored as NUL
+        // A line break would start a protocol line or a header of its own.
+        {"set", "--server", "a", "--from", "r@example.com\r\nRCPT TO:<x@evil.test>"},
+        {"set", "--server", "a", "--password", "p\nq"},
+        {"set", "--server", "a", "--to", "a@example.com\r"},
         {"frobnicate"},
     };
     for (const auto& args : refused) {
@@ -116,6 +123,37 @@ TEST_F(SmtpCommandTest, ShowNamesTheSenderPostvaneWillUse) {
         EXPECT_EQ(RunSmtpCommand({"show"}), 0);
         const std::string shown = testing::internal::GetCapturedStdout();
         EXPECT_NE(shown.find(std::string(c.fromLine) + "\n"), std::string::npos) << shown;
+    }
+}
+
+TEST_F(SmtpCommandTest, ShowWarnsOfAPasswordOtherUsersCanRead) {
+    const struct {
+        const char* what;
+        const char* password;  // null: none set
+        mode_t mode;
+        bool warns;
+    } cases[] = {
+        {"no password, readable by all", nullptr, 0644, false},
+        {"password, readable by all", "secret", 0644, true},
+        {"password, readable by the group", "secret", 0640, true},
+        {"password, owner only", "secret", 0600, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing_support::SetRegString("SMTPSRV", ShiftSetting("mail.example.com"));
+        if (c.password != nullptr) {
+            ASSERT_EQ(RunSmtpCommand({"set", "--password", c.password}), 0);
+        }
+        ASSERT_EQ(chmod(registryFile_.c_str(), c.mode), 0);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunSmtpCommand({"show"}), 0);
+        testing::internal::GetCapturedStdout();
+        const std::string warned = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(warned.find(registryFile_ + " holds a password and other users can read it") !=
+                      std::string::npos,
+                  c.warns)
+            << warned;
     }
 }
 
