@@ -28,8 +28,9 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Null when the file cannot be opened (absent, locked, no access, not a regular file).
-    // Opening never blocks: a FIFO or device at path is refused at once.
+    // Null when the file cannot be opened (absent, locked, no access, not a regular file, a
+    // symbolic link or other reparse point). Opening never blocks: a FIFO or device at path
+    // is refused at once.
     static std::unique_ptr<File> Open(const std::string& path, OpenMode mode, ShareMode share);
 
     // Bytes read, 0 at the end, -1 on error.
@@ -124,11 +125,12 @@ struct DirEntry {
     std::uint64_t fileId = 0;  // identity of the file (inode or file index), 0 if unknown
 };
 
-// Regular files of a directory, in case-insensitive name order. False if it can't be read.
+// Regular files of a directory, in case-insensitive name order; links (reparse points) are
+// not listed. False if it can't be read.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out);
 
 // A directory search as FindFirstFileA/FindNextFileA with the pattern in the last component
-// of patternPath: names of the matching regular files, in case-insensitive order.
+// of patternPath: names of the matching regular files (not links), in case-insensitive order.
 std::vector<std::string> FindFiles(const std::string& patternPath);
 
 // Path separator of the platform and the builder of every path the system forms. On Windows

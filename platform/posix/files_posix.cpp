@@ -2,6 +2,8 @@
 // as a Windows sharing violation would; atomic replacement goes through a temporary file and
 // rename(2), refused while another opener holds the target locked. Every open is
 // non-blocking and checks for a regular file, so a FIFO or device never holds a caller up.
+// A symbolic link is never opened nor listed: the logs' folder is written by another program,
+// and a link there must not make the service read (and publish) a file it points to.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -95,7 +97,7 @@ File::~File() {
 }
 
 std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
-    const int flags = mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT);
+    const int flags = (mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT)) | O_NOFOLLOW;
     const int fd = OpenRegular(path, flags);
     if (fd < 0) {
         return nullptr;
@@ -329,8 +331,8 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     int dfd = dirfd(d);
     while (struct dirent* e = ::readdir(d)) {
         struct stat st {};
-        if (fstatat(dfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
-            continue;
+        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            continue;  // a link is no log, whatever it points to
         }
         DirEntry entry;
         entry.name = e->d_name;
