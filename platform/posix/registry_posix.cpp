@@ -678,6 +678,10 @@ void RemoveRegistryTemporaries() {
     RemoveStaleTemporaries(DirectoryOf(WriteTarget(RegistryFile())));
 }
 
+std::string RegistryFilePath() {
+    return RegistryFile();
+}
+
 bool RegistryFileReadableByOthers(std::string* path, unsigned* mode) {
     *path = WriteTarget(RegistryFile());
     struct stat st {};

@@ -1,5 +1,7 @@
 // The service facilities on Linux. systemd is the service manager: installing writes a unit
-// file under TALLY_SYSTEMD_ROOT (default "/"), removing it first stops and disables the unit
+// file under TALLY_SYSTEMD_ROOT (default "/") from the unit's one template, with the account
+// the installation allows (service_account.h) and the folders it may write; removing it
+// first stops and disables the unit
 // with that root's systemctl where systemd runs (each call waited for within a bound), and a
 // program started by systemd (INVOCATION_ID in its environment) counts as started by the
 // dispatcher. SIGTERM and SIGINT are the stop
@@ -21,7 +23,10 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/service_account.h"
+#include "platform/posix/unit_template.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/service.h"
 
 namespace platform {
@@ -117,19 +122,26 @@ std::string UnitQuoted(const std::string& word, bool expandsVariables) {
 // false when there is none or the call fails.
 bool Systemctl(const std::vector<std::string>& args, std::uint32_t waitMs) {
     const std::string root = SystemdRoot();
-    std::vector<std::string> argv;
-    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
-        const std::string program = AppendPath(root, candidate);
-        if (FileExists(program)) {
-            argv.push_back(program);
-            break;
-        }
-    }
-    if (argv.empty() || !FileExists(AppendPath(root, "/run/systemd/system"))) {
+    std::vector<std::string> argv = {
+        service_account::ProgramUnder(root, {"/usr/bin/systemctl", "/bin/systemctl"})};
+    if (argv[0].empty() || !FileExists(AppendPath(root, "/run/systemd/system"))) {
         return false;
     }
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, waitMs) == 0;
+}
+
+// The template with each @NAME@ replaced by its value.
+std::string FilledIn(std::string text,
+                     const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        const std::string mark = "@" + name + "@";
+        for (std::size_t at = text.find(mark); at != std::string::npos;
+             at = text.find(mark, at + value.size())) {
+            text.replace(at, mark.size(), value);
+        }
+    }
+    return text;
 }
 
 }  // namespace
@@ -190,32 +202,38 @@ bool IsServiceInstalled(const std::string& name) {
     return FileExists(UnitPath(name));
 }
 
-ScmResult InstallService(const std::string& name, const std::string& programPath) {
+ScmResult InstallService(const std::string& name, const std::string& programPath,
+                         const ServiceData& data) {
     std::string path = UnitPath(name);
     if (!CreateDirectories(DirectoryOf(path))) {
         return ScmResult::NoManager;
     }
-    std::string unit =
-        "[Unit]\n"
-        "Description=" +
-        name +
-        " Module\n"
-        "After=network.target\n"
-        "\n"
-        "[Service]\n"
-        "Type=simple\n"
-        "ExecStart=" +
-        UnitQuoted(programPath, true) + "\n";
-    if (const char* registry = std::getenv("BRISKO_REGISTRY")) {
-        unit +=
-            "Environment=" + UnitQuoted(std::string("BRISKO_REGISTRY=") + registry, false) + "\n";
+    service_account::Setup setup;
+    setup.data = data;
+    setup.registryFile = RegistryFilePath();
+    setup.root = SystemdRoot();
+    const service_account::Choice choice = service_account::Prepare(setup);
+    std::string writable;
+    for (const std::string& folder : choice.readWritePaths) {
+        // "-": a folder removed later does not keep the service from starting.
+        writable += (writable.empty() ? "" : " ") + UnitQuoted("-" + folder, false);
     }
-    unit +=
-        "KillSignal=SIGTERM\n"
-        "TimeoutStopSec=15\n"
-        "\n"
-        "[Install]\n"
-        "WantedBy=multi-user.target\n";
+    const std::string unit = FilledIn(
+        kUnitTemplate,
+        {
+            {"EXEC_START", UnitQuoted(programPath, true)},
+            {"REGISTRY_ENVIRONMENT", UnitQuoted("BRISKO_REGISTRY=" + setup.registryFile, false)},
+            {"USER", choice.user},
+            // Root keeps only what it takes to read and write files it does not own.
+            {"CAPABILITIES", choice.reason.empty()
+                                 ? ""
+                                 : "CAP_CHOWN CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER"},
+            {"READ_WRITE_PATHS", writable},
+        });
+    if (!choice.reason.empty()) {
+        std::fprintf(stderr, "%s: the service runs as root, with the unit's hardening: %s\n",
+                     name.c_str(), choice.reason.c_str());
+    }
     return ReplaceFileBytes(path, unit) ? ScmResult::Ok : ScmResult::CannotCreate;
 }
 

@@ -225,6 +225,10 @@ std::string RegistryFileError() {
 
 void RemoveRegistryTemporaries() {}
 
+std::string RegistryFilePath() {
+    return {};
+}
+
 bool RegistryFileReadableByOthers(std::string*, unsigned*) {
     return false;
 }

@@ -130,7 +130,8 @@ bool IsServiceInstalled(const std::string& name) {
     return static_cast<bool>(service);
 }
 
-ScmResult InstallService(const std::string& name, const std::string& programPath) {
+ScmResult InstallService(const std::string& name, const std::string& programPath,
+                         const ServiceData&) {
     if (IsServiceInstalled(name)) {
         return ScmResult::Ok;
     }

@@ -66,7 +66,7 @@ struct FakeOs {
             states.push_back(s.currentState);
         };
         os.isInstalled = [this](const std::string&) { return installed; };
-        os.install = [this](const std::string&, const std::string&) {
+        os.install = [this](const std::string&, const std::string&, const platform::ServiceData&) {
             if (installResult == platform::ScmResult::Ok) {
                 installed = true;
             }
