@@ -131,17 +131,24 @@ bool Systemctl(const std::vector<std::string>& args, std::uint32_t waitMs) {
     return RunProgram(argv, waitMs) == 0;
 }
 
-// The template with each @NAME@ replaced by its value.
-std::string FilledIn(std::string text,
-                     const std::vector<std::pair<std::string, std::string>>& values) {
-    for (const auto& [name, value] : values) {
-        const std::string mark = "@" + name + "@";
-        for (std::size_t at = text.find(mark); at != std::string::npos;
-             at = text.find(mark, at + value.size())) {
-            text.replace(at, mark.size(), value);
+// The unit with the value of each named setting ("Key=value" lines) replaced.
+std::string WithValues(const std::string& unit,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < unit.size()) {
+        std::size_t end = unit.find('\n', start);
+        end = end == std::string::npos ? unit.size() : end + 1;
+        std::string line = unit.substr(start, end - start);
+        for (const auto& [key, value] : values) {
+            if (line.rfind(key + "=", 0) == 0) {
+                line = key + "=" + value + "\n";
+            }
         }
+        out += line;
+        start = end;
     }
-    return text;
+    return out;
 }
 
 }  // namespace
@@ -218,17 +225,17 @@ ScmResult InstallService(const std::string& name, const std::string& programPath
         // "-": a folder removed later does not keep the service from starting.
         writable += (writable.empty() ? "" : " ") + UnitQuoted("-" + folder, false);
     }
-    const std::string unit = FilledIn(
+    const std::string unit = WithValues(
         kUnitTemplate,
         {
-            {"EXEC_START", UnitQuoted(programPath, true)},
-            {"REGISTRY_ENVIRONMENT", UnitQuoted("BRISKO_REGISTRY=" + setup.registryFile, false)},
-            {"USER", choice.user},
+            {"ExecStart", UnitQuoted(programPath, true)},
+            {"Environment", UnitQuoted("BRISKO_REGISTRY=" + setup.registryFile, false)},
+            {"User", choice.user},
             // Root keeps only what it takes to read and write files it does not own.
-            {"CAPABILITIES", choice.reason.empty()
-                                 ? ""
-                                 : "CAP_CHOWN CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER"},
-            {"READ_WRITE_PATHS", writable},
+            {"CapabilityBoundingSet",
+             choice.reason.empty() ? ""
+                                   : "CAP_CHOWN CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER"},
+            {"ReadWritePaths", writable},
         });
     if (!choice.reason.empty()) {
         std::fprintf(stderr, "%s: the service runs as root, with the unit's hardening: %s\n",

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "aggregator/aggregator_worker.h"
@@ -242,6 +243,25 @@ TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistratio
     EXPECT_NE(unit.find("\nEnvironment=\"BRISKO_REGISTRY=" + registryFile_ + "\"\n"),
               std::string::npos)
         << unit;
+    // The packaged unit, line for line, but for the values of the installation in use.
+    const std::string packaged =
+        ReadAll(std::string(TALLY_TEST_SOURCE_DIR) + "/../service/tallyvane.service");
+    std::istringstream written(unit), source(packaged);
+    std::string line, expected;
+    int lines = 0;
+    while (std::getline(source, expected)) {
+        ASSERT_TRUE(std::getline(written, line)) << "missing: " << expected;
+        ++lines;
+        const std::string key = expected.substr(0, expected.find('=') + 1);
+        if (key == "ExecStart=" || key == "Environment=" || key == "User=" ||
+            key == "CapabilityBoundingSet=" || key == "ReadWritePaths=") {
+            EXPECT_EQ(line.substr(0, key.size()), key);
+        } else {
+            EXPECT_EQ(line, expected);
+        }
+    }
+    EXPECT_FALSE(std::getline(written, line)) << "extra: " << line;
+    EXPECT_GT(lines, 20);
     ASSERT_EQ(RunToEnd("-UnregServer"), 0);
     EXPECT_FALSE(Exists(unitPath));
     // Stopped and disabled before the unit went, then the manager told.
