@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "common/control_bytes.h"
 #include "common/registry_value.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
@@ -169,34 +170,38 @@ void WarnOfReadableSecrets() {
 }
 
 int RunShow() {
-    std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
+    // What was stored is shown with its control bytes escaped: a value written by other
+    // means than `set` could otherwise act on the terminal.
+    std::string server = EscapeControlBytes(ReadShiftedSetting(layout::setting::kSmtpServer));
     std::uint32_t port = ReadDwordSetting(layout::setting::kSmtpPort);
     std::string auth = ReadShiftedSetting(layout::setting::kSmtpAuth);
     std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
     std::string password = ReadShiftedSetting(layout::setting::kSmtpPassword);
     std::string to = ReadShiftedSetting(layout::setting::kEmailAddress);
     std::string from = ReadPlainSetting(layout::setting::kSmtpFrom);
-    std::string files = ReadPlainSetting(layout::setting::kToSendFile);
+    std::string files = EscapeControlBytes(ReadPlainSetting(layout::setting::kToSendFile));
     std::string tlsText = ReadPlainSetting(layout::setting::kSmtpTls);
-    std::string caFile = ReadPlainSetting(layout::setting::kSmtpCaFile);
+    std::string caFile = EscapeControlBytes(ReadPlainSetting(layout::setting::kSmtpCaFile));
 
     std::string method = AuthSettingText(AuthMethodFromSetting(auth));
     if (auth != method) {
-        method += auth.empty() ? " (not set)" : " ('" + auth + "' is not a method name)";
+        method += auth.empty() ? " (not set)"
+                               : " ('" + EscapeControlBytes(auth) + "' is not a method name)";
     }
     std::printf("server:   %s\n", server.c_str());
     std::printf("port:     %u\n", static_cast<unsigned>(port));
     std::printf("auth:     %s\n", method.c_str());
-    std::printf("user:     %s\n", user.c_str());
+    std::printf("user:     %s\n", EscapeControlBytes(user).c_str());
     std::printf("password: %s\n", password.empty() ? "(not set)" : "********");
-    std::printf("to:       %s\n", to.c_str());
-    std::printf("from:     %s\n", SenderLine(from, user, to).c_str());
+    std::printf("to:       %s\n", EscapeControlBytes(to).c_str());
+    std::printf("from:     %s\n", EscapeControlBytes(SenderLine(from, user, to)).c_str());
     std::printf("files:    %s\n", files.c_str());
     TlsMode mode = TlsMode::None;
     std::string tls =
         TlsModeFromSetting(tlsText, &mode)
             ? std::string(TlsSettingText(mode)) + (tlsText.empty() ? " (not set)" : "")
-            : "'" + tlsText + "' (not none, starttls or tls: Postvane refuses to send)";
+            : "'" + EscapeControlBytes(tlsText) +
+                  "' (not none, starttls or tls: Postvane refuses to send)";
     std::printf("tls:      %s\n", tls.c_str());
     std::printf("ca file:  %s\n",
                 caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "mailer/smtp/smtp_settings.h"
 #include "tests/support/test_env.h"
+#include "tools/report_command.h"
 #include "tools/smtp_command.h"
 
 namespace {
@@ -154,6 +156,34 @@ TEST_F(SmtpCommandTest, ShowWarnsOfAPasswordOtherUsersCanRead) {
                       std::string::npos,
                   c.warns)
             << warned;
+    }
+}
+
+// A value stored by other means than `set` is shown with its control bytes escaped, by both
+// commands that show settings.
+TEST_F(SmtpCommandTest, ShowEscapesStoredControlBytes) {
+    const std::string hostile = "x\x1b[2J\r\nfake: line\x07";
+    const std::string escaped = "x\\x1B[2J\\x0D\\x0Afake: line\\x07";
+    const struct {
+        const char* value;
+        bool shifted;
+        std::function<int()> show;
+    } cases[] = {
+        {"SMTPSRV", true, [] { return RunSmtpCommand({"show"}); }},
+        {"SMTPFrom", false, [] { return RunSmtpCommand({"show"}); }},
+        {"SMTPCAFile", false, [] { return RunSmtpCommand({"show"}); }},
+        {"ReportStyleURL", false, [] { return RunReportCommand({"show"}); }},
+        {"ReportFormat", false, [] { return RunReportCommand({"show"}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        testing_support::SetRegString(c.value, c.shifted ? ShiftSetting(hostile) : hostile);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(c.show(), 0);
+        const std::string shown = testing::internal::GetCapturedStdout();
+        EXPECT_NE(shown.find(escaped), std::string::npos) << shown;
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+        EXPECT_EQ(shown.find('\r'), std::string::npos);
     }
 }
 
