@@ -168,22 +168,28 @@ std::string AsAccount(const Account& account, const std::function<std::string()>
     return answer;
 }
 
-// A folder that holds nothing but the registry file, its lock and its temporaries is the
-// registry's own and may be given to the account.
-bool HoldsOnlyTheRegistry(const std::string& folder, const std::string& fileName) {
+std::string NameOf(const std::string& path) {
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// A folder that holds nothing but the registry file (by either of its names: the configured
+// one, a link, and the file it leads to), its lock and its temporaries is the registry's own
+// and may be given to the account.
+bool HoldsOnlyTheRegistry(const std::string& folder, const std::vector<std::string>& files) {
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) {
         return false;
     }
     bool only = true;
-    while (struct dirent* e = readdir(dir)) {
+    struct dirent* e = nullptr;
+    while (only && (e = readdir(dir)) != nullptr) {
         const std::string name = e->d_name;
-        if (name == "." || name == ".." || name == fileName || name == fileName + ".lock" ||
-            (name.rfind(fileName + ".tmp", 0) == 0 && detail::TemporaryOwner(name) != 0)) {
-            continue;
+        bool ours = name == "." || name == "..";
+        for (const std::string& file : files) {
+            ours = ours || name == file || name == file + ".lock" ||
+                   (name.rfind(file + ".tmp", 0) == 0 && detail::TemporaryOwner(name) != 0);
         }
-        only = false;
-        break;
+        only = ours;
     }
     closedir(dir);
     return only;
@@ -219,7 +225,7 @@ std::string HandOverRegistry(const Setup& setup, const Account& account) {
         };
         std::string problem = AsAccount(account, writable);
         if (!problem.empty() && geteuid() == 0 &&
-            HoldsOnlyTheRegistry(folder, path.substr(path.find_last_of('/') + 1)) &&
+            HoldsOnlyTheRegistry(folder, {NameOf(setup.registryFile), NameOf(file)}) &&
             Give(folder, account)) {
             problem = AsAccount(account, writable);
         }

@@ -89,17 +89,34 @@ TEST(ServiceAccount, TheAccountIsUsedWhenItCanDoItsWork) {
     if (!AccountForTest(&account)) {
         GTEST_SKIP() << "no account to try";
     }
-    Installation in(account);
-    const Choice choice = Prepare(in.setup);
-    EXPECT_EQ(choice.reason, "");
-    EXPECT_EQ(choice.user, account.name);
-    EXPECT_EQ(choice.readWritePaths, (std::vector<std::string>{in.app, in.reg}));
-    // The registry's own folder and the file are the account's now; the file stays private.
-    EXPECT_EQ(OwnerOf(in.reg), account.uid);
-    EXPECT_EQ(OwnerOf(in.reg + "/registry.reg"), account.uid);
-    struct stat st {};
-    ASSERT_EQ(stat((in.reg + "/registry.reg").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    for (const bool linked : {false, true}) {
+        SCOPED_TRACE(linked ? "the registry path a link to the file elsewhere" : "a plain file");
+        Installation in(account);
+        std::string file = in.reg + "/registry.reg";
+        std::vector<std::string> writable = {in.app, in.reg};
+        if (linked) {
+            // The lock lies beside the link, the file where it leads: both folders are needed.
+            const std::string links = in.dir / "links";
+            WriteAll(links + "/registry.reg.lock", "");
+            ASSERT_EQ(unlink((links + "/registry.reg.lock").c_str()), 0);
+            ASSERT_EQ(symlink(file.c_str(), (links + "/registry.reg").c_str()), 0);
+            in.setup.registryFile = links + "/registry.reg";
+            writable = {in.app, links, in.reg};
+        }
+        const Choice choice = Prepare(in.setup);
+        EXPECT_EQ(choice.reason, "");
+        EXPECT_EQ(choice.user, account.name);
+        EXPECT_EQ(choice.readWritePaths, writable);
+        // The registry's own folders and the file are the account's now; the file stays
+        // private.
+        for (const std::string& folder : writable) {
+            EXPECT_EQ(OwnerOf(folder), account.uid) << folder;
+        }
+        EXPECT_EQ(OwnerOf(file), account.uid);
+        struct stat st {};
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u);
+    }
 }
 
 TEST(ServiceAccount, RootStaysWithTheReasonWhenTheAccountCannot) {
