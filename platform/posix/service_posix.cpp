@@ -1,10 +1,9 @@
 // The service facilities on Linux. systemd is the service manager: installing writes a unit
-// file under TALLY_SYSTEMD_ROOT (default "/") from the unit's one template, with the account
-// the installation allows (service_account.h) and the folders it may write; removing it
-// first stops and disables the unit
-// with that root's systemctl where systemd runs (each call waited for within a bound), and a
-// program started by systemd (INVOCATION_ID in its environment) counts as started by the
-// dispatcher. SIGTERM and SIGINT are the stop
+// file under TALLY_SYSTEMD_ROOT (default "/"): the packaged unit with the values of this
+// installation, the account it allows (service_account.h) and the folders it may write.
+// Removing it first stops and disables the unit with that root's systemctl where systemd
+// runs (each call waited for within a bound). A program started by systemd (INVOCATION_ID in
+// its environment) counts as started by the dispatcher. SIGTERM and SIGINT are the stop
 // control: the dispatcher thread hands them to the control handler, or, without one, they end
 // the message loop. The quit request is an eventfd, so one posted before the loop runs is kept.
 #include <poll.h>
