@@ -48,6 +48,7 @@ struct FakeOs {
     std::vector<std::uint32_t> states;
     std::vector<std::string> boxes, events, console;
     bool installed = false;
+    platform::ServiceData installedWith;
     bool dispatcherAccepts = false;
     platform::ScmResult installResult = platform::ScmResult::Ok;
 
@@ -67,9 +68,11 @@ struct FakeOs {
             states.push_back(s.currentState);
         };
         os.isInstalled = [this](const std::string&) { return installed; };
-        os.install = [this](const std::string&, const std::string&, const platform::ServiceData&) {
+        os.install = [this](const std::string&, const std::string&,
+                            const platform::ServiceData& data) {
             if (installResult == platform::ScmResult::Ok) {
                 installed = true;
+                installedWith = data;
             }
             return installResult;
         };
@@ -108,7 +111,13 @@ class ServiceModuleTest : public testing_support::RegistryTest {
 TEST_F(ServiceModuleTest, ServiceRegistrationWritesTheKeysAndInstalls) {
     FakeOs fake;
     ServiceModule module(fake.Make());
+    testing_support::SetRegString("apppath", "/opt/brisko/");
     EXPECT_EQ(module.RegisterServer(true), 0);
+    // The manager learns what the service will read and write.
+    EXPECT_EQ(fake.installedWith.installation, "/opt/brisko/");
+    EXPECT_EQ(fake.installedWith.logFolders, std::vector<std::string>{"/opt/brisko/Logs/"});
+    EXPECT_EQ(fake.installedWith.readFiles, std::vector<std::string>{"/opt/brisko/brisko.users"});
+    EXPECT_EQ(fake.installedWith.runFiles, std::vector<std::string>{"/opt/brisko/postvane"});
     std::string v;
     ASSERT_TRUE(HasHkcrValue(appKey_, "", &v));
     EXPECT_EQ(v, "Tallyvane");
