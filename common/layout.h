@@ -42,6 +42,9 @@ inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
 inline constexpr char kSmtpTls[] = "SMTPTLS";                   // plain: none, starttls, tls
 inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra trusted roots
+// The values that hold secrets, whatever their form: tallyctl warns when a registry file that
+// holds one can be read by other users. A new credential or token setting belongs here.
+inline constexpr const char* kSecretSettings[] = {kSmtpPassword};
 // DWORD, 1: the service names each abandoned task, skipped log and failed write, with its
 // reason, one message each; absent or any other value: silent.
 inline constexpr char kVerboseLog[] = "VerboseLog";

@@ -79,8 +79,9 @@ constexpr std::size_t kReplacementBuffer = 64 * 1024;
 
 }  // namespace
 
-FileReplacement::FileReplacement(const std::string& path, Mode mode) : mode_(mode) {
-    pending_ = detail::BeginReplacement(path, &error_);
+FileReplacement::FileReplacement(const std::string& path, Mode mode, NewFileAccess access)
+    : mode_(mode) {
+    pending_ = detail::BeginReplacement(path, access, &error_);
     if (pending_ != nullptr) {
         buffer_.reserve(kReplacementBuffer);
     }
@@ -157,8 +158,9 @@ void FileReplacement::Abandon() {
     buffer_.shrink_to_fit();
 }
 
-ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes) {
-    FileReplacement replacement(path);
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes,
+                                  NewFileAccess access) {
+    FileReplacement replacement(path, FileReplacement::Mode::Binary, access);
     replacement.Write(bytes);
     return replacement.Commit();
 }

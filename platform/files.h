@@ -28,8 +28,9 @@ class File {
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Null when the file cannot be opened (absent, locked, no access, not a regular file).
-    // Opening never blocks: a FIFO or device at path is refused at once.
+    // Null when the file cannot be opened (absent, locked, no access, not a regular file, a
+    // symbolic link or other reparse point). Opening never blocks: a FIFO or device at path
+    // is refused at once.
     static std::unique_ptr<File> Open(const std::string& path, OpenMode mode, ShareMode share);
 
     // Bytes read, 0 at the end, -1 on error.
@@ -60,8 +61,15 @@ bool ReadFileBytes(const std::string& path, ShareMode share, std::string* out,
 bool ReplaceFileBytes(const std::string& path, std::string_view bytes);
 
 enum class ReplaceError { None, AccessDenied, Failed };
+
+// Who may read a file that a replacement creates (an existing target keeps its own
+// permissions). On POSIX: Shared is 0644, OwnerOnly 0600 (less what the umask takes), the
+// temporary included; on Windows the directory's inherited access applies either way.
+enum class NewFileAccess { Shared, OwnerOnly };
+
 // ReplaceFileBytes telling why it failed.
-ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes);
+ReplaceError ReplaceFileReporting(const std::string& path, std::string_view bytes,
+                                  NewFileAccess access = NewFileAccess::Shared);
 
 namespace detail {
 struct PendingReplacement;  // the backend's temporary and what it holds of the target
@@ -77,7 +85,8 @@ class FileReplacement {
         Binary,
         Text,  // each LF is written as CR LF (see ToTextMode)
     };
-    explicit FileReplacement(const std::string& path, Mode mode = Mode::Binary);
+    explicit FileReplacement(const std::string& path, Mode mode = Mode::Binary,
+                             NewFileAccess access = NewFileAccess::Shared);
     ~FileReplacement();
     FileReplacement(const FileReplacement&) = delete;
     FileReplacement& operator=(const FileReplacement&) = delete;
@@ -116,11 +125,12 @@ struct DirEntry {
     std::uint64_t fileId = 0;  // identity of the file (inode or file index), 0 if unknown
 };
 
-// Regular files of a directory, in case-insensitive name order. False if it can't be read.
+// Regular files of a directory, in case-insensitive name order; links (reparse points) are
+// not listed. False if it can't be read.
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out);
 
 // A directory search as FindFirstFileA/FindNextFileA with the pattern in the last component
-// of patternPath: names of the matching regular files, in case-insensitive order.
+// of patternPath: names of the matching regular files (not links), in case-insensitive order.
 std::vector<std::string> FindFiles(const std::string& patternPath);
 
 // Path separator of the platform and the builder of every path the system forms. On Windows

@@ -12,6 +12,7 @@
 namespace platform {
 struct DirEntry;
 enum class ReplaceError;
+enum class NewFileAccess;
 }  // namespace platform
 
 namespace platform::detail {
@@ -32,7 +33,8 @@ void SortListing(std::vector<DirEntry>* entries);
 // with *error set, when it cannot); Append writes to it; Finish replaces the target and
 // frees the state; Discard removes the temporary and frees the state. An error is the
 // replacement's, mapped once by the backend.
-PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error);
+PendingReplacement* BeginReplacement(const std::string& path, NewFileAccess access,
+                                     ReplaceError* error);
 ReplaceError AppendReplacement(PendingReplacement& pending, const char* data, std::size_t size);
 ReplaceError FinishReplacement(PendingReplacement* pending);
 void DiscardReplacement(PendingReplacement* pending);

@@ -4,6 +4,7 @@
 #include "platform/regfile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -571,7 +572,16 @@ Node* CreateKey(Node* top, const std::vector<std::string>& parts) {
     return node;
 }
 
+namespace {
+std::atomic<std::uint64_t> gParsedTexts{0};
+}  // namespace
+
+std::uint64_t ParsedTexts() {
+    return gParsedTexts.load();
+}
+
 bool Parse(std::string_view text, std::vector<Section>* out, ParseError* error) {
+    gParsedTexts.fetch_add(1);
     out->clear();
     *error = ParseError{};
     if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xff &&

@@ -121,6 +121,9 @@ struct ParseError {
 // Parses a .reg text (LF or CR LF line ends, an optional UTF-8 byte-order mark, "REGEDIT4"
 // accepted as header). A text of blanks only yields no sections.
 bool Parse(std::string_view text, std::vector<Section>* out, ParseError* error);
+// How many texts Parse has been given in this process: what shows that an unchanged
+// registry file is not parsed again.
+std::uint64_t ParsedTexts();
 
 // Applies parsed sections onto a tree as an import does: later lines win, removals remove.
 void Apply(const std::vector<Section>& sections, Node* top);

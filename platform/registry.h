@@ -103,6 +103,12 @@ bool RegistryIsFile();
 std::string RegistryFileError();
 // Removes the temporaries a killed writer left beside the registry file (no-op on Windows).
 void RemoveRegistryTemporaries();
+// The registry file as configured (BRISKO_REGISTRY or its default); empty on Windows.
+std::string RegistryFilePath();
+// Whether users other than the registry file's owner may read it (its group or everyone), with
+// the file and its permission bits. False where it does not exist, and on Windows, where the
+// settings are the system's registry.
+bool RegistryFileReadableByOthers(std::string* path, unsigned* mode);
 
 // Maps "HKEY_LOCAL_MACHINE"/"HKLM" and "HKEY_CLASSES_ROOT"/"HKCR" (any case) to a root.
 RegKey RegRootFromName(const std::string& name);

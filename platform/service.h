@@ -1,12 +1,14 @@
 // The service control manager, COM start-up, message boxes and the service thread's message
 // loop. On Windows these are the real facilities. Elsewhere: the "manager" is systemd (a unit
-// file under TALLY_SYSTEMD_ROOT, default "/"), a program started by systemd counts as started
-// by the dispatcher, SIGTERM and SIGINT arrive at the control handler as the stop control, and
-// a message box is a line on standard error.
+// file under TALLY_SYSTEMD_ROOT, default "/", run as its own system account where the
+// installation allows), a program started by systemd counts as started by the dispatcher,
+// SIGTERM and SIGINT arrive at the control handler as the stop control, and a message box is
+// a line on standard error.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -36,10 +38,20 @@ bool StartServiceDispatcher(const std::string& name, ServiceMainFunction service
 bool RegisterControlHandler(const std::string& name, ControlHandlerFunction handler);
 void ReportServiceStatus(const ServiceStatus& status);
 
+// What the service reads and writes besides the registry. On Linux the unit's account and
+// the folders it may write follow from it; the Windows service runs as local system.
+struct ServiceData {
+    std::string installation;             // reports are written here; empty when not set
+    std::vector<std::string> logFolders;  // listed; their files read, replaced and deleted
+    std::vector<std::string> readFiles;   // read when present (the user list)
+    std::vector<std::string> runFiles;    // started when present (the mail sender)
+};
+
 // Installation. The message-box texts are the callers'; these report which step failed.
 enum class ScmResult { Ok, NoManager, CannotCreate, CannotOpen, CannotDelete };
 bool IsServiceInstalled(const std::string& name);
-ScmResult InstallService(const std::string& name, const std::string& programPath);
+ScmResult InstallService(const std::string& name, const std::string& programPath,
+                         const ServiceData& data);
 ScmResult UninstallService(const std::string& name);
 
 // COM start-up of a thread and process-wide security (no-ops where there is no COM).

@@ -6,7 +6,94 @@
 # Chromium with a font to render the pages in, clang-format for CI's formatting check, the
 # packaging tools (wixl and msitools for the Windows installer, lintian and dpkg-dev for the
 # Debian package), and what --fuzz adds alone: clang with libFuzzer for the fuzzers)
+#        scripts/install-deps.sh --source-entry DIR SUITE AS   (prints the package source the
+# script would write for suite AS, made from the entry for SUITE under the apt directory DIR,
+# and installs nothing: for trying it on a copy of a machine's sources)
 set -euo pipefail
+
+# source_entry DIR SUITE AS: the first enabled package source in the apt configuration under
+# DIR (normally /etc/apt: sources.list, sources.list.d/*.list, deb822 sources.list.d/*.sources)
+# that serves SUITE, rewritten to serve suite AS, component main, from the same mirror with
+# the same options and keyring, in the entry's own format. Prints the format ("list" or
+# "sources") on the first line and the entry after it; prints nothing and fails when no
+# entry serves SUITE. So the machine's own mirror (a company mirror or proxy) is used, and
+# no host is named here.
+source_entry() {
+    local dir=$1 suite=$2 as=$3 files=()
+    [[ -f $dir/sources.list ]] && files+=("$dir/sources.list")
+    local f
+    for f in "$dir"/sources.list.d/*.list "$dir"/sources.list.d/*.sources; do
+        [[ -f $f ]] && files+=("$f")
+    done
+    ((${#files[@]})) || return 1
+    local entry
+    for f in "${files[@]}"; do
+        if [[ $f == *.sources ]]; then
+            entry=$(awk -v suite="$suite" -v as="$as" '
+                # deb822: a paragraph of "Field: value" lines, continuation lines indented.
+                function lower(s) { return tolower(s) }
+                BEGIN { RS = ""; FS = "\n" }
+                {
+                    delete value; n = 0; field = ""
+                    for (i = 1; i <= NF; i++) {
+                        line = $i
+                        if (line ~ /^#/) { continue }
+                        if (line ~ /^[ \t]/ && field != "") { value[field] = value[field] "\n" line; continue }
+                        colon = index(line, ":")
+                        if (colon == 0) { continue }
+                        field = lower(substr(line, 1, colon - 1))
+                        order[++n] = field
+                        name[field] = substr(line, 1, colon - 1)
+                        v = substr(line, colon + 1); sub(/^[ \t]+/, "", v); sub(/[ \t]+$/, "", v)
+                        value[field] = v
+                    }
+                    if (lower(value["enabled"]) == "no") { next }
+                    if ((" " value["types"] " ") !~ /[ \t]deb[ \t]/) { next }
+                    if ((" " value["suites"] " ") !~ ("[ \t]" suite "[ \t]")) { next }
+                    split(value["uris"], uris, /[ \t]+/)
+                    if (uris[1] == "" || uris[1] ~ /^cdrom:/) { next }
+                    print "sources"
+                    print "Types: deb"
+                    print "URIs: " uris[1]
+                    print "Suites: " as
+                    print "Components: main"
+                    for (i = 1; i <= n; i++) {
+                        k = order[i]
+                        if (k == "types" || k == "uris" || k == "suites" || k == "components" ||
+                            k == "enabled") { continue }
+                        # A value on lines of its own (an inline key) starts on the next line.
+                        print name[k] ":" (value[k] ~ /^\n/ ? "" : " ") value[k]
+                    }
+                    exit
+                }' "$f")
+        else
+            entry=$(awk -v suite="$suite" -v as="$as" '
+                # One-line entries: deb [options] URI SUITE COMPONENT...
+                $1 == "deb" {
+                    options = ""; i = 2
+                    if ($2 ~ /^\[/) {
+                        options = $2
+                        while (options !~ /\]$/ && i < NF) { i++; options = options " " $i }
+                        i++
+                    }
+                    if ($(i + 1) != suite || $i ~ /^cdrom:/) { next }
+                    print "list"
+                    print "deb " (options == "" ? "" : options " ") $i " " as " main"
+                    exit
+                }' "$f")
+        fi
+        if [[ -n $entry ]]; then
+            printf '%s\n' "$entry"
+            return 0
+        fi
+    done
+    return 1
+}
+
+if [[ "${1:-}" == "--source-entry" ]]; then
+    source_entry "${2:?apt directory}" "${3:?suite}" "${4:?new suite}"
+    exit
+fi
 
 packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3)
 fuzz=(clang-14 libclang-rt-14-dev)
@@ -49,11 +136,17 @@ if ((windows)) && ! runs_32bit; then
     if ! dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | grep -q '^1:\(8\|9\|[1-9][0-9]\)'; then
         target=()
         if [[ $(. /etc/os-release && echo "$VERSION_CODENAME") == bookworm ]]; then
-            source=/etc/apt/sources.list.d/bookworm-backports.list
-            if [[ ! -e $source ]]; then
-                echo "deb http://deb.debian.org/debian bookworm-backports main" |
-                    $sudo tee "$source" >/dev/null
-                $sudo apt-get update -qq
+            # From the mirror the machine already uses, unless backports are configured.
+            if ! source_entry /etc/apt bookworm-backports bookworm-backports >/dev/null; then
+                if entry=$(source_entry /etc/apt bookworm bookworm-backports); then
+                    printf '%s\n' "$entry" | tail -n +2 |
+                        $sudo tee "/etc/apt/sources.list.d/bookworm-backports.${entry%%$'\n'*}" \
+                            >/dev/null
+                    $sudo apt-get update -qq
+                else
+                    echo "warning: no package source for bookworm found to take the backports" \
+                        "from" >&2
+                fi
             fi
             target=(-t bookworm-backports)
         fi

@@ -210,7 +210,15 @@ bool ServiceModule::Install() {
     if (os_.isInstalled(serviceName_)) {
         return true;
     }
-    switch (os_.install(serviceName_, os_.programPath())) {
+    // What the service will read and write, so the manager can let it do just that.
+    platform::ServiceData data;
+    data.installation = RegistryString(layout::SettingPath(layout::setting::kAppPath), "").Get();
+    if (!data.installation.empty()) {
+        data.logFolders = {platform::AppendPath(data.installation, layout::InLogsFolder(""))};
+        data.readFiles = {platform::AppendPath(data.installation, layout::kUserList)};
+        data.runFiles = {platform::AppendPath(data.installation, platform::kSenderProgram)};
+    }
+    switch (os_.install(serviceName_, os_.programPath(), data)) {
         case platform::ScmResult::Ok:
             return true;
         case platform::ScmResult::NoManager:

@@ -31,8 +31,9 @@ struct ServicePlatform {
     std::function<void(const platform::ServiceStatus&)> reportStatus =
         platform::ReportServiceStatus;
     std::function<bool(const std::string&)> isInstalled = platform::IsServiceInstalled;
-    std::function<platform::ScmResult(const std::string&, const std::string&)> install =
-        platform::InstallService;
+    std::function<platform::ScmResult(const std::string&, const std::string&,
+                                      const platform::ServiceData&)>
+        install = platform::InstallService;
     std::function<platform::ScmResult(const std::string&)> uninstall = platform::UninstallService;
     std::function<void(const std::string&, const std::string&)> messageBox =
         platform::ShowMessageBox;
@@ -67,9 +68,7 @@ class ServiceModule {
     void RunService();
     void Handler(std::uint32_t control);
 
-    const std::string& ServiceName() const { return serviceName_; }
     bool ServiceMode() const { return serviceMode_; }
-    const platform::ServiceStatus& Status() const { return status_; }
 
     static ServiceModule* Instance() { return instance_; }
 

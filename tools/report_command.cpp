@@ -1,7 +1,7 @@
 // `tallyctl report set [--format xml|xml+html] [--dashboard 0|1] [--style-url URL]` and
 // `tallyctl report show`. Only the options given are written, and only when all of them are
 // usable; an empty --style-url returns to the default. Errors go to standard error with exit
-// status 2.
+// status 2. `show` prints a stored value's control bytes as \xNN, never raw.
 #include "tools/report_command.h"
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "common/control_bytes.h"
 #include "common/layout.h"
 #include "common/registry_value.h"
 #include "reports/report_format.h"
@@ -93,7 +94,7 @@ int RunShow() {
     if (format.empty()) {
         formatNote = " (not set)";
     } else if (format != reports::OutputFormatName(used.format)) {
-        formatNote = " (stored as '" + format + "')";
+        formatNote = " (stored as '" + EscapeControlBytes(format) + "')";
     }
     std::printf("format:     %s%s\n", reports::OutputFormatName(used.format), formatNote.c_str());
     const std::string page = std::string(layout::kLogsFolder) + layout::kDashboardFile;
@@ -103,7 +104,7 @@ int RunShow() {
     if (style.empty()) {
         styleNote = " (default)";
     } else if (!reports::IsUsableStyleBase(style)) {
-        styleNote = " (the stored '" + style + "' cannot be used; default)";
+        styleNote = " (the stored '" + EscapeControlBytes(style) + "' cannot be used; default)";
     }
     std::printf("style URL:  %s%s\n", used.styleBase.c_str(), styleNote.c_str());
     return 0;

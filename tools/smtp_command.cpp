@@ -2,17 +2,20 @@
 // [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM]` and `tallyctl smtp show`. Only the
 // options given are written; `--ca-file ""` clears the roots file. Errors (an unknown option,
 // a method that is not one of the five texts, a TLS mode that is not one of the three, a port
-// out of range, a text that the shift would cut short) go to standard error with exit
-// status 2.
+// out of range, a value with a line break, a text that the shift would cut short) go to
+// standard error with exit status 2. `show` warns on standard error when the settings hold a
+// password in a file that other users can read.
 #include "tools/smtp_command.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 
+#include "common/control_bytes.h"
 #include "common/registry_value.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
+#include "platform/registry.h"
 
 namespace {
 
@@ -82,6 +85,13 @@ int RunSet(const std::vector<std::string>& args) {
     // Check everything before writing anything.
     for (const auto& [option, value] : values) {
         std::string flag = option->flag;
+        // Every value ends up in a protocol line or a mail header, where a line break would
+        // start a line of its own.
+        if (value.find_first_of("\r\n") != std::string::npos) {
+            std::fprintf(stderr, "tallyctl smtp: %s takes no line break (CR or LF)\n",
+                         option->flag);
+            return 2;
+        }
         if (flag == "--port") {
             std::uint32_t port = 0;
             if (!ParsePort(value, &port)) {
@@ -143,38 +153,59 @@ std::string SenderLine(const std::string& from, const std::string& user, const s
                                     : " (SMTPFrom not set: the first recipient)");
 }
 
+// The shift hides nothing: a settings file holding a secret must be its owner's alone.
+void WarnOfReadableSecrets() {
+    bool holdsSecret = false;
+    for (const char* name : layout::setting::kSecretSettings) {
+        holdsSecret = holdsSecret || !ReadPlainSetting(name).empty();
+    }
+    std::string path;
+    unsigned mode = 0;
+    if (holdsSecret && platform::RegistryFileReadableByOthers(&path, &mode)) {
+        std::fprintf(stderr,
+                     "tallyctl smtp: warning: %s holds a password and other users can read it "
+                     "(mode %04o); make it readable by its owner only: chmod 600 %s\n",
+                     path.c_str(), mode, path.c_str());
+    }
+}
+
 int RunShow() {
-    std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
+    // What was stored is shown with its control bytes escaped: a value written by other
+    // means than `set` could otherwise act on the terminal.
+    std::string server = EscapeControlBytes(ReadShiftedSetting(layout::setting::kSmtpServer));
     std::uint32_t port = ReadDwordSetting(layout::setting::kSmtpPort);
     std::string auth = ReadShiftedSetting(layout::setting::kSmtpAuth);
     std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
     std::string password = ReadShiftedSetting(layout::setting::kSmtpPassword);
     std::string to = ReadShiftedSetting(layout::setting::kEmailAddress);
     std::string from = ReadPlainSetting(layout::setting::kSmtpFrom);
-    std::string files = ReadPlainSetting(layout::setting::kToSendFile);
+    std::string files = EscapeControlBytes(ReadPlainSetting(layout::setting::kToSendFile));
     std::string tlsText = ReadPlainSetting(layout::setting::kSmtpTls);
-    std::string caFile = ReadPlainSetting(layout::setting::kSmtpCaFile);
+    std::string caFile = EscapeControlBytes(ReadPlainSetting(layout::setting::kSmtpCaFile));
 
     std::string method = AuthSettingText(AuthMethodFromSetting(auth));
     if (auth != method) {
-        method += auth.empty() ? " (not set)" : " ('" + auth + "' is not a method name)";
+        method += auth.empty() ? " (not set)"
+                               : " ('" + EscapeControlBytes(auth) + "' is not a method name)";
     }
     std::printf("server:   %s\n", server.c_str());
     std::printf("port:     %u\n", static_cast<unsigned>(port));
     std::printf("auth:     %s\n", method.c_str());
-    std::printf("user:     %s\n", user.c_str());
+    std::printf("user:     %s\n", EscapeControlBytes(user).c_str());
     std::printf("password: %s\n", password.empty() ? "(not set)" : "********");
-    std::printf("to:       %s\n", to.c_str());
-    std::printf("from:     %s\n", SenderLine(from, user, to).c_str());
+    std::printf("to:       %s\n", EscapeControlBytes(to).c_str());
+    std::printf("from:     %s\n", EscapeControlBytes(SenderLine(from, user, to)).c_str());
     std::printf("files:    %s\n", files.c_str());
     TlsMode mode = TlsMode::None;
     std::string tls =
         TlsModeFromSetting(tlsText, &mode)
             ? std::string(TlsSettingText(mode)) + (tlsText.empty() ? " (not set)" : "")
-            : "'" + tlsText + "' (not none, starttls or tls: Postvane refuses to send)";
+            : "'" + EscapeControlBytes(tlsText) +
+                  "' (not none, starttls or tls: Postvane refuses to send)";
     std::printf("tls:      %s\n", tls.c_str());
     std::printf("ca file:  %s\n",
                 caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());
+    WarnOfReadableSecrets();
     return 0;
 }
 

@@ -2,6 +2,8 @@
 // as a Windows sharing violation would; atomic replacement goes through a temporary file and
 // rename(2), refused while another opener holds the target locked. Every open is
 // non-blocking and checks for a regular file, so a FIFO or device never holds a caller up.
+// A symbolic link is never opened nor listed: the logs' folder is written by another program,
+// and a link there must not make the service read (and publish) a file it points to.
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -95,7 +97,7 @@ File::~File() {
 }
 
 std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
-    const int flags = mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT);
+    const int flags = (mode == OpenMode::Read ? O_RDONLY : (O_WRONLY | O_CREAT)) | O_NOFOLLOW;
     const int fd = OpenRegular(path, flags);
     if (fd < 0) {
         return nullptr;
@@ -148,7 +150,8 @@ struct PendingReplacement {
     int target = -1;
 };
 
-PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
+PendingReplacement* BeginReplacement(const std::string& path, NewFileAccess access,
+                                     ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
     SweepDirectoryOnce(DirectoryOf(path));
     // The target as it is: its permissions and owner carry over, and one that someone holds
@@ -165,13 +168,14 @@ PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* erro
         return nullptr;
     }
     // A fresh name nobody prepared: never follow or reuse what is already there. The temporary
-    // is locked while written, so the stale-temporary sweep can tell it is in use.
+    // is locked while written, so the stale-temporary sweep can tell it is in use. It is
+    // private until given the target's permissions, and a new private file stays so.
+    const mode_t created = target < 0 && access == NewFileAccess::Shared ? 0644 : 0600;
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
         temp = TemporaryName(path, static_cast<std::uint64_t>(getpid()), counter.fetch_add(1));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    target >= 0 ? 0600 : 0644);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, created);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -327,8 +331,8 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     int dfd = dirfd(d);
     while (struct dirent* e = ::readdir(d)) {
         struct stat st {};
-        if (fstatat(dfd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode)) {
-            continue;
+        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+            continue;  // a link is no log, whatever it points to
         }
         DirEntry entry;
         entry.name = e->d_name;

@@ -273,19 +273,28 @@ long Read(Tree* out) {
     return result;
 }
 
-// Holds the writers' lock file for its lifetime; gives up after kLockWait.
+// Holds the writers' lock file for its lifetime; gives up after kLockWait. The lock file is
+// private like the registry file, and root hands it to the registry file's owner, so the
+// account that owns the settings (the service's) can still take the lock.
 class WriterLock {
   public:
     explicit WriterLock(const std::string& registryFile) {
         const std::string lockPath = registryFile + ".lock";
         const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0644);
+        fd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0600);
         if (fd_ < 0 && errno != ELOOP) {
             fd_ = open(lockPath.c_str(), O_RDONLY | flags);
         }
         if (fd_ < 0) {
             error_ = ErrnoToCode(errno);
             return;
+        }
+        struct stat lock {
+        }, settings{};
+        if (geteuid() == 0 && fstat(fd_, &lock) == 0 &&
+            stat(registryFile.c_str(), &settings) == 0 &&
+            (lock.st_uid != settings.st_uid || lock.st_gid != settings.st_gid)) {
+            (void)!fchown(fd_, settings.st_uid, settings.st_gid);
         }
         const auto deadline = std::chrono::steady_clock::now() + kLockWait;
         auto pause = std::chrono::milliseconds(1);
@@ -354,7 +363,8 @@ long Modify(Change change) {
     if (text.size() > static_cast<std::size_t>(kMaxFileBytes)) {
         return kErrorNoResources;  // a file this size would not be read back
     }
-    switch (ReplaceFileReporting(target, text)) {
+    // The file holds the mail password: a new one is readable by its owner only.
+    switch (ReplaceFileReporting(target, text, NewFileAccess::OwnerOnly)) {
         case ReplaceError::None:
             break;
         case ReplaceError::AccessDenied:
@@ -666,6 +676,20 @@ std::string RegistryFileError() {
 
 void RemoveRegistryTemporaries() {
     RemoveStaleTemporaries(DirectoryOf(WriteTarget(RegistryFile())));
+}
+
+std::string RegistryFilePath() {
+    return RegistryFile();
+}
+
+bool RegistryFileReadableByOthers(std::string* path, unsigned* mode) {
+    *path = WriteTarget(RegistryFile());
+    struct stat st {};
+    if (stat(path->c_str(), &st) != 0) {
+        return false;
+    }
+    *mode = static_cast<unsigned>(st.st_mode & 07777);
+    return (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
 }  // namespace platform

@@ -1,8 +1,9 @@
 // The service facilities on Linux. systemd is the service manager: installing writes a unit
-// file under TALLY_SYSTEMD_ROOT (default "/"), removing it first stops and disables the unit
-// with that root's systemctl where systemd runs (each call waited for within a bound), and a
-// program started by systemd (INVOCATION_ID in its environment) counts as started by the
-// dispatcher. SIGTERM and SIGINT are the stop
+// file under TALLY_SYSTEMD_ROOT (default "/"): the packaged unit with the values of this
+// installation, the account it allows (service_account.h) and the folders it may write.
+// Removing it first stops and disables the unit with that root's systemctl where systemd
+// runs (each call waited for within a bound). A program started by systemd (INVOCATION_ID in
+// its environment) counts as started by the dispatcher. SIGTERM and SIGINT are the stop
 // control: the dispatcher thread hands them to the control handler, or, without one, they end
 // the message loop. The quit request is an eventfd, so one posted before the loop runs is kept.
 #include <poll.h>
@@ -21,7 +22,10 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/posix/service_account.h"
+#include "platform/posix/unit_template.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 #include "platform/service.h"
 
 namespace platform {
@@ -117,19 +121,33 @@ std::string UnitQuoted(const std::string& word, bool expandsVariables) {
 // false when there is none or the call fails.
 bool Systemctl(const std::vector<std::string>& args, std::uint32_t waitMs) {
     const std::string root = SystemdRoot();
-    std::vector<std::string> argv;
-    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
-        const std::string program = AppendPath(root, candidate);
-        if (FileExists(program)) {
-            argv.push_back(program);
-            break;
-        }
-    }
-    if (argv.empty() || !FileExists(AppendPath(root, "/run/systemd/system"))) {
+    std::vector<std::string> argv = {
+        service_account::ProgramUnder(root, {"/usr/bin/systemctl", "/bin/systemctl"})};
+    if (argv[0].empty() || !FileExists(AppendPath(root, "/run/systemd/system"))) {
         return false;
     }
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, waitMs) == 0;
+}
+
+// The unit with the value of each named setting ("Key=value" lines) replaced.
+std::string WithValues(const std::string& unit,
+                       const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string out;
+    std::size_t start = 0;
+    while (start < unit.size()) {
+        std::size_t end = unit.find('\n', start);
+        end = end == std::string::npos ? unit.size() : end + 1;
+        std::string line = unit.substr(start, end - start);
+        for (const auto& [key, value] : values) {
+            if (line.rfind(key + "=", 0) == 0) {
+                line = key + "=" + value + "\n";
+            }
+        }
+        out += line;
+        start = end;
+    }
+    return out;
 }
 
 }  // namespace
@@ -190,32 +208,38 @@ bool IsServiceInstalled(const std::string& name) {
     return FileExists(UnitPath(name));
 }
 
-ScmResult InstallService(const std::string& name, const std::string& programPath) {
+ScmResult InstallService(const std::string& name, const std::string& programPath,
+                         const ServiceData& data) {
     std::string path = UnitPath(name);
     if (!CreateDirectories(DirectoryOf(path))) {
         return ScmResult::NoManager;
     }
-    std::string unit =
-        "[Unit]\n"
-        "Description=" +
-        name +
-        " Module\n"
-        "After=network.target\n"
-        "\n"
-        "[Service]\n"
-        "Type=simple\n"
-        "ExecStart=" +
-        UnitQuoted(programPath, true) + "\n";
-    if (const char* registry = std::getenv("BRISKO_REGISTRY")) {
-        unit +=
-            "Environment=" + UnitQuoted(std::string("BRISKO_REGISTRY=") + registry, false) + "\n";
+    service_account::Setup setup;
+    setup.data = data;
+    setup.registryFile = RegistryFilePath();
+    setup.root = SystemdRoot();
+    const service_account::Choice choice = service_account::Prepare(setup);
+    std::string writable;
+    for (const std::string& folder : choice.readWritePaths) {
+        // "-": a folder removed later does not keep the service from starting.
+        writable += (writable.empty() ? "" : " ") + UnitQuoted("-" + folder, false);
     }
-    unit +=
-        "KillSignal=SIGTERM\n"
-        "TimeoutStopSec=15\n"
-        "\n"
-        "[Install]\n"
-        "WantedBy=multi-user.target\n";
+    const std::string unit = WithValues(
+        kUnitTemplate,
+        {
+            {"ExecStart", UnitQuoted(programPath, true)},
+            {"Environment", UnitQuoted("BRISKO_REGISTRY=" + setup.registryFile, false)},
+            {"User", choice.user},
+            // Root keeps only what it takes to read and write files it does not own.
+            {"CapabilityBoundingSet",
+             choice.reason.empty() ? ""
+                                   : "CAP_CHOWN CAP_DAC_OVERRIDE CAP_DAC_READ_SEARCH CAP_FOWNER"},
+            {"ReadWritePaths", writable},
+        });
+    if (!choice.reason.empty()) {
+        std::fprintf(stderr, "%s: the service runs as root, with the unit's hardening: %s\n",
+                     name.c_str(), choice.reason.c_str());
+    }
     return ReplaceFileBytes(path, unit) ? ScmResult::Ok : ScmResult::CannotCreate;
 }
 

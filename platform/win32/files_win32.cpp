@@ -2,7 +2,10 @@
 // cannot be opened, replaced or deleted meanwhile; replacement writes a temporary beside the
 // target and moves it over (MoveFileExA), which fails, leaving the target intact, while the
 // target is held open. Listings go through FindFirstFileA and the portable wildcard
-// matcher, so the same names match on every platform. Failures come back as false / null.
+// matcher, so the same names match on every platform. A reparse point (a symbolic link or
+// junction) is neither listed nor opened: the logs' folder is written by another program, and
+// a link there must not make the service read a file it points to. Failures come back as
+// false / null.
 #include <windows.h>
 
 #include <algorithm>
@@ -61,15 +64,20 @@ File::~File() {
 
 std::unique_ptr<File> File::Open(const std::string& path, OpenMode mode, ShareMode share) {
     const bool read = mode == OpenMode::Read;
-    HANDLE h =
-        ::CreateFileA(path.c_str(), read ? GENERIC_READ : GENERIC_WRITE, ShareFlags(share), nullptr,
-                      read ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The reparse point itself is opened, not what it points to, so it can be refused below;
+    // a file to write is truncated only once it is known to be a plain file.
+    HANDLE h = ::CreateFileA(path.c_str(), read ? GENERIC_READ : GENERIC_WRITE, ShareFlags(share),
+                             nullptr, read ? OPEN_EXISTING : OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
     // CreateFileA returns at once for a pipe or device (a busy pipe fails with
-    // ERROR_PIPE_BUSY); anything that is not a disk file is refused here, never read.
-    if (::GetFileType(h) != FILE_TYPE_DISK) {
+    // ERROR_PIPE_BUSY); anything that is not a plain disk file is refused here, never read.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+        (!read && !::SetEndOfFile(h))) {
         ::CloseHandle(h);
         return nullptr;
     }
@@ -121,7 +129,7 @@ ReplaceError LastFailure() {
 
 }  // namespace
 
-PendingReplacement* BeginReplacement(const std::string& path, ReplaceError* error) {
+PendingReplacement* BeginReplacement(const std::string& path, NewFileAccess, ReplaceError* error) {
     static std::atomic<unsigned> counter{0};
     SweepDirectoryOnce(DirectoryOf(path));
     // A pipe or device at the target is refused like a file that cannot be opened.
@@ -260,8 +268,9 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
         return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     }
     do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            continue;
+        if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+            0) {
+            continue;  // a link is no log, whatever it points to
         }
         DirEntry entry;
         entry.name = data.cFileName;

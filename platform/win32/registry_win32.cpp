@@ -225,4 +225,12 @@ std::string RegistryFileError() {
 
 void RemoveRegistryTemporaries() {}
 
+std::string RegistryFilePath() {
+    return {};
+}
+
+bool RegistryFileReadableByOthers(std::string*, unsigned*) {
+    return false;
+}
+
 }  // namespace platform

@@ -17,9 +17,22 @@ std::atomic<ServiceMainFunction> gServiceMain{nullptr};
 std::atomic<ControlHandlerFunction> gControlHandler{nullptr};
 std::atomic<SERVICE_STATUS_HANDLE> gStatusHandle{nullptr};
 
+// The dispatcher returns once the service has reported stopped, which the service routine
+// does before it writes its last event; the process must not end before that event is
+// written. Set when the routine has returned; waited for within kServiceMainEndWaitMs, far
+// beyond the milliseconds it takes, so a routine stuck in the event log cannot hold the
+// process for ever.
+std::atomic<HANDLE> gServiceMainEnded{nullptr};
+std::atomic<bool> gServiceMainEntered{false};
+constexpr DWORD kServiceMainEndWaitMs = 30000;
+
 VOID WINAPI ServiceMainEntry(DWORD, LPSTR*) {
+    gServiceMainEntered = true;
     if (ServiceMainFunction serviceMain = gServiceMain.load()) {
         serviceMain();
+    }
+    if (HANDLE ended = gServiceMainEnded.load()) {
+        ::SetEvent(ended);
     }
 }
 
@@ -72,7 +85,17 @@ bool StartServiceDispatcher(const std::string& name, ServiceMainFunction service
         {serviceName.data(), &ServiceMainEntry},
         {nullptr, nullptr},
     };
-    return ::StartServiceCtrlDispatcherA(table) != 0;
+    HANDLE ended = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    gServiceMainEnded = ended;
+    const bool dispatched = ::StartServiceCtrlDispatcherA(table) != 0;
+    if (dispatched && ended != nullptr && gServiceMainEntered.load()) {
+        ::WaitForSingleObject(ended, kServiceMainEndWaitMs);
+    }
+    gServiceMainEnded = nullptr;
+    if (ended != nullptr) {
+        ::CloseHandle(ended);
+    }
+    return dispatched;
 }
 
 bool RegisterControlHandler(const std::string& name, ControlHandlerFunction handler) {
@@ -107,7 +130,8 @@ bool IsServiceInstalled(const std::string& name) {
     return static_cast<bool>(service);
 }
 
-ScmResult InstallService(const std::string& name, const std::string& programPath) {
+ScmResult InstallService(const std::string& name, const std::string& programPath,
+                         const ServiceData&) {
     if (IsServiceInstalled(name)) {
         return ScmResult::Ok;
     }

@@ -131,6 +131,24 @@ TEST(FilesHostile, ReplacementKeepsPermissionsAndReplacesALinkNotItsTarget) {
     EXPECT_EQ(ReadAll(link), "written");
 }
 
+TEST(FilesHostile, ALinkIsNeitherListedNorOpened) {
+    ScratchDir dir;
+    const std::string outside = dir / "outside";
+    WriteAll(outside, "secret");
+    platform::CreateDirectories(dir / "Logs");
+    WriteAll(dir / "Logs/Filter_07_12_2026.log", "own");
+    const std::string link = dir / "Logs/Filter_08_12_2026.log";
+    ASSERT_EQ(symlink(outside.c_str(), link.c_str()), 0);
+    EXPECT_EQ(platform::FindFiles(dir / "Logs/Filter_*.log"),
+              std::vector<std::string>{"Filter_07_12_2026.log"});
+    for (auto share : {platform::ShareMode::None, platform::ShareMode::ReadWrite}) {
+        EXPECT_FALSE(platform::File::Open(link, platform::OpenMode::Read, share));
+    }
+    EXPECT_FALSE(
+        platform::File::Open(link, platform::OpenMode::WriteTruncate, platform::ShareMode::None));
+    EXPECT_EQ(ReadAll(outside), "secret");
+}
+
 TEST(FilesHostile, OnlyOurStaleTemporariesAreSwept) {
     ScratchDir dir;
     const std::string dead = std::to_string(DeadPid());

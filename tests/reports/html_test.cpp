@@ -1,8 +1,6 @@
 // The HTML twins: escaping of hostile log text, well-formed pages for every kind, the same
-// totals as the XML documents, charts that summarise while tables stay complete, the time a
-// long month takes, the report settings, and the twin written and listed after its document.
-#include <chrono>
-#include <cstdio>
+// totals as the XML documents, charts that summarise while tables stay complete (a long
+// month too), the report settings, and the twin written and listed after its document.
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -193,7 +191,7 @@ TEST(HtmlReport, FilterCountsEventsPerCategoryAndClient) {
     EXPECT_NE(page.find("<span>Clients</span><b>3</b>"), std::string::npos);
 }
 
-TEST(HtmlReport, AHundredThousandEventsMakeOneCompletePageFast) {
+TEST(HtmlReport, AHundredThousandEventsMakeOneCompletePage) {
     ReportContent c{ReportKind::MonthlyFilter, 31, 7, 2026, {}, {}};
     const char* filters[] = {"Games_Online", "Gambling", "Chat_Rooms", "Phishing", "Advertising"};
     for (int i = 0; i < 100000; ++i) {
@@ -201,17 +199,7 @@ TEST(HtmlReport, AHundredThousandEventsMakeOneCompletePageFast) {
             {"12/07/2026", "10.0." + std::to_string(i % 250) + ".1", "user", "12:34:56",
              "http://site" + std::to_string(i % 977) + ".example/a?b=c&d", filters[i % 5]});
     }
-    const auto start = std::chrono::steady_clock::now();
     const std::string page = reports::RenderHtmlReport(c);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("100,000 events: %.3f s, %s bytes\n", seconds, std::to_string(page.size()).c_str());
-#if defined(NDEBUG)
-    EXPECT_LT(seconds, 0.5);
-#else
-    // An unoptimised build with sanitizers takes several times what a release build takes.
-    EXPECT_LT(seconds, 3.0);
-#endif
     EXPECT_EQ(Occurrences(page, "<tr><td class=\"n\">"), 100000u);
     EXPECT_NE(page.find("Total, 100,000 events"), std::string::npos);
     // 250 clients: the chart shows twelve and one bar for the rest.

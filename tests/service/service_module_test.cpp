@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "aggregator/aggregator_worker.h"
@@ -49,6 +50,7 @@ struct FakeOs {
     std::vector<std::string> boxes, events, console;
     std::map<std::string, std::string> eventSources;  // source: its message file
     bool installed = false;
+    platform::ServiceData installedWith;
     bool dispatcherAccepts = false;
     platform::ScmResult installResult = platform::ScmResult::Ok;
 
@@ -68,9 +70,11 @@ struct FakeOs {
             states.push_back(s.currentState);
         };
         os.isInstalled = [this](const std::string&) { return installed; };
-        os.install = [this](const std::string&, const std::string&) {
+        os.install = [this](const std::string&, const std::string&,
+                            const platform::ServiceData& data) {
             if (installResult == platform::ScmResult::Ok) {
                 installed = true;
+                installedWith = data;
             }
             return installResult;
         };
@@ -117,7 +121,13 @@ class ServiceModuleTest : public testing_support::RegistryTest {
 TEST_F(ServiceModuleTest, ServiceRegistrationWritesTheKeysAndInstalls) {
     FakeOs fake;
     ServiceModule module(fake.Make());
+    testing_support::SetRegString("apppath", "/opt/brisko/");
     EXPECT_EQ(module.RegisterServer(true), 0);
+    // The manager learns what the service will read and write.
+    EXPECT_EQ(fake.installedWith.installation, "/opt/brisko/");
+    EXPECT_EQ(fake.installedWith.logFolders, std::vector<std::string>{"/opt/brisko/Logs/"});
+    EXPECT_EQ(fake.installedWith.readFiles, std::vector<std::string>{"/opt/brisko/brisko.users"});
+    EXPECT_EQ(fake.installedWith.runFiles, std::vector<std::string>{"/opt/brisko/postvane"});
     std::string v;
     ASSERT_TRUE(HasHkcrValue(appKey_, "", &v));
     EXPECT_EQ(v, "Tallyvane");
@@ -206,7 +216,9 @@ TEST_F(ServiceModuleTest, ServiceModeRunsTheStatusSequenceAndStopsOnTheStopContr
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(module.Main("tallyvane.exe", worker), 0);
     controller.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // A hang guard: a worker that missed the stop would be terminated only after 5 s; the
+    // whole run takes some 100 ms when idle.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     EXPECT_EQ(fake.states, (std::vector<std::uint32_t>{
                                platform::kServiceStartPending, platform::kServiceRunning,
                                platform::kServiceStopPending, platform::kServiceStopped}));
@@ -268,6 +280,25 @@ TEST_F(ServiceProgramTest, ServiceRegistrationWritesASystemdUnitAndUnregistratio
     EXPECT_NE(unit.find("\nEnvironment=\"BRISKO_REGISTRY=" + registryFile_ + "\"\n"),
               std::string::npos)
         << unit;
+    // The packaged unit, line for line, but for the values of the installation in use.
+    const std::string packaged =
+        ReadAll(std::string(TALLY_TEST_SOURCE_DIR) + "/../service/tallyvane.service");
+    std::istringstream written(unit), source(packaged);
+    std::string line, expected;
+    int lines = 0;
+    while (std::getline(source, expected)) {
+        ASSERT_TRUE(std::getline(written, line)) << "missing: " << expected;
+        ++lines;
+        const std::string key = expected.substr(0, expected.find('=') + 1);
+        if (key == "ExecStart=" || key == "Environment=" || key == "User=" ||
+            key == "CapabilityBoundingSet=" || key == "ReadWritePaths=") {
+            EXPECT_EQ(line.substr(0, key.size()), key);
+        } else {
+            EXPECT_EQ(line, expected);
+        }
+    }
+    EXPECT_FALSE(std::getline(written, line)) << "extra: " << line;
+    EXPECT_GT(lines, 20);
     ASSERT_EQ(RunToEnd("-UnregServer"), 0);
     EXPECT_FALSE(Exists(unitPath));
     // Stopped and disabled before the unit went, then the manager told.
@@ -337,7 +368,9 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    // A hang guard: a worker that missed the stop would be terminated only after 5 s; the
+    // program ends within some 100 ms when idle.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }

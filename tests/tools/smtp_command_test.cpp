@@ -1,12 +1,17 @@
 // `tallyctl smtp`: set stores the five secret values shifted and the others plain, refuses a
-// bad argument before anything is written, and show prints the sender Postvane will use.
+// bad argument before anything is written, and show prints the sender Postvane will use and
+// warns of a password that other users can read.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "mailer/smtp/smtp_settings.h"
 #include "tests/support/test_env.h"
+#include "tools/report_command.h"
 #include "tools/smtp_command.h"
 
 namespace {
@@ -85,6 +90,10 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
         {"set", "--server", "a", "--auth", "AUTH XOAUTH2"},
         {"set", "--server", "a", "--auth", "auth login"},         // method texts are exact
         {"set", "--server", "a", "--user", std::string("\xFB")},  // would be stored as NUL
+        // A line break would start a protocol line or a header of its own.
+        {"set", "--server", "a", "--from", "r@example.com\r\nRCPT TO:<x@evil.test>"},
+        {"set", "--server", "a", "--password", "p\nq"},
+        {"set", "--server", "a", "--to", "a@example.com\r"},
         {"frobnicate"},
     };
     for (const auto& args : refused) {
@@ -116,6 +125,65 @@ TEST_F(SmtpCommandTest, ShowNamesTheSenderPostvaneWillUse) {
         EXPECT_EQ(RunSmtpCommand({"show"}), 0);
         const std::string shown = testing::internal::GetCapturedStdout();
         EXPECT_NE(shown.find(std::string(c.fromLine) + "\n"), std::string::npos) << shown;
+    }
+}
+
+TEST_F(SmtpCommandTest, ShowWarnsOfAPasswordOtherUsersCanRead) {
+    const struct {
+        const char* what;
+        const char* password;  // null: none set
+        mode_t mode;
+        bool warns;
+    } cases[] = {
+        {"no password, readable by all", nullptr, 0644, false},
+        {"password, readable by all", "secret", 0644, true},
+        {"password, readable by the group", "secret", 0640, true},
+        {"password, owner only", "secret", 0600, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing_support::SetRegString("SMTPSRV", ShiftSetting("mail.example.com"));
+        if (c.password != nullptr) {
+            ASSERT_EQ(RunSmtpCommand({"set", "--password", c.password}), 0);
+        }
+        ASSERT_EQ(chmod(registryFile_.c_str(), c.mode), 0);
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunSmtpCommand({"show"}), 0);
+        testing::internal::GetCapturedStdout();
+        const std::string warned = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(warned.find(registryFile_ + " holds a password and other users can read it") !=
+                      std::string::npos,
+                  c.warns)
+            << warned;
+    }
+}
+
+// A value stored by other means than `set` is shown with its control bytes escaped, by both
+// commands that show settings.
+TEST_F(SmtpCommandTest, ShowEscapesStoredControlBytes) {
+    const std::string hostile = "x\x1b[2J\r\nfake: line\x07";
+    const std::string escaped = "x\\x1B[2J\\x0D\\x0Afake: line\\x07";
+    const struct {
+        const char* value;
+        bool shifted;
+        std::function<int()> show;
+    } cases[] = {
+        {"SMTPSRV", true, [] { return RunSmtpCommand({"show"}); }},
+        {"SMTPFrom", false, [] { return RunSmtpCommand({"show"}); }},
+        {"SMTPCAFile", false, [] { return RunSmtpCommand({"show"}); }},
+        {"ReportStyleURL", false, [] { return RunReportCommand({"show"}); }},
+        {"ReportFormat", false, [] { return RunReportCommand({"show"}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        testing_support::SetRegString(c.value, c.shifted ? ShiftSetting(hostile) : hostile);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(c.show(), 0);
+        const std::string shown = testing::internal::GetCapturedStdout();
+        EXPECT_NE(shown.find(escaped), std::string::npos) << shown;
+        EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+        EXPECT_EQ(shown.find('\r'), std::string::npos);
     }
 }
 
