@@ -168,12 +168,25 @@ std::string Joined(std::string_view list, std::string_view word) {
     return std::string(list) + (list.empty() ? "" : ", ") + std::string(word);
 }
 
+// A name as the text shows it: the text stays ASCII and its lines its own, whatever bytes a
+// path in the registry holds.
+std::string Printable(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) >= 127) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
 // The files of an entry, indented, as many to a line as keep it within 72 characters.
 std::string FileLines(const std::vector<std::string>& files) {
     constexpr std::size_t kWidth = 72;
     std::string out;
     std::string line;
-    for (const std::string& name : files) {
+    for (const std::string& file : files) {
+        const std::string name = Printable(file);
         if (!line.empty() && line.size() + 2 + name.size() + 1 > kWidth) {
             out += line + ",\n";
             line.clear();
