@@ -7,14 +7,14 @@
 # CN) and a server without STARTTLS must end it before AUTH, with the password never on the
 # wire. With Windows build directories, Postvane.exe of each
 # delivers under wine too: LOGIN, CRAM-MD5 and NTLM through SSPI, and STARTTLS and TLS
-# through Schannel.
+# through Schannel. One real report mail is judged by SpamAssassin (.ci/spam_check.sh).
 #
 # usage: .ci/postfix_check.sh [BUILD_DIR [WINDOWS_BUILD_DIR...]]
 #   BUILD_DIR holds mailer/postvane and tools/tallyctl; a WINDOWS_BUILD_DIR (mingw64, mingw32)
 #   holds mailer/Postvane.exe and tools/tallyctl.exe.
-# Needs root (installs postfix, sasl2-bin, libsasl2-modules with apt-get when missing). For the
-# Windows runs it sets "client ntlmv2 auth = no" in /etc/samba/smb.conf and adds the test CA
-# to the system's CA store, both only while it runs.
+# Needs root (installs postfix, sasl2-bin, libsasl2-modules, spamassassin with apt-get when
+# missing). For the Windows runs it sets "client ntlmv2 auth = no" in /etc/samba/smb.conf
+# and adds the test CA to the system's CA store, both only while it runs.
 # Ports: PV_SMTP_PORT (with AUTH, default 2525), +1 (no AUTH, no TLS), +2 (STARTTLS, AUTH only
 # after TLS), +3 (implicit TLS), +4 (the wire recorder), +5 (implicit TLS with a certificate
 # that names localhost only in its subject).
@@ -63,6 +63,11 @@ if ! command -v postfix >/dev/null || ! command -v saslpasswd2 >/dev/null ||
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq postfix sasl2-bin libsasl2-modules \
         >/dev/null
+fi
+if ! command -v spamassassin >/dev/null; then
+    say "installing spamassassin"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq spamassassin >/dev/null
 fi
 python3 -c 'import email' || die "python3 is needed to check the delivered mail"
 
@@ -239,30 +244,45 @@ for name, data in files.items():
 PY
 ATTACH="$BASE/reports/week.xml,$BASE/reports/57.bin;$BASE/reports/58.bin, $BASE/reports/empty.xml,$BASE/reports/large.bin,"
 
-# check_delivery NAME: the newest delivered mail against the report files.
-check_delivery() {
-    local name=$1 before=$2 newest
+# newest_delivery NAME BEFORE: waits until more than BEFORE mails are delivered and prints
+# the path of the newest.
+newest_delivery() {
     for _ in $(seq 100); do
-        [ "$(delivered)" -gt "$before" ] && break
+        [ "$(delivered)" -gt "$2" ] && break
         sleep 0.2
     done
-    [ "$(delivered)" -gt "$before" ] || die "$name: no mail delivered"
-    newest=$(ls -t "$MAILDIR/new" | head -n 1)
-    python3 - "$MAILDIR/new/$newest" "$ATTACH" "$name" <<'PY' || die "$name: delivered mail differs"
+    [ "$(delivered)" -gt "$2" ] || die "$1: no mail delivered"
+    echo "$MAILDIR/new/$(ls -t "$MAILDIR/new" | head -n 1)"
+}
+
+# check_delivery NAME BEFORE: the newest delivered mail against the report files.
+check_delivery() {
+    local name=$1 newest
+    newest=$(newest_delivery "$name" "$2")
+    python3 - "$newest" "$ATTACH" "$name" <<'PY' || die "$name: delivered mail differs"
 import email, email.policy, os, sys
 path, attach, name = sys.argv[1], sys.argv[2], sys.argv[3]
 with open(path, "rb") as f:
     msg = email.message_from_binary_file(f, policy=email.policy.compat32)
 want = [p.strip() for p in attach.replace(";", ",").split(",") if p.strip()]
-assert msg["Subject"] == "Email Reports from Brisko Web Proxy", msg["Subject"]
+subject = str(msg["Subject"]).replace("\r", "").replace("\n", "")  # unfolded
+assert subject.startswith("Email Reports from Brisko Web Proxy - "), subject
+assert subject.endswith(" weekly, other files"), subject
 assert msg.get_content_type() == "multipart/mixed", msg.get_content_type()
 parts = msg.get_payload()
 assert parts[0].get_content_type() == "text/plain"
-assert "The REPORT is attached" in parts[0].get_payload(decode=True).decode("latin-1")
+text = parts[0].get_payload(decode=True).decode("ascii")
+assert "Weekly website traffic" in text and "zip" not in text, text
 got = parts[1:]
 assert len(got) == len(want), (len(got), len(want))
+types = {".xml": "application/xml", ".html": "text/html"}
 for part, file in zip(got, want):
     assert part.get_filename() == os.path.basename(file), part.get_filename()
+    assert os.path.basename(file) in text, file
+    # None of these files declares UTF-8: no charset (week.xml says ISO-8859-1 itself).
+    want_type = types.get(os.path.splitext(file)[1], "application/octet-stream")
+    assert part.get_content_type() == want_type, (file, part.get_content_type())
+    assert part.get_param("charset") is None, (file, part.get_param("charset"))
     with open(file, "rb") as f:
         expected = f.read()
     data = part.get_payload(decode=True) or b""
@@ -388,6 +408,29 @@ grep -q "does not offer STARTTLS" "$BASE/stderr-starttls-not-offered" ||
     die "starttls-not-offered: the reason is not given"
 unset REFUSED_BEFORE_AUTH
 say "all Linux deliveries and refusals checked"
+
+# --- the report mail as a content filter judges it ----------------------------------------
+# A real installation's reports (simulated logs, the cycles before and at the report hour,
+# the HTML twins on) mailed without authentication; .ci/spam_check.sh judges the delivery.
+# The installation holds no sender, so the cycle starts none: postvane runs here.
+report_mail_for_filter() {
+    export BRISKO_REGISTRY="$BASE/registry-report-mail.reg"
+    rm -f "$BRISKO_REGISTRY"
+    "$TALLYCTL" simulate --app "$BASE/app" --days 40 --clients 3 --seed 7 --until 2026-07-31 \
+        >/dev/null || die "report-mail: simulate failed"
+    "$TALLYCTL" report set --format xml+html
+    "$TALLYCTL" cycle --at "2026-07-31 17:58:00" --no-pause --quiet >/dev/null
+    "$TALLYCTL" cycle --at "2026-07-31 18:00:05" --no-pause --quiet >/dev/null
+    "$TALLYCTL" smtp set --server 127.0.0.1 --port "$PORT_PLAIN" --auth None \
+        --to "Report Desk <report@$REALM>" --from "tallyvane@$REALM"
+    local before status=0 newest
+    before=$(delivered)
+    timeout 120 "$POSTVANE" 2>"$BASE/stderr-report-mail" || status=$?
+    [ "$status" = 0 ] || { cat "$BASE/stderr-report-mail" >&2; die "report-mail: exit status $status"; }
+    newest=$(newest_delivery report-mail "$before")
+    "$CI_DIR/spam_check.sh" "$newest" || die "report-mail: judged as spam-like"
+}
+report_mail_for_filter
 
 # --- Postvane.exe under wine --------------------------------------------------------------
 ((${#WINDOWS_BUILDS[@]})) || exit 0

@@ -85,10 +85,14 @@ constexpr const char* ClientSummaryFile(std::size_t period) {
 }
 
 // The report files in the log folder. The daily ones carry their date after the stem:
-// stem, "_", three date parts joined by "_", then the extension.
+// stem, "_", three date parts joined by "_", then the extension. The daily traffic report
+// names the month first (day_MM_DD_YYYY.xml), the daily filter report the day first
+// (filterday_DD_MM_YYYY.xml).
 inline constexpr char kReportExtension[] = ".xml";
 inline constexpr char kDailyTrafficReportStem[] = "day";
+inline constexpr bool kDailyTrafficReportMonthFirst = true;
 inline constexpr char kDailyFilterReportStem[] = "filterday";
+inline constexpr bool kDailyFilterReportMonthFirst = false;
 inline constexpr char kWeeklyTrafficReport[] = "week.xml";
 inline constexpr char kMonthlyTrafficReport[] = "month.xml";
 inline constexpr char kWeeklyFilterReport[] = "filterweek.xml";

@@ -7,18 +7,14 @@
 #include <exception>
 #include <iostream>
 #include <string_view>
+#include <vector>
 
+#include "mailer/report_mail_text.h"
 #include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "platform/messages.h"
 #include "platform/socket.h"
-
-const char kSenderBodyText[] =
-    "The REPORT is attached to this mail! \r\n \r\n Please note that the attachement is in zip "
-    "format. To extract the reports please save the attachement on your computer, then use an "
-    "unpacking tool for zip files. After unpacking open the report files by double clicking on "
-    "them. The reports are in xml format. ";
 
 namespace {
 
@@ -76,14 +72,25 @@ CSenderApp::CSenderApp()
     : report([this](const std::string& line) { ReportToLogs(exitStatus, line); }) {}
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
-                              const std::string& attachments) {
+                              const std::string& attachments, const platform::LocalDate& date) {
     message.SetCharset(kSenderCharset);
     message.AddRecipients(recipients, RecipientKind::To);
-    message.subject = kSenderSubject;
-    message.AddTextBody(kSenderBodyText);
+    std::vector<std::string> names;
+    for (const std::string& path : AttachmentPaths(attachments)) {
+        names.push_back(FileTitle(path));
+    }
+    const ReportMailText text = ComposeReportMail(names, date.day, date.month, date.year);
+    message.subject = text.subject;
+    message.AddTextBody(text.body);
     if (!attachments.empty()) {
         message.AddAttachments(attachments);
     }
+}
+
+void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
+                              const std::string& attachments) {
+    BuildMessage(message, recipients, attachments,
+                 platform::BreakDown(platform::SystemClock().Now()));
 }
 
 CSMTPAddress CSenderApp::ChooseSender(const std::string& fromSetting, const std::string& user,
@@ -119,7 +126,8 @@ void CSenderApp::Run() {
         CQuillSMTPConnection connection(heloHost);
         connection.SetReplyTimeout(replyTimeout);
         CSMTPMessage message;
-        BuildMessage(message, recipients, attachments);
+        message.SetClock(clock);
+        BuildMessage(message, recipients, attachments, platform::BreakDown(clock->Now()));
         std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
         AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(layout::setting::kSmtpAuth));
         std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);

@@ -13,10 +13,9 @@
 #include "mailer/mime/smtp_message.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_failures.h"
+#include "platform/clock.h"
 
-inline constexpr char kSenderSubject[] = "Email Reports from Brisko Web Proxy";
 inline constexpr char kSenderCharset[] = "iso-8859-1";
-extern const char kSenderBodyText[];
 
 class CSenderApp {
   public:
@@ -39,9 +38,14 @@ class CSenderApp {
     }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     void SetHeloHost(const std::string& value) { heloHost = value; }
+    // The run's time: the report date of the mail's words and its Date line. Not owned.
+    void SetClock(const platform::Clock* value) { clock = value; }
 
-    // The mail of one run, from the recipient and attachment lists; its sender is chosen
-    // once the user name is known (ChooseSender).
+    // The mail of one run, from the recipient and attachment lists and the run's local date
+    // (report_mail_text.h); its sender is chosen once the user name is known (ChooseSender).
+    static void BuildMessage(CSMTPMessage& message, const std::string& recipients,
+                             const std::string& attachments, const platform::LocalDate& date);
+    // The same on today's date.
     static void BuildMessage(CSMTPMessage& message, const std::string& recipients,
                              const std::string& attachments);
     // The sender of the mail: SMTPFrom ("Name <address>" or a bare address) when set; else
@@ -59,4 +63,6 @@ class CSenderApp {
     std::function<void(const std::string&)> report;
     std::uint32_t replyTimeout = 60000;
     std::string heloHost = "auto";
+    platform::SystemClock systemClock;
+    const platform::Clock* clock = &systemClock;
 };

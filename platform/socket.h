@@ -1,8 +1,8 @@
 // A thin TCP socket interface for the mail sender (and the tests' loopback servers): IPv4
 // name resolution, connect, send, receive, a readable/writable wait with a time-out, close,
-// the last error and the local host name. Every call reports failure through its result and
-// leaves the Windows Sockets error number (WSAE... values, also on POSIX, mapped from errno)
-// for SocketLastError; nothing throws.
+// the last error, the local end's address and the local host's names. Every call reports failure
+// through its result and leaves the Windows Sockets error number (WSAE... values, also on POSIX,
+// mapped from errno) for SocketLastError; nothing throws.
 #pragma once
 
 #include <cstddef>
@@ -62,8 +62,17 @@ std::uint16_t SocketLocalPort(SocketHandle socket);
 // Accepts one connection within timeoutMs; kInvalidSocket on time-out or error.
 SocketHandle SocketAccept(SocketHandle listener, std::uint32_t timeoutMs);
 
+// The address of the local end of a connected socket as numeric text ("192.0.2.1",
+// "2001:db8::1"), *ipv6 telling which family; false on failure.
+bool SocketLocalAddress(SocketHandle socket, std::string* text, bool* ipv6);
+
 // The local host name (gethostname into a 260-byte buffer); empty on failure.
 std::string LocalHostName();
+
+// The machine's fully qualified name as the system knows it: the resolver's canonical name of
+// the host name (POSIX), the computer's DNS name with its domain (Windows). It may be a bare
+// host name all the same where no domain is configured; empty when nothing is known.
+std::string LocalFullyQualifiedName();
 
 }  // namespace platform
 

@@ -25,13 +25,13 @@ struct KindInfo {
 const KindInfo& Info(ReportKind kind) {
     static const KindInfo kInfo[] = {
         {"Daily Website Traffic - ", "/bwfp/template.xsl", layout::kDailyTrafficReportStem, false,
-         true, true},
+         true, layout::kDailyTrafficReportMonthFirst},
         {"Weekly Website Traffic", "/bwfp/template.xsl", layout::kWeeklyTrafficReport, false, false,
          false},
         {"Monthly Website Traffic", "/bwfp/template.xsl", layout::kMonthlyTrafficReport, false,
          false, false},
         {"Daily Filter Activity - ", "/bwfp/template_filter.xsl", layout::kDailyFilterReportStem,
-         true, true, false},
+         true, true, layout::kDailyFilterReportMonthFirst},
         {"Weekly Filter Activity", "/bwfp/template_filter.xsl", layout::kWeeklyFilterReport, true,
          false, false},
         {"Monthly Filter Activity", "/bwfp/template_filter.xsl", layout::kMonthlyFilterReport, true,

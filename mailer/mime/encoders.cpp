@@ -4,6 +4,7 @@
 // Nothing here fails; every input gives an output.
 #include "mailer/mime/encoders.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -174,11 +175,10 @@ std::string EncodeHeaderText(std::string_view text, std::string_view charset) {
     return out;
 }
 
-std::string EncodeWords(std::string_view text, std::string_view charset) {
+std::string EncodeWords(std::string_view text, std::string_view charset, std::size_t maxWord) {
     const bool utf8 = platform::EqualNoCase(charset, "UTF-8");
     const std::string converted = utf8 ? AnsiToUtf8(text) : std::string(text);
     const std::string open = "=?" + std::string(charset) + "?q?";
-    constexpr std::size_t kMaxWord = 75;
     std::string out;
     std::string word;
     for (std::string_view rest = converted; !rest.empty();) {
@@ -194,7 +194,7 @@ std::string EncodeWords(std::string_view text, std::string_view charset) {
             }
         }
         rest.remove_prefix(length);
-        if (!word.empty() && open.size() + word.size() + encoded.size() + 2 > kMaxWord) {
+        if (!word.empty() && open.size() + word.size() + encoded.size() + 2 > maxWord) {
             out += (out.empty() ? "" : " ") + open + word + "?=";
             word.clear();
         }
@@ -215,6 +215,66 @@ std::string EncodeExtendedValue(std::string_view text, std::string_view charset)
             out += static_cast<char>(c);
         } else {
             AppendEscape(out, c, '%');
+        }
+    }
+    return out;
+}
+
+bool IsPlainParameter(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < ' ' || c >= 127 || c == '"' || c == '\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string FileNameParameter(std::string_view attribute, std::string_view text,
+                              std::string_view charset) {
+    const bool plain = IsPlainParameter(text);
+    const std::string value = plain ? std::string(text) : EncodeExtendedValue(text, charset);
+    const std::string quote = plain ? "\"" : "";
+    const std::string name(attribute);
+    // On a line of its own a parameter has a blank before it and may have a ";" after it.
+    const std::size_t room = kHeaderLineLength - 2;
+    const std::string whole = name + (plain ? "=" : "*=") + quote + value + quote;
+    if (whole.size() <= room) {
+        return whole;
+    }
+    std::string out;
+    std::size_t at = 0;
+    for (int section = 0; at < value.size(); ++section) {
+        const std::string head =
+            name + "*" + std::to_string(section) + (plain ? "=" : "*=") + quote;
+        std::size_t length = std::min(value.size() - at, room - head.size() - quote.size());
+        if (!plain && at + length < value.size()) {
+            const std::string_view end(value.data() + at + length - 2, 2);
+            length -= end[1] == '%' ? 1 : end[0] == '%' ? 2 : 0;
+        }
+        out += (section > 0 ? "; " : "") + head + value.substr(at, length) + quote;
+        at += length;
+    }
+    return out;
+}
+
+std::string FoldHeaderField(std::string_view field) {
+    std::string out;
+    out.reserve(field.size() + field.size() / 32);
+    // Folding right after the field's name would gain nothing.
+    const std::size_t colon = field.find(':');
+    const std::size_t firstFold = colon == std::string_view::npos ? 1 : colon + 2;
+    std::size_t lineStart = 0;
+    std::size_t blank = std::string::npos;  // the last blank of the current line, in out
+    for (char c : field) {
+        if ((c == ' ' || c == '\t') && out.size() >= firstFold) {
+            blank = out.size();
+        }
+        out += c;
+        if (out.size() - lineStart > kHeaderLineLength && blank != std::string::npos &&
+            blank > lineStart) {
+            out.insert(blank, "\r\n");
+            lineStart = blank + 2;
+            blank = std::string::npos;
         }
     }
     return out;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "common/base64.h"
+#include "mailer/mime/content_type.h"
 #include "mailer/mime/encoders.h"
 #include "platform/files.h"
 #include "platform/nocase.h"
@@ -75,16 +76,6 @@ void ForEachEntry(std::string_view list, bool quotesCount, Visit visit) {
     }
 }
 
-// Printable ASCII that a quoted parameter value can hold as it is.
-bool IsPlainParameter(std::string_view text) {
-    for (unsigned char c : text) {
-        if (c < ' ' || c >= 127 || c == '"' || c == '\\') {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool HasControl(std::string_view text) {
     for (unsigned char c : text) {
         if (c < 32 || c == 127) {
@@ -92,23 +83,6 @@ bool HasControl(std::string_view text) {
         }
     }
     return false;
-}
-
-// Letters, digits and hyphens in dot-separated labels: what may stand right of the "@" of a
-// message id without quoting.
-bool IsDomainName(std::string_view text) {
-    if (text.empty() || text.front() == '.' || text.back() == '.' ||
-        text.find("..") != std::string_view::npos) {
-        return false;
-    }
-    for (unsigned char c : text) {
-        const bool letterOrDigit =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!letterOrDigit && c != '-' && c != '.') {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Base64 lines of 76 characters (57 bytes each), each ending in CR LF, appended to *out;
@@ -120,6 +94,38 @@ void AppendBase64Lines(std::string_view bytes, std::string* out) {
         Base64EncodeAppend(bytes.substr(at, kBase64LineBytes), out);
         *out += "\r\n";
     }
+}
+
+// The name of an attachment in its Content-Type: quoted as it is when plain and short enough
+// for a line of its own, else as encoded words, each short enough for one.
+std::string NameParameter(const std::string& title, const std::string& charset) {
+    constexpr std::string_view kAttribute = "name=\"";
+    // A blank before, and the closing quote and a ";" after.
+    constexpr std::size_t kRoom = kHeaderLineLength - kAttribute.size() - 3;
+    return std::string(kAttribute) +
+           (IsPlainParameter(title) && title.size() <= kRoom ? title
+                                                             : EncodeWords(title, charset, kRoom)) +
+           "\"";
+}
+
+// The first bytes of a file, at most limit; what could be read when it cannot be read whole.
+std::string FileStart(const std::string& path, std::size_t limit) {
+    std::string start;
+    auto file = platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+    if (!file) {
+        return start;
+    }
+    start.resize(limit);
+    std::size_t got = 0;
+    while (got < limit) {
+        const std::int64_t n = file->Read(start.data() + got, limit - got);
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    start.resize(got);
+    return start;
 }
 
 // An attachment read and encoded a piece at a time, so memory stays a few buffers whatever
@@ -158,6 +164,38 @@ bool WriteAttachment(const std::string& path, std::uint32_t limit, const WireSin
 }
 
 }  // namespace
+
+std::vector<std::string> AttachmentPaths(std::string_view list) {
+    std::vector<std::string> paths;
+    // Paths: a quote is a character like any other.
+    ForEachEntry(list, false, [&](std::string_view entry) {
+        if (!entry.empty()) {
+            paths.emplace_back(entry);
+        }
+    });
+    return paths;
+}
+
+std::string FileTitle(std::string_view path) {
+    // Everything after the drive and the last directory separator.
+    const std::size_t cut = path.find_last_of("\\/:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+bool IsDomainName(std::string_view text) {
+    if (text.empty() || text.front() == '.' || text.back() == '.' ||
+        text.find("..") != std::string_view::npos) {
+        return false;
+    }
+    for (unsigned char c : text) {
+        const bool letterOrDigit =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letterOrDigit && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    return true;
+}
 
 // ---- CSMTPAddress ----
 
@@ -221,10 +259,8 @@ void CSMTPBodyPart::CopyFrom(const CSMTPBodyPart& other) {
 
 bool CSMTPBodyPart::SetFilename(const std::string& path) {
     filePath = path;
-    // File name and extension: everything after the drive and the last directory separator.
-    const std::size_t cut = path.find_last_of("\\/:");
-    title = cut == std::string::npos ? path : path.substr(cut + 1);
-    contentType = "application/octet-stream";
+    title = FileTitle(path);
+    contentType = MediaTypeForName(title);
     return true;
 }
 
@@ -293,25 +329,23 @@ bool CSMTPBodyPart::RenderHeader(std::string* out) const {
     // A part outside a tree has no delimiter of its own to stand after; its own boundary
     // keeps the output well-formed.
     const std::string& delimiter = parent != nullptr ? parent->boundary : boundary;
+    const std::string nested = ChildCount() > 0 ? "; Boundary=\"" + boundary + "\"" : "";
     std::string h;
     if (IsAttachment()) {
         // The title comes from a path in the registry: one holding line ends or quotes would
-        // otherwise end the header, or the message data itself, where it stands.
-        const bool plain = IsPlainParameter(title);
-        h = "\r\n\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
-            "; name=\"" + (plain ? title : EncodeWords(title, charset)) + "\"";
-        if (!children.empty()) {
-            h += "; Boundary=\"" + boundary + "\"";
-        }
-        h += "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; " +
-             (plain ? "filename=\"" + title + "\""
-                    : "filename*=" + EncodeExtendedValue(title, charset)) +
-             "\r\n";
-    } else if (!children.empty()) {
-        h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
-            "; Boundary=\"" + boundary + "\"\r\n" + TransferEncodingLine();
+        // otherwise end the header, or the message data itself, where it stands. The charset
+        // is the file's own, when it names one a client must know.
+        const bool utf8 = DeclaresUtf8(contentType, FileStart(filePath, kCharsetProbeBytes));
+        h = "\r\n\r\n--" + delimiter + "\r\n" +
+            FoldHeaderField("Content-Type: " + contentType + (utf8 ? "; charset=utf-8" : "") +
+                            "; " + NameParameter(title, charset) + nested) +
+            "\r\nContent-Transfer-Encoding: base64\r\n" +
+            FoldHeaderField("Content-Disposition: attachment; " +
+                            FileNameParameter("filename", title, charset)) +
+            "\r\n";
     } else {
-        h = "\r\n--" + delimiter + "\r\nContent-Type: " + contentType + "; charset=" + charset +
+        h = "\r\n--" + delimiter + "\r\n" +
+            FoldHeaderField("Content-Type: " + contentType + "; charset=" + charset + nested) +
             "\r\n" + TransferEncodingLine();
     }
     h += "\r\n";
@@ -422,16 +456,12 @@ int CSMTPMessage::AddBodyPart(const CSMTPBodyPart& part) {
 
 int CSMTPMessage::AddAttachments(std::string_view list) {
     int added = 0;
-    // Paths: a quote is a character like any other.
-    ForEachEntry(list, false, [&](std::string_view entry) {
-        if (entry.empty()) {
-            return;
-        }
+    for (const std::string& path : AttachmentPaths(list)) {
         CSMTPBodyPart part;
-        part.SetFilename(std::string(entry));
+        part.SetFilename(path);
         AddBodyPart(part);
         ++added;
-    });
+    }
     return added;
 }
 
@@ -473,7 +503,7 @@ std::string CSMTPMessage::BuildHeader() const {
         }
         h += "\r\n";
     }
-    h += "Subject: " + EncodeHeaderText(subject, charset);
+    h += FoldHeaderField("Subject: " + EncodeHeaderText(subject, charset));
     if (!xMailer.empty()) {
         h += "\r\nX-Mailer: " + xMailer;
     }
@@ -494,7 +524,9 @@ std::string CSMTPMessage::BuildHeader() const {
         }
         h += "\r\n";
     } else {
-        h += "Content-Type: " + root.GetContentType() + ";\r\n\tcharset=" + charset + "\r\n";
+        // The version line is what makes the charset count at all (RFC 2045 4).
+        h += "MIME-Version: 1.0\r\nContent-Type: " + root.GetContentType() +
+             ";\r\n\tcharset=" + charset + "\r\n";
     }
     if (!replyTo.address.empty()) {
         h += "Reply-To: " + replyTo.DisplayForm(true, charset) + "\r\n";

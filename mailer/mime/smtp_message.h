@@ -54,7 +54,8 @@ class CSMTPBodyPart {
     virtual ~CSMTPBodyPart();
 
     // Makes the part an attachment of the file (opened only when rendered); the title is the
-    // file name with extension. Always true.
+    // file name with extension, the content type the one its extension stands for
+    // (content_type.h). Always true.
     bool SetFilename(const std::string& path);
     const std::string& GetFilename() const { return filePath; }
     const std::string& GetTitle() const { return title; }
@@ -104,7 +105,7 @@ class CSMTPBodyPart {
     std::string filePath;
     std::string title;
     std::string contentType = "text/plain";
-    std::string charset = "iso-8859-1";
+    std::string charset = "iso-8859-1";  // of the text; of an attachment: of its encoded name
     std::string text;
     std::vector<std::unique_ptr<CSMTPBodyPart>> children;
     CSMTPBodyPart* parent = nullptr;
@@ -167,6 +168,15 @@ class CSMTPMessage {
     const platform::Clock* clock = nullptr;
     std::string messageIdLeft;  // a fresh UUID text
 };
+
+// The entries of an attachment list: closed by "," or ";" or the end, trimmed, empty ones
+// skipped. A quote is a character like any other.
+std::vector<std::string> AttachmentPaths(std::string_view list);
+// The file name with its extension: a path without its drive and directories.
+std::string FileTitle(std::string_view path);
+// Letters, digits and hyphens in dot-separated labels: a name that may stand as a domain
+// (right of the "@" of a message id, in a greeting) as it is.
+bool IsDomainName(std::string_view text);
 
 // SMTP transparency for message data sent in pieces: one more "." before every line that
 // begins with "." (the first line, and each one after a LF), however the pieces are cut.

@@ -17,13 +17,19 @@
 
 namespace {
 
-// "auto" is the local host name; a host without one still says something servers accept.
-std::string HeloName(const std::string& requested) {
-    if (requested != "auto") {
-        return requested;
+constexpr char kChosenGreeting[] = "auto";
+
+// A name that is a host's place in the DNS: dotted, not a number, and none of the names every
+// machine has for itself.
+bool IsFullyQualified(const std::string& name) {
+    if (!IsDomainName(name) || name.find('.') == std::string::npos ||
+        platform::EqualNoCase(name, "localhost") ||
+        platform::StartsWithNoCase(name, "localhost.") ||
+        platform::EndsWithNoCase(name, ".localdomain")) {
+        return false;
     }
-    std::string local = platform::LocalHostName();
-    return local.empty() ? std::string("localhost") : local;
+    const std::string_view last = std::string_view(name).substr(name.rfind('.') + 1);
+    return last.find_first_not_of("0123456789") != std::string_view::npos;
 }
 
 // True when an EHLO reply lists keyword ("250-STARTTLS", "250 starttls ...").
@@ -70,8 +76,22 @@ void CQuillSMTPConnection::RefuseLineBreak(const std::string& text, const char* 
     }
 }
 
+std::string CQuillSMTPConnection::ChooseGreetingName(const std::string& fullName,
+                                                     const std::string& addressLiteral) {
+    if (IsFullyQualified(fullName)) {
+        return fullName;
+    }
+    if (!addressLiteral.empty()) {
+        return addressLiteral;
+    }
+    return IsDomainName(fullName) ? fullName : std::string("localhost");
+}
+
 CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
-    : heloHost(HeloName(heloName)), ntlmFactory(MakeNtlmProvider) {}
+    : heloHost(heloName),
+      chooseGreeting(heloName == kChosenGreeting),
+      nameLookup(platform::LocalFullyQualifiedName),
+      ntlmFactory(MakeNtlmProvider) {}
 
 CQuillSMTPConnection::~CQuillSMTPConnection() {
     if (connected) {
@@ -94,6 +114,11 @@ void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
     socket.SetTimeout(replyTimeout);
     socket.Create();
     socket.Connect(host, port, bindAddress);
+    if (chooseGreeting) {
+        // The address literal is of this connection's own end, known only now.
+        heloHost = ChooseGreetingName(nameLookup ? nameLookup() : std::string(),
+                                      socket.LocalAddressLiteral());
+    }
     if (tlsMode == TlsMode::Implicit) {
         socket.StartTls(host, tlsCaFile);  // nothing said yet, so a failure needs no QUIT
     }

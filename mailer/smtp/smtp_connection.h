@@ -35,7 +35,7 @@ class CQuillSMTPConnection {
     // Message data goes out in sends of about this size, whatever the message's size.
     static constexpr std::size_t kDataBufferBytes = 64 * 1024;
 
-    // heloName "auto" stands for the local host name.
+    // heloName "auto" stands for the name ChooseGreetingName picks at each Connect.
     explicit CQuillSMTPConnection(const std::string& heloName = "auto");
     // Sends QUIT when still connected; its failures are swallowed.
     virtual ~CQuillSMTPConnection();
@@ -67,6 +67,15 @@ class CQuillSMTPConnection {
     }
     // Takes effect at the next Connect.
     void SetSessionLimit(std::uint32_t milliseconds) { sessionLimit = milliseconds; }
+
+    // The name of the greeting (HELO and EHLO, RFC 5321 4.1.1.1): the machine's fully
+    // qualified name when it has one, else the address literal of our end of the connection.
+    static std::string ChooseGreetingName(const std::string& fullName,
+                                          const std::string& addressLiteral);
+    // Where an "auto" greeting takes the machine's full name from (default: the system's;
+    // tests give a machine without a domain).
+    using NameLookup = std::function<std::string()>;
+    void SetNameLookup(NameLookup lookup) { nameLookup = std::move(lookup); }
 
     // The NTLM provider used by Connect (tests give one with a fixed clock and challenge).
     using NtlmFactory =
@@ -112,6 +121,8 @@ class CQuillSMTPConnection {
     bool connected = false;
     std::string lastResponse;
     std::string heloHost;
+    bool chooseGreeting = false;  // heloHost is chosen at each Connect
+    NameLookup nameLookup;
     std::uint32_t replyTimeout = 60000;
     std::uint32_t sessionLimit = kSessionLimitMs;
     std::chrono::steady_clock::time_point sessionEnd = std::chrono::steady_clock::time_point::max();

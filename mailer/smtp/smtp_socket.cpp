@@ -63,6 +63,15 @@ void CSMTPSocket::Connect(const std::string& host, std::uint32_t port,
     }
 }
 
+std::string CSMTPSocket::LocalAddressLiteral() const {
+    std::string address;
+    bool ipv6 = false;
+    if (!IsOpen() || !platform::SocketLocalAddress(handle, &address, &ipv6)) {
+        return {};
+    }
+    return (ipv6 ? "[IPv6:" : "[") + address + "]";
+}
+
 void CSMTPSocket::StartTls(const std::string& host, const std::string& caFile) {
     if (!IsOpen()) {
         ThrowError(platform::kWsaNotConnected);

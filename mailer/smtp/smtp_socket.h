@@ -51,6 +51,9 @@ class CSMTPSocket {
     // Closing a closed socket does nothing.
     void Close();
     bool IsOpen() const { return handle != platform::kInvalidSocket; }
+    // The local end's address as an SMTP address literal ("[192.0.2.1]", "[IPv6:2001:db8::1]",
+    // RFC 5321 4.1.3); empty when it cannot be told.
+    std::string LocalAddressLiteral() const;
 
     // Bound for the connection attempt, the handshake and every piece sent (the
     // connection's replyTimeout).

@@ -324,6 +324,29 @@ SocketHandle SocketAccept(SocketHandle listener, std::uint32_t timeoutMs) {
     return fd;
 }
 
+bool SocketLocalAddress(SocketHandle socket, std::string* text, bool* ipv6) {
+    sockaddr_storage local{};
+    socklen_t len = sizeof local;
+    if (::getsockname(FdOf(socket), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        return Fail();
+    }
+    char buffer[INET6_ADDRSTRLEN] = {};
+    const void* address = nullptr;
+    if (local.ss_family == AF_INET) {
+        address = &reinterpret_cast<const sockaddr_in*>(&local)->sin_addr;
+    } else if (local.ss_family == AF_INET6) {
+        address = &reinterpret_cast<const sockaddr_in6*>(&local)->sin6_addr;
+    }
+    if (address == nullptr ||
+        ::inet_ntop(local.ss_family, address, buffer, sizeof buffer) == nullptr) {
+        lastError = kWsaInvalidArgument;
+        return false;
+    }
+    *text = buffer;
+    *ipv6 = local.ss_family == AF_INET6;
+    return true;
+}
+
 std::string LocalHostName() {
     char name[260] = {};
     if (::gethostname(name, sizeof name - 1) != 0) {
@@ -331,6 +354,24 @@ std::string LocalHostName() {
         return {};
     }
     return name;
+}
+
+std::string LocalFullyQualifiedName() {
+    const std::string host = LocalHostName();
+    if (host.empty()) {
+        return {};
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return host;  // the resolver does not know it: the name is all there is
+    }
+    const std::string canonical = found->ai_canonname != nullptr ? found->ai_canonname : host;
+    ::freeaddrinfo(found);
+    return canonical;
 }
 
 }  // namespace platform

@@ -207,12 +207,44 @@ SocketHandle SocketAccept(SocketHandle listener, std::uint32_t timeoutMs) {
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 
+bool SocketLocalAddress(SocketHandle socket, std::string* text, bool* ipv6) {
+    sockaddr_storage local{};
+    int len = sizeof local;
+    if (::getsockname(S(socket), reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
+        return false;
+    }
+    char buffer[INET6_ADDRSTRLEN] = {};
+    const void* address = nullptr;
+    if (local.ss_family == AF_INET) {
+        address = &reinterpret_cast<const sockaddr_in*>(&local)->sin_addr;
+    } else if (local.ss_family == AF_INET6) {
+        address = &reinterpret_cast<const sockaddr_in6*>(&local)->sin6_addr;
+    }
+    if (address == nullptr || ::inet_ntop(local.ss_family, const_cast<void*>(address), buffer,
+                                          sizeof buffer) == nullptr) {
+        ::WSASetLastError(WSAEINVAL);
+        return false;
+    }
+    *text = buffer;
+    *ipv6 = local.ss_family == AF_INET6;
+    return true;
+}
+
 std::string LocalHostName() {
     char name[260] = {};
     if (::gethostname(name, sizeof name - 1) == SOCKET_ERROR) {
         return {};
     }
     return name;
+}
+
+std::string LocalFullyQualifiedName() {
+    char name[256] = {};
+    DWORD size = sizeof name;
+    if (!::GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size)) {
+        return LocalHostName();
+    }
+    return std::string(name, size);
 }
 
 }  // namespace platform

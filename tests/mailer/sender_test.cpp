@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "common/base64.h"
+#include "mailer/report_mail_text.h"
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
+#include "platform/clock.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/test_env.h"
 
@@ -37,6 +39,7 @@ class SenderTest : public testing_support::RegistryTest {
         CSenderApp app;
         app.SetReplyTimeout(replyTimeoutMs);
         app.SetHeloHost("client.test");
+        app.SetClock(&clock);
         app.SetReporter([this](const std::string& line) { reported.push_back(line); });
         EXPECT_FALSE(app.InitInstance());
         return app.ExitStatus();
@@ -53,16 +56,19 @@ class SenderTest : public testing_support::RegistryTest {
     }
 
     std::vector<std::string> reported;
+    // Friday 31 July 2026, 18:00: the report hour of a day with daily and weekly reports.
+    const platform::FixedClock clock{platform::LocalTimeOf(2026, 7, 31, 18)};
 };
 
 }  // namespace
 
 TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
-    testing_support::WriteAll(scratch_ / "a.xml", "<a/>");
-    testing_support::WriteAll(scratch_ / "b.xml", "<b>second</b>");
+    testing_support::WriteAll(scratch_ / "week.xml",
+                              "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<log/>");
+    testing_support::WriteAll(scratch_ / "day_07_31_2026.xml", "<b>second</b>");
     ScriptedSmtpServer server;
     Configure(server.Port(), "None", "Desk <desk@test>; other@test",
-              " " + (scratch_ / "a.xml") + ",, " + (scratch_ / "b.xml") + " ;");
+              " " + (scratch_ / "week.xml") + ",, " + (scratch_ / "day_07_31_2026.xml") + " ;");
     Accepting(server, 2);
     EXPECT_EQ(RunSender(), kSenderSent);
     EXPECT_EQ(reported, std::vector<std::string>{"Postvane: the report mail was sent"});
@@ -75,11 +81,26 @@ TEST_F(SenderTest, SendsTheReportsListedInToSendFile) {
     EXPECT_EQ(heard[3], "RCPT TO:<other@test>");
     EXPECT_EQ(heard[6], "QUIT");
     std::string data = server.Data();
-    EXPECT_NE(data.find("Subject: Email Reports from Brisko Web Proxy\r\n"), std::string::npos);
+    // The words are the run's: its date, the reports by their names.
+    EXPECT_NE(data.find("Subject: Email Reports from Brisko Web Proxy - 31/07/2026 daily, "
+                        "weekly\r\n"),
+              std::string::npos)
+        << data;
+    EXPECT_NE(data.find("\r\nDate: Fri, 31 Jul 2026 18:00:00 "), std::string::npos);
+    const std::string text =
+        ComposeReportMail({"week.xml", "day_07_31_2026.xml"}, 31, 7, 2026).body;
+    std::string wire;
+    for (char c : text) {
+        wire += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    EXPECT_NE(data.find("quoted-printable\r\n\r\n" + wire), std::string::npos) << data;
     EXPECT_NE(data.find("To: Desk <desk@test>,other@test\r\n"), std::string::npos);
     EXPECT_NE(data.find("X-Mailer: CQuillSMTPConnection v2.49\r\n"), std::string::npos);
-    EXPECT_NE(data.find("filename=\"a.xml\""), std::string::npos);
-    EXPECT_NE(data.find("filename=\"b.xml\""), std::string::npos);
+    EXPECT_NE(data.find("Content-Type: application/xml; charset=utf-8; name=\"week.xml\"\r\n"),
+              std::string::npos);
+    EXPECT_NE(data.find("Content-Type: application/xml; name=\"day_07_31_2026.xml\"\r\n"),
+              std::string::npos);
+    EXPECT_NE(data.find("filename=\"week.xml\""), std::string::npos);
     EXPECT_NE(data.find(Base64Encode("<b>second</b>") + "\r\n"), std::string::npos);
 }
 
@@ -94,10 +115,15 @@ TEST_F(SenderTest, WithoutReportsSendsAPlainMailFromTheConfiguredAddress) {
     EXPECT_EQ(heard[1], "MAIL FROM:<tallyvane@example.test>");
     std::string data = server.Data();
     EXPECT_NE(data.find("From: tallyvane@example.test\r\n"), std::string::npos);
-    EXPECT_NE(data.find("Content-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"),
+    EXPECT_NE(data.find("Subject: Email Reports from Brisko Web Proxy - 31/07/2026 no report\r\n"),
               std::string::npos);
-    EXPECT_EQ(data.find("MIME-Version"), std::string::npos);
-    EXPECT_NE(data.find("\r\n\r\n" + std::string(kSenderBodyText)), std::string::npos);
+    EXPECT_NE(
+        data.find("MIME-Version: 1.0\r\nContent-Type: text/plain;\r\n\tcharset=iso-8859-1\r\n"),
+        std::string::npos);
+    EXPECT_NE(data.find("\r\n\r\nThe Brisko Web Proxy wrote no report this time (Friday "
+                        "31/07/2026).\r\n"),
+              std::string::npos)
+        << data;
 }
 
 TEST(SenderChoice, SenderWhenSMTPFromIsAbsent) {

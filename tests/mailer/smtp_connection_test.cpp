@@ -94,3 +94,63 @@ TEST(SmtpConnection, MessageDataCannotEndEarly) {
         EXPECT_EQ(heard[4].substr(heard[4].size() - end.size()), end);
     }
 }
+
+TEST(SmtpConnection, GreetingNameIsTheFullNameOrOurAddress) {
+    const struct {
+        const char *fullName, *literal, *chosen;
+    } cases[] = {
+        {"vm.example.com", "[192.0.2.1]", "vm.example.com"},
+        {"mail-1.Example.ORG", "[IPv6:2001:db8::1]", "mail-1.Example.ORG"},
+        // No domain, or none worth naming: the address of our end.
+        {"vm", "[192.0.2.1]", "[192.0.2.1]"},
+        {"", "[192.0.2.1]", "[192.0.2.1]"},
+        {"localhost", "[192.0.2.1]", "[192.0.2.1]"},
+        {"LOCALHOST.localdomain", "[192.0.2.1]", "[192.0.2.1]"},
+        {"vm.localdomain", "[192.0.2.1]", "[192.0.2.1]"},
+        {"192.0.2.7", "[192.0.2.1]", "[192.0.2.1]"},
+        {"vm.example.com.", "[192.0.2.1]", "[192.0.2.1]"},
+        {"bad name.example", "[IPv6:::1]", "[IPv6:::1]"},
+        {"vm.exa\r\nmple", "[192.0.2.1]", "[192.0.2.1]"},
+        // Our address unknown: what there is, as long as it can stand in a command.
+        {"vm", "", "vm"},
+        {"", "", "localhost"},
+        {"v\r\nm", "", "localhost"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CQuillSMTPConnection::ChooseGreetingName(c.fullName, c.literal), c.chosen)
+            << c.fullName << " / " << c.literal;
+    }
+}
+
+// An "auto" greeting on a machine without a domain names the local end of the connection.
+TEST(SmtpConnection, AutoGreetingOnTheWire) {
+    const struct {
+        const char* fullName;
+        AuthMethod method;
+        const char* greeting;
+    } cases[] = {
+        {"vm", AuthNone, "HELO [127.0.0.1]"},
+        {"vm", AuthLogin, "EHLO [127.0.0.1]"},
+        {"vm.example.test", AuthNone, "HELO vm.example.test"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.greeting);
+        ScriptedSmtpServer server;
+        server.Say("220 hi\r\n").Reply("250 ok\r\n");
+        if (c.method == AuthLogin) {
+            server.Reply("535 no\r\n");
+        }
+        server.Reply("221 bye\r\n");
+        server.Start();
+        CodeOf([&] {
+            CQuillSMTPConnection connection;
+            connection.SetReplyTimeout(3000);
+            connection.SetNameLookup([&] { return std::string(c.fullName); });
+            connection.Connect("127.0.0.1", c.method, "u", "p", server.Port());
+            connection.Disconnect();
+        });
+        const std::vector<std::string> heard = server.Finish(500);
+        ASSERT_FALSE(heard.empty());
+        EXPECT_EQ(heard[0], c.greeting);
+    }
+}

@@ -17,6 +17,7 @@
 
 #include "common/base64.h"
 #include "mailer/mime/smtp_message.h"
+#include "mailer/report_mail_text.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
@@ -80,6 +81,7 @@ struct Transcript {
     AuthMethod method = AuthNone;
     std::string user, password, from = "from@test", to = "a@test", subject = "Hi";
     std::string text = ".x\r\nline";
+    int reportDay = 0, reportMonth = 0, reportYear = 0;  // set: the report mail's words
     std::vector<std::string> rawRecipients;  // added as they are, past the parser's checks
     std::vector<Attachment> attachments;
     std::string bind;
@@ -122,6 +124,9 @@ void Setting(Transcript& t, const std::string& key, const std::string& value) {
         t.subject = Unescape(value);
     } else if (key == "text") {
         t.text = Unescape(value);
+    } else if (key == "report-mail") {
+        std::istringstream date(value);
+        date >> t.reportDay >> t.reportMonth >> t.reportYear;
     } else if (key == "attach" || key == "attach-missing") {
         Attachment a;
         const std::size_t space = value.find(' ');
@@ -320,6 +325,16 @@ TEST_P(TranscriptTest, ClientSendsWhatTheTranscriptSays) {
     }
     message.subject = t.subject;
     message.AddTextBody(t.text);
+    if (t.reportYear != 0) {
+        std::vector<std::string> names;
+        for (const Attachment& a : t.attachments) {
+            names.push_back(a.name);
+        }
+        const ReportMailText words =
+            ComposeReportMail(names, t.reportDay, t.reportMonth, t.reportYear);
+        message.subject = words.subject;
+        message.AddTextBody(words.body);
+    }
     for (const Attachment& a : t.attachments) {
         if (!a.missing) {
             testing_support::WriteAll(dir / a.name, a.bytes);
