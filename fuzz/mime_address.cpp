@@ -1,6 +1,7 @@
 // Fuzzes the mail sender's reading of addresses: a recipient list and a sender text as the
 // settings hold them, and a subject. Checked: every recipient taken is a usable mailbox
-// (not empty, no control character, no list separator); a named address reads back from
+// (not empty, no control character, no list separator outside a quoted string, where
+// "Doe, Jane" <j@x> and "a,b"@x keep theirs); a named address reads back from
 // the form the header shows; an encoded name decodes to the name; and the header built of
 // it all is lines ending in CR LF, each a field or a field's continuation, so no text can
 // add a field or a line of its own.
@@ -32,6 +33,28 @@ bool HasControl(std::string_view text) {
         if (c < 0x20 || c == 0x7F) {
             return true;
         }
+    }
+    return false;
+}
+
+// A list separator outside the quoted strings; a quote never closed quotes nothing, as
+// the list is split.
+bool HasUnquotedSeparator(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == ',' || text[i] == ';') {
+            return true;
+        }
+        if (text[i] != '"') {
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] != '"') {
+            end += text[end] == '\\' ? 2 : 1;
+        }
+        if (end >= text.size()) {
+            return text.find_first_of(",;", i + 1) != std::string_view::npos;
+        }
+        i = end;
     }
     return false;
 }
@@ -76,8 +99,7 @@ bool DecodeWords(std::string_view text, std::string_view charset, std::string* o
 void CheckRecipient(const CSMTPAddress& r, std::string_view charset) {
     FUZZ_CHECK(!r.address.empty());
     FUZZ_CHECK(!HasControl(r.address) && !HasControl(r.name));
-    FUZZ_CHECK(r.address.find_first_of(",;") == std::string::npos);
-    FUZZ_CHECK(r.name.find_first_of(",;") == std::string::npos);
+    FUZZ_CHECK(!HasUnquotedSeparator(r.address) && !HasUnquotedSeparator(r.name));
     if (!r.name.empty()) {
         CSMTPAddress again;
         again.Parse(r.DisplayForm(false, charset));
