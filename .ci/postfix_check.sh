@@ -60,14 +60,11 @@ if ! command -v postfix >/dev/null || ! command -v saslpasswd2 >/dev/null ||
     say "installing postfix and Cyrus SASL"
     printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
         "postfix postfix/mailname string $REALM" | debconf-set-selections
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq postfix sasl2-bin libsasl2-modules \
-        >/dev/null
+    "$CI_DIR/../scripts/install-deps.sh" --packages postfix sasl2-bin libsasl2-modules
 fi
 if ! command -v spamassassin >/dev/null; then
     say "installing spamassassin"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq spamassassin >/dev/null
+    "$CI_DIR/../scripts/install-deps.sh" --packages spamassassin
 fi
 python3 -c 'import email' || die "python3 is needed to check the delivered mail"
 

@@ -6,6 +6,8 @@
 # Chromium with a font to render the pages in, clang-format for CI's formatting check, the
 # packaging tools (wixl and msitools for the Windows installer, lintian and dpkg-dev for the
 # Debian package), and what --fuzz adds alone: clang with libFuzzer for the fuzzers)
+#        scripts/install-deps.sh --packages NAME...   (only the named packages, when missing:
+# for the CI scripts that need a server or tool of their own)
 #        scripts/install-deps.sh --source-entry DIR SUITE AS   (prints the package source the
 # script would write for suite AS, made from the entry for SUITE under the apt directory DIR,
 # and installs nothing: for trying it on a copy of a machine's sources)
@@ -105,14 +107,31 @@ if [[ "${1:-}" == "--windows" ]]; then
         wixl msitools lintian dpkg-dev adduser "${fuzz[@]}")
 elif [[ "${1:-}" == "--fuzz" ]]; then
     packages+=("${fuzz[@]}")
+elif [[ "${1:-}" == "--packages" ]]; then
+    shift
+    packages=("$@")
 fi
 
 sudo=""
 [[ $(id -u) -ne 0 ]] && sudo="sudo"
+
+# A mirror caught mid-sync serves an index that does not match its release file, and apt-get
+# update then fails although every other list is fresh: try again after a pause, then go on
+# with the lists there are (the install below fails by itself if a package cannot be had).
+apt_update() {
+    local try
+    for try in 1 2 3; do
+        $sudo apt-get update -qq && return 0
+        echo "warning: apt-get update failed (try $try of 3); the mirror may be syncing" >&2
+        ((try == 3)) || sleep $((try * 15))
+    done
+    echo "warning: going on with the package lists as they are" >&2
+}
+
 updated=0
 if ((windows)) && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
+    apt_update
     updated=1
 fi
 
@@ -121,8 +140,18 @@ for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-    ((updated)) || $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    ((updated)) || apt_update
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    then
+        # A list that could not be fetched (the i386 one of the security suite, say) leaves
+        # the two architectures of a library at different versions; the release's own suite
+        # has both at one.
+        codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        [[ -n $codename ]] || exit 1
+        echo "warning: installing again from the $codename suite alone" >&2
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$codename" \
+            "${missing[@]}" >/dev/null
+    fi
 fi
 
 # A kernel that runs no 32-bit code (some virtual machines refuse every 32-bit program) gets a
@@ -142,7 +171,7 @@ if ((windows)) && ! runs_32bit; then
                     printf '%s\n' "$entry" | tail -n +2 |
                         $sudo tee "/etc/apt/sources.list.d/bookworm-backports.${entry%%$'\n'*}" \
                             >/dev/null
-                    $sudo apt-get update -qq
+                    apt_update
                 else
                     echo "warning: no package source for bookworm found to take the backports" \
                         "from" >&2
