@@ -47,7 +47,9 @@ class TlsServerConnection {
   public:
     TlsServerConnection(platform::SocketHandle socket, const TlsIdentity& identity);
     ~TlsServerConnection();
-    bool Handshake(int timeoutMs = 5000);
+    // A hang guard: a handshake takes milliseconds here, but a client under sanitizers on a
+    // busy machine may take seconds between its flights.
+    bool Handshake(int timeoutMs = 30000);
     // One record, all of it on the wire.
     void Write(const std::string& text);
     // One record of which only the first bytes go out; SendHeld sends the rest.
