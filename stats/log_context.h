@@ -28,6 +28,10 @@ struct LogSettings {
     // today is read once per listing (once per cycle). A past log reused this way is not
     // reopened, so a lock the proxy holds on an unchanged past log is not noticed.
     bool reuseResults = false;
+    // On (with a clock): the listing is kept up to date between cycles by a watch on the
+    // log folder instead of being taken anew, with a full listing whenever the watch cannot
+    // be trusted and once an hour. Off: every listing is a full one.
+    bool watchLogFolder = true;
     // When set, every search pattern of a scan is appended here (the benchmark replays them).
     std::vector<std::string>* searchLog = nullptr;
     // When set, each abandoned task, skipped log and unusable client key is named here with

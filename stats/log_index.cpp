@@ -32,8 +32,125 @@ bool LessBackwards(std::string_view a, std::string_view b) {
 }  // namespace
 
 void LogIndex::Clear() {
-    entries_.clear();
     loaded_ = false;
+}
+
+void LogIndex::Refresh(const std::string& dir, std::time_t now,
+                       const std::vector<std::string>& recheck) {
+    std::string why;
+    if (dir != dir_ || (!watch_ && noWatch_.empty())) {
+        why = {};  // a first listing is no fall-back
+    } else if (!watch_) {
+        why = noWatch_;
+    } else if (now < listedInFullAt_ || now - listedInFullAt_ >= kFullListingSeconds) {
+        why = "the hourly full listing";
+    } else {
+        std::vector<std::string> names;
+        if (watch_->Take(&names, &why)) {
+            fallback_.clear();
+            Apply(std::move(names), recheck);
+            return;
+        }
+    }
+    ListInFull(dir, now, std::move(why));
+}
+
+void LogIndex::ListInFull(const std::string& dir, std::time_t now, std::string why) {
+    // Set up before the listing, so what changes while it is taken is not missed.
+    watch_.reset();
+    noWatch_.clear();
+    if (opener_) {
+        watch_ = opener_(dir, &noWatch_);
+        if (!watch_ && noWatch_.empty()) {
+            noWatch_ = "no change notifications";
+        }
+    } else {
+        noWatch_ = "change notifications are off";
+    }
+    Load(dir);
+    listedInFullAt_ = now;
+    // A watch that cannot be had is the reason for the listings to come as well.
+    fallback_ = !noWatch_.empty() ? noWatch_ : std::move(why);
+}
+
+void LogIndex::Apply(std::vector<std::string> names, const std::vector<std::string>& recheck) {
+    // The entries now on disk for every name said to have changed, and for the rechecked.
+    for (const std::string& prefix : recheck) {
+        auto it = std::lower_bound(entries_.begin(), entries_.end(), prefix,
+                                   [](const platform::DirEntry& e, std::string_view p) {
+                                       return platform::LessNoCase(e.name, p);
+                                   });
+        for (; it != entries_.end() && platform::StartsWithNoCase(it->name, prefix); ++it) {
+            names.push_back(it->name);
+        }
+    }
+    std::sort(names.begin(), names.end(), platform::ListedBefore);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    std::vector<platform::DirEntry> now;  // the names present, in listing order
+    now.reserve(names.size());
+    std::vector<bool> present(names.size(), false);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        platform::DirEntry entry;
+        if (platform::StatDirEntry(dir_, names[i], &entry)) {
+            present[i] = true;
+            now.push_back(std::move(entry));
+        }
+    }
+    // Merge: the listing's order is the names' order, so one pass over both does it.
+    bool namesChanged = false;
+    std::vector<platform::DirEntry> merged;
+    std::size_t e = 0, p = 0;
+    auto keepOrMove = [&](std::size_t upTo) {
+        // Entries before upTo are untouched; when nothing was inserted or removed yet they
+        // need not move at all.
+        if (namesChanged) {
+            for (; e < upTo; ++e) {
+                merged.push_back(std::move(entries_[e]));
+            }
+        } else {
+            e = upTo;
+        }
+    };
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        const auto at =
+            std::lower_bound(entries_.begin() + static_cast<std::ptrdiff_t>(e), entries_.end(),
+                             name, [](const platform::DirEntry& x, const std::string& y) {
+                                 return platform::ListedBefore(x.name, y);
+                             });
+        const std::size_t place = static_cast<std::size_t>(at - entries_.begin());
+        const bool listed = at != entries_.end() && at->name == name;
+        if (listed && present[i]) {
+            keepOrMove(place);
+            platform::DirEntry& fresh = now[p++];
+            platform::DirEntry& target = namesChanged ? merged.emplace_back() : entries_[place];
+            target = std::move(fresh);
+            ++e;
+            continue;
+        }
+        if (!listed && !present[i]) {
+            continue;
+        }
+        if (!namesChanged) {
+            namesChanged = true;
+            merged.reserve(entries_.size() + names.size());
+            for (std::size_t k = 0; k < e; ++k) {
+                merged.push_back(std::move(entries_[k]));
+            }
+        }
+        keepOrMove(place);
+        if (listed) {
+            ++e;  // gone
+        } else {
+            merged.push_back(std::move(now[p++]));  // new
+        }
+    }
+    if (namesChanged) {
+        keepOrMove(entries_.size());
+        entries_ = std::move(merged);
+        DropDerived();
+    }
+    loaded_ = true;
 }
 
 void LogIndex::Load(const std::string& dir) {
