@@ -56,9 +56,16 @@ const LogIndex& LogContext::Logs() {
         if (settings.reuseResults) {
             caches.traffic.Prune(logIndex_.Entries());
             caches.filter.Prune(logIndex_.Entries());
+            // Yesterday's logs are read whole once more, then kept as any past log.
+            if (todayStamp_.empty()) {
+                caches.growing.Clear();
+            } else {
+                caches.growing.KeepOnly(todayStamp_ + "_");
+            }
         } else {
             caches.traffic.Clear();
             caches.filter.Clear();
+            caches.growing.Clear();
         }
     }
     return logIndex_;

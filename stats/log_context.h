@@ -44,6 +44,7 @@ struct LogSettings {
 struct ReuseCaches {
     TrafficResultCache traffic{};
     FilterResultCache filter{};
+    GrowingTrafficLogs growing{};
 };
 
 class LogContext {
@@ -80,6 +81,8 @@ class LogContext {
     // "Filter_DD_MM_YYYY.log" of the date the current listing was taken on): the proxy may
     // still be writing it, so its result serves the current listing only.
     bool IsTodaysLog(const platform::DirEntry& log) const;
+    // Whether the current listing knows its date (it has a clock), so "today's" means a day.
+    bool KnowsToday() const { return !todayStamp_.empty(); }
 
   private:
     LogIndex logIndex_{};
