@@ -32,6 +32,9 @@ struct LogSettings {
     // log folder instead of being taken anew, with a full listing whenever the watch cannot
     // be trusted and once an hour. Off: every listing is a full one.
     bool watchLogFolder = true;
+    // With reuse on: today's traffic logs are read from where the last read ended when they
+    // only grew. Off: they are read whole every cycle (the benchmark's reference).
+    bool readAppended = true;
     // When set, every search pattern of a scan is appended here (the benchmark replays them).
     std::vector<std::string>* searchLog = nullptr;
     // When set, each abandoned task, skipped log and unusable client key is named here with

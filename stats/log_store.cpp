@@ -287,8 +287,9 @@ bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals
         fileTotals = *known;
     } else {
         const bool today = ctx.IsTodaysLog(file.entry);
-        GrowingTrafficLogs::Position* at =
-            today && ctx.KnowsToday() ? ctx.caches.growing.Slot(file.entry.name) : nullptr;
+        GrowingTrafficLogs::Position* at = today && ctx.KnowsToday() && ctx.settings.readAppended
+                                               ? ctx.caches.growing.Slot(file.entry.name)
+                                               : nullptr;
         if (!(at != nullptr ? ReadGrowingTrafficFile(file.path, *at, fileTotals)
                             : ReadTrafficFile(file.path, fileTotals))) {
             return false;
