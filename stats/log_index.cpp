@@ -86,71 +86,116 @@ void LogIndex::Apply(std::vector<std::string> names, const std::vector<std::stri
     }
     std::sort(names.begin(), names.end(), platform::ListedBefore);
     names.erase(std::unique(names.begin(), names.end()), names.end());
-    std::vector<platform::DirEntry> now;  // the names present, in listing order
-    now.reserve(names.size());
-    std::vector<bool> present(names.size(), false);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        platform::DirEntry entry;
-        if (platform::StatDirEntry(dir_, names[i], &entry)) {
-            present[i] = true;
-            now.push_back(std::move(entry));
-        }
-    }
-    // Merge: the listing's order is the names' order, so one pass over both does it.
-    bool namesChanged = false;
-    std::vector<platform::DirEntry> merged;
-    std::size_t e = 0, p = 0;
-    auto keepOrMove = [&](std::size_t upTo) {
-        // Entries before upTo are untouched; when nothing was inserted or removed yet they
-        // need not move at all.
-        if (namesChanged) {
-            for (; e < upTo; ++e) {
-                merged.push_back(std::move(entries_[e]));
-            }
-        } else {
-            e = upTo;
-        }
+    struct Change {
+        std::size_t place;  // of the name in entries_, or where it would go
+        bool listed;
+        bool present;
+        platform::DirEntry now;
     };
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
-        const auto at =
-            std::lower_bound(entries_.begin() + static_cast<std::ptrdiff_t>(e), entries_.end(),
-                             name, [](const platform::DirEntry& x, const std::string& y) {
-                                 return platform::ListedBefore(x.name, y);
-                             });
-        const std::size_t place = static_cast<std::size_t>(at - entries_.begin());
-        const bool listed = at != entries_.end() && at->name == name;
-        if (listed && present[i]) {
-            keepOrMove(place);
-            platform::DirEntry& fresh = now[p++];
-            platform::DirEntry& target = namesChanged ? merged.emplace_back() : entries_[place];
-            target = std::move(fresh);
-            ++e;
-            continue;
-        }
-        if (!listed && !present[i]) {
-            continue;
-        }
-        if (!namesChanged) {
+    std::vector<Change> changes;
+    changes.reserve(names.size());
+    bool namesChanged = false;
+    auto from = entries_.begin();
+    for (std::string& name : names) {
+        // The names are in listing order, so each search starts where the last one ended.
+        from = std::lower_bound(from, entries_.end(), name,
+                                [](const platform::DirEntry& x, const std::string& y) {
+                                    return platform::ListedBefore(x.name, y);
+                                });
+        Change c{static_cast<std::size_t>(from - entries_.begin()),
+                 from != entries_.end() && from->name == name,
+                 false,
+                 {}};
+        c.present = platform::StatDirEntry(dir_, name, &c.now);
+        if (c.listed != c.present) {
             namesChanged = true;
-            merged.reserve(entries_.size() + names.size());
-            for (std::size_t k = 0; k < e; ++k) {
-                merged.push_back(std::move(entries_[k]));
-            }
         }
-        keepOrMove(place);
-        if (listed) {
-            ++e;  // gone
-        } else {
-            merged.push_back(std::move(now[p++]));  // new
+        if (c.listed || c.present) {
+            changes.push_back(std::move(c));
         }
-    }
-    if (namesChanged) {
-        keepOrMove(entries_.size());
-        entries_ = std::move(merged);
-        DropDerived();
     }
     loaded_ = true;
+    if (!namesChanged) {
+        for (Change& c : changes) {
+            entries_[c.place] = std::move(c.now);
+        }
+        return;
+    }
+    // Names came or went: one merge, noting where each old entry went and which are new, so
+    // that what was built on the old listing can follow.
+    constexpr std::uint32_t kGone = UINT32_MAX;
+    std::vector<std::uint32_t> moved(entries_.size(), kGone);
+    std::vector<std::uint32_t> added;
+    std::vector<platform::DirEntry> merged;
+    merged.reserve(entries_.size() + changes.size());
+    std::size_t e = 0;
+    auto keep = [&](std::size_t upTo) {
+        for (; e < upTo; ++e) {
+            moved[e] = static_cast<std::uint32_t>(merged.size());
+            merged.push_back(std::move(entries_[e]));
+        }
+    };
+    for (Change& c : changes) {
+        keep(c.place);
+        if (c.listed) {
+            if (c.present) {
+                moved[e] = static_cast<std::uint32_t>(merged.size());
+                merged.push_back(std::move(c.now));
+            }
+            ++e;
+        } else {
+            added.push_back(static_cast<std::uint32_t>(merged.size()));
+            merged.push_back(std::move(c.now));
+        }
+    }
+    keep(entries_.size());
+    entries_ = std::move(merged);
+    FollowRenumbering(moved, added);
+}
+
+void LogIndex::FollowRenumbering(const std::vector<std::uint32_t>& moved,
+                                 const std::vector<std::uint32_t>& added) {
+    // Matching every kept pattern against every new name costs that product: beyond this it
+    // is cheaper to search again as needed (a new day's logs all appear at once).
+    constexpr std::size_t kMaxMatches = std::size_t{4} << 20;
+    if (found_.size() * added.size() > kMaxMatches) {
+        DropDerived();
+        return;
+    }
+    auto renumber = [&moved](std::vector<std::uint32_t>& places) {
+        std::size_t out = 0;
+        for (const std::uint32_t old : places) {
+            if (moved[old] != UINT32_MAX) {
+                places[out++] = moved[old];
+            }
+        }
+        places.resize(out);
+    };
+    foundHits_ = 0;
+    for (auto& [pattern, hits] : found_) {
+        renumber(hits);
+        for (const std::uint32_t i : added) {
+            if (!pattern.empty() && platform::WildcardMatch(pattern, entries_[i].name)) {
+                hits.insert(std::lower_bound(hits.begin(), hits.end(), i), i);
+            }
+        }
+        foundHits_ += hits.size();
+    }
+    if (suffixReady_) {
+        renumber(bySuffix_);
+        for (const std::uint32_t i : added) {
+            const std::string& name = entries_[i].name;
+            bySuffix_.insert(std::lower_bound(bySuffix_.begin(), bySuffix_.end(), i,
+                                              [this, &name](std::uint32_t x, std::uint32_t) {
+                                                  return LessBackwards(entries_[x].name, name);
+                                              }),
+                             i);
+        }
+    }
+    // Rebuilt when next needed: one pass over the names.
+    folded_ = {};
+    foldedStart_ = {};
+    foldedReady_ = false;
 }
 
 void LogIndex::Load(const std::string& dir) {

@@ -84,6 +84,10 @@ class LogIndex {
     // Applies the watch's changed names (and the rechecked entries) to the listing.
     void Apply(std::vector<std::string> names, const std::vector<std::string>& recheck);
     void ListInFull(const std::string& dir, std::time_t now, std::string why);
+    // Brings the orders and kept matches built on the old listing over to the new one: moved
+    // holds each old entry's new place (UINT32_MAX when gone), added the new entries' places.
+    void FollowRenumbering(const std::vector<std::uint32_t>& moved,
+                           const std::vector<std::uint32_t>& added);
 
     std::string dir_;
     bool loaded_ = false;
