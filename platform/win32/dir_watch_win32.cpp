@@ -6,7 +6,10 @@
 // is renamed, so one replaced under the same path would otherwise go unnoticed.
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "platform/dir_watch.h"
 
@@ -17,6 +20,10 @@ namespace {
 constexpr DWORD kFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr DWORD kBufferBytes = 64 * 1024;  // the largest a network redirector accepts
+// How long a look waits for notifications still on their way after the directory's names
+// changed (its last-write time moved): where they are delivered by another process, as under
+// an emulation, a change made just before the look would otherwise be seen one look late.
+constexpr DWORD kSettleMs = 50;
 
 struct DirId {
     DWORD volume = 0;
@@ -24,6 +31,15 @@ struct DirId {
     DWORD low = 0;
     bool operator==(const DirId&) const = default;
 };
+
+std::uint64_t LastWriteOf(HANDLE h) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) {
+        return 0;
+    }
+    return (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+           info.ftLastWriteTime.dwLowDateTime;
+}
 
 HANDLE OpenDirectory(const std::string& dir, DWORD access, DWORD flags) {
     return ::CreateFileA(dir.empty() ? "." : dir.c_str(), access,
@@ -72,7 +88,8 @@ class ChangesWatch final : public DirWatch {
           event_(event),
           path_(std::move(path)),
           id_(id),
-          buffer_(new DWORD[kBufferBytes / sizeof(DWORD)]) {}
+          buffer_(new DWORD[kBufferBytes / sizeof(DWORD)]),
+          lastWrite_(LastWriteOf(dir)) {}
     ~ChangesWatch() override {
         if (pending_) {
             ::CancelIo(dir_);
@@ -98,7 +115,12 @@ class ChangesWatch final : public DirWatch {
             *reason = reason_;
             return false;
         }
+        const std::uint64_t lastWrite = LastWriteOf(dir_);
+        const bool namesChanged = lastWrite != lastWrite_;
+        lastWrite_ = lastWrite;
         for (;;) {
+            // Waiting (if only for no time) lets a completion that is due be delivered.
+            ::WaitForSingleObject(event_, namesChanged ? kSettleMs : 0);
             DWORD bytes = 0;
             if (!::GetOverlappedResult(dir_, &overlapped_, &bytes, FALSE)) {
                 const DWORD error = ::GetLastError();
@@ -117,7 +139,8 @@ class ChangesWatch final : public DirWatch {
                 return Spend("the change notifications overflowed (a lost buffer)", reason);
             }
             if (!Collect(bytes, names)) {
-                return Spend("a changed name is not in the system's code page", reason);
+                return Spend("a changed name is malformed or not in the system's code page",
+                             reason);
             }
             if (!Arm()) {
                 return Spend("the change notifications could not be renewed", reason);
@@ -136,7 +159,7 @@ class ChangesWatch final : public DirWatch {
         const auto* base = reinterpret_cast<const unsigned char*>(buffer_);
         DWORD at = 0;
         for (;;) {
-            if (at + sizeof(FILE_NOTIFY_INFORMATION) > bytes) {
+            if (at + offsetof(FILE_NOTIFY_INFORMATION, FileName) > bytes) {
                 return false;
             }
             const auto* info = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(base + at);
@@ -176,6 +199,7 @@ class ChangesWatch final : public DirWatch {
     DirId id_;
     DWORD* buffer_;  // DWORD-aligned, as the notifications require
     OVERLAPPED overlapped_{};
+    std::uint64_t lastWrite_;  // the directory's, at the last look
     bool pending_ = false;
     bool spent_ = false;
     std::string reason_;
