@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,11 +50,15 @@ struct Options {
     long steadyCycles = 1;
     long repeat = 1;           // floor, check, cold and steady measured this many times
     long literalSamples = 24;  // search patterns replayed as literal directory scans
+    long changes = 0;          // steady cycles with the proxy's changes between them
 };
 
 // The lowest of the measurements made, and the peak memory of the cycles.
 struct Figures {
     double floor = 1e9, check = 1e9, cold = 1e9, steady = 1e9, plain = 1e9;
+    // Of the cycles with changes: the watched one, its full-listing reference, and reading
+    // just the appended bytes.
+    double changedWatched = 1e9, changedFull = 1e9, appendedOnly = 1e9;
     // Of the first cold and the first steady cycle (later runs inherit freed memory).
     long coldPeakKb = -1, coldBeforeKb = 0, steadyPeakKb = -1, steadyBeforeKb = 0;
     std::size_t trafficEntries = 0, filterEntries = 0, filterBytes = 0;
@@ -221,13 +226,24 @@ void CheckPass(const Options& o, const std::string& logs) {
 // One context for several cycles, as the worker keeps one for its lifetime.
 class CycleRunner {
   public:
-    CycleRunner(const Options& o, const std::string& app, bool reuse)
+    // watch off: a full listing every cycle and today's logs read whole (the reference).
+    CycleRunner(const Options& o, const std::string& app, bool reuse, bool watch = true)
         : o_(o), clock_(platform::LocalTimeOf(o.year, o.month, o.day, 12)) {
         ctx_.settings.appPath = app;
         ctx_.settings.clock = &clock_;
         ctx_.settings.pacer = &pacer_;
         ctx_.settings.reuseResults = reuse;
+        ctx_.settings.watchLogFolder = watch;
+        ctx_.settings.readAppended = watch;
+        ctx_.settings.verbose = [](const std::string& line) {
+            std::printf("  verbose log: %s\n", line.c_str());
+        };
     }
+
+    // The texts of the last cycle.
+    const std::vector<std::string>& Texts() const { return texts_; }
+    // Off: the texts may differ from the first cycle's (the logs are changed between them).
+    bool sameTextsExpected = true;
 
     // Returns the cycle's work time.
     double Run(const char* title, bool perTask) {
@@ -285,11 +301,12 @@ class CycleRunner {
         }
         if (last_.empty()) {
             last_ = slots;
-        } else if (slots != last_) {
+        } else if (sameTextsExpected && slots != last_) {
             std::printf("  ** the statistic texts differ from the first cycle's **\n");
             differed = true;
         }
         ++cycles_;
+        texts_ = std::move(slots);
         return took;
     }
 
@@ -301,6 +318,7 @@ class CycleRunner {
     CountingPacer pacer_;
     stats::LogContext ctx_;
     int cycles_ = 0;  // cycles run on ctx_
+    std::vector<std::string> texts_;
     static std::vector<std::string> last_;
 };
 
@@ -332,6 +350,160 @@ void LiteralScans(const Options& o, const std::string& logs) {
         all.size(), samples, perScan, found, perScan * static_cast<double>(all.size()));
 }
 
+// What the proxy does between two cycles, undone at the end so the installation can be reused:
+// today's logs grow, a new client's log appears, retention takes a period away.
+class ProxyChanges {
+  public:
+    ProxyChanges(const Options& o, const std::string& logs) : o_(o), logs_(logs) {}
+    ~ProxyChanges() { Undo(); }
+
+    // The changes before the step-th changed cycle (from 0).
+    void Apply(long step) {
+        appended_.clear();
+        const std::string today = stats::DayStamp(o_.day, o_.month, o_.year);
+        for (long c = 0; c < o_.clients; ++c) {
+            Append(today + "_" + ClientKey(c), {Record(c, step, 0), Record(c, step, 1)});
+        }
+        if (o_.filterLines > 0) {
+            Append(stats::FilterLogName(today), {today + " " + ClientKey(step % o_.clients) +
+                                                 " user1 12:00:00 "
+                                                 "http://blocked1.example/ Gambling "});
+        }
+        if (step % 3 == 1) {
+            // A client seen for the first time today.
+            const std::string key = "10.250.0." + std::to_string(step);
+            Append("logip.log", {"bench|" + key});
+            Append(today + "_" + key, {Record(0, step, 2)});
+            created_.push_back(logs_ + today + "_" + key);
+        }
+        if (step % 3 == 2) {
+            // Retention: the oldest 30 days go (moved aside, to be put back).
+            const std::time_t last = platform::LocalTimeOf(o_.year, o_.month, o_.day, 12);
+            const std::string aside = logs_ + "../Retired/";
+            std::filesystem::create_directories(aside);
+            for (long back = o_.days - 1 - 30 * (step / 3);
+                 back > o_.days - 31 - 30 * (step / 3) && back > 0; --back) {
+                const platform::LocalDate d = platform::BreakDown(last - back * 86400);
+                const std::string stamp = stats::DayStamp(d.day, d.month, d.year);
+                std::vector<std::string> names;
+                for (long c = 0; c < o_.clients; ++c) {
+                    names.push_back(stamp + "_" + ClientKey(c));
+                }
+                names.push_back(stats::FilterLogName(stamp));
+                for (const std::string& name : names) {
+                    std::error_code failed;
+                    std::filesystem::rename(logs_ + name, aside + name, failed);
+                    if (!failed) {
+                        moved_.emplace_back(aside + name, logs_ + name);
+                    }
+                }
+            }
+        }
+    }
+
+    // Reads just the bytes appended by the last Apply: the least a cycle has to read.
+    double ReadAppended() const {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<char> buffer(64 * 1024);
+        std::uint64_t bytes = 0;
+        for (const auto& [path, offset] : appended_) {
+            auto file =
+                platform::File::Open(path, platform::OpenMode::Read, platform::ShareMode::None);
+            if (file && file->Seek(offset)) {
+                for (std::int64_t n; (n = file->Read(buffer.data(), buffer.size())) > 0;) {
+                    bytes += static_cast<std::uint64_t>(n);
+                }
+            }
+        }
+        const double took = Seconds(start);
+        std::printf("%-54s %7.3f s  %8zu files  %10.3f MB read\n",
+                    "reading just the appended bytes", took, appended_.size(),
+                    static_cast<double>(bytes) / 1e6);
+        return took;
+    }
+
+    void Undo() {
+        for (const auto& [path, size] : grown_) {
+            std::error_code ignored;
+            std::filesystem::resize_file(path, size, ignored);
+        }
+        for (const std::string& path : created_) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+        for (const auto& [from, to] : moved_) {
+            std::error_code ignored;
+            std::filesystem::rename(from, to, ignored);
+        }
+        std::error_code ignored;
+        std::filesystem::remove(logs_ + "../Retired", ignored);
+        grown_.clear();
+        created_.clear();
+        moved_.clear();
+    }
+
+  private:
+    static std::string Record(long client, long step, long n) {
+        return std::to_string(300 + client % 1000 + step * 7 + n) +
+               "*GET http://site1.example/page HTTP/1.1 200 OK Time:12:" + TwoDigits(step % 60) +
+               ":" + TwoDigits(n);
+    }
+
+    void Append(const std::string& name, const std::vector<std::string>& records) {
+        const std::string path = logs_ + name;
+        std::error_code missing;
+        const std::uint64_t size = std::filesystem::file_size(path, missing);
+        const std::uint64_t before = missing ? 0 : size;
+        if (!missing && originalSize_.emplace(path, size).second) {
+            grown_.emplace_back(path, size);
+        }
+        std::ofstream out(path, std::ios::binary | std::ios::app);
+        for (const std::string& r : records) {
+            out << stats::Base64Encode(r) << "\r\n";
+        }
+        appended_.emplace_back(path, before);
+    }
+
+    const Options& o_;
+    std::string logs_;
+    std::vector<std::pair<std::string, std::uint64_t>> appended_;  // this step's, from where
+    std::map<std::string, std::uint64_t> originalSize_;
+    std::vector<std::pair<std::string, std::uint64_t>> grown_;
+    std::vector<std::string> created_;
+    std::vector<std::pair<std::string, std::string>> moved_;
+};
+
+// Steady cycles with the proxy's changes between them, each timed with the watch and
+// against a cycle with a full listing (and today's logs read whole), whose texts it must equal.
+void ChangedCycles(const Options& o, const std::string& app, CycleRunner& watched) {
+    CycleRunner reference(o, app, true, false);
+    reference.sameTextsExpected = false;
+    watched.sameTextsExpected = false;
+    reference.Run("reference (full listing, reuse): cold", false);
+    ProxyChanges changes(o, app + "Logs/");
+    for (long step = 0; step < o.changes; ++step) {
+        changes.Apply(step);
+        std::printf("\nchanges %ld: today's logs grown%s\n", step + 1,
+                    step % 3 == 1   ? ", a new client's log"
+                    : step % 3 == 2 ? ", the oldest 30 days taken away"
+                                    : "");
+        const double appended = changes.ReadAppended();
+        const double full = reference.Run("reference: full listing, today's logs whole", false);
+        const double took = watched.Run("steady cycle with the watch", false);
+        const bool same = watched.Texts() == reference.Texts();
+        std::printf(
+            "  texts %s the reference's; %.1fx the appended bytes' reading, %.2fx the "
+            "reference\n",
+            same ? "identical to" : "** DIFFER from **", took / appended, took / full);
+        if (!same) {
+            CycleRunner::differed = true;
+        }
+        figures.changedWatched = std::min(figures.changedWatched, took);
+        figures.changedFull = std::min(figures.changedFull, full);
+        figures.appendedOnly = std::min(figures.appendedOnly, appended);
+    }
+}
+
 bool ParseDate(const std::string& text, Options* o) {
     return std::sscanf(text.c_str(), "%d-%d-%d", &o->year, &o->month, &o->day) == 3 &&
            o->month >= 1 && o->month <= 12 && o->day >= 1 && o->day <= 31 && o->year >= 1971;
@@ -342,7 +514,7 @@ int Usage() {
                  "usage: tally_bench [--dir DIR] [--clients N] [--days N] [--records N]\n"
                  "                   [--filter-lines N] [--at YYYY-MM-DD] [--reuse] [--keep]\n"
                  "                   [--per-task-listing] [--tasks] [--steady N] [--no-plain]\n"
-                 "                   [--repeat N] [--literal-samples N]\n");
+                 "                   [--repeat N] [--literal-samples N] [--changes N]\n");
     return 2;
 }
 
@@ -396,6 +568,10 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--literal-samples" && hasValue) {
             if (!number(&o.literalSamples, 0, 100000)) {
+                return Usage();
+            }
+        } else if (a == "--changes" && hasValue) {
+            if (!number(&o.changes, 0, 1000)) {
                 return Usage();
             }
         } else if (a == "--no-plain") {
@@ -464,6 +640,9 @@ int main(int argc, char** argv) {
                     std::min(figures.steady,
                              reuse.Run("cycle reusing results: steady state", o.perTaskListing));
             }
+            if (o.changes > 0 && r == 0 && !o.perTaskListing) {
+                ChangedCycles(o, app, reuse);
+            }
         }
     }
     std::printf("\n");
@@ -484,6 +663,13 @@ int main(int argc, char** argv) {
         figures.coldPeakKb / 1024, figures.coldBeforeKb / 1024, figures.steadyPeakKb / 1024,
         figures.steadyBeforeKb / 1024, figures.trafficEntries, figures.filterEntries,
         static_cast<double>(figures.filterBytes) / 1e6);
+    if (o.changes > 0 && figures.changedWatched < 1e9) {
+        std::printf(
+            "  with changes between cycles: watched %.3f s (%.1fx reading just the "
+            "appended bytes, %.3f s), full listing %.3f s\n",
+            figures.changedWatched, figures.changedWatched / figures.appendedOnly,
+            figures.appendedOnly, figures.changedFull);
+    }
     if (CycleRunner::differed) {
         std::printf("  ** some cycle's statistic texts differed **\n");
     }

@@ -11,6 +11,11 @@
 
 namespace platform {
 
+bool ListedBefore(std::string_view a, std::string_view b) {
+    const int order = CompareNoCase(a, b);
+    return order < 0 || (order == 0 && a < b);
+}
+
 namespace detail {
 namespace {
 
@@ -29,10 +34,8 @@ bool AllDigits(std::string_view text) {
 }  // namespace
 
 void SortListing(std::vector<DirEntry>* entries) {
-    std::sort(entries->begin(), entries->end(), [](const DirEntry& a, const DirEntry& b) {
-        const int order = CompareNoCase(a.name, b.name);
-        return order < 0 || (order == 0 && a.name < b.name);
-    });
+    std::sort(entries->begin(), entries->end(),
+              [](const DirEntry& a, const DirEntry& b) { return ListedBefore(a.name, b.name); });
 }
 
 std::string TemporaryName(const std::string& path, std::uint64_t pid, unsigned serial) {

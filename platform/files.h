@@ -41,6 +41,11 @@ class File {
     std::int64_t Size();
     // Back to the first byte, so a reader can make a second pass under the same lock.
     bool Rewind();
+    // To the given byte, so a reader can go on where an earlier read of the file ended.
+    bool Seek(std::uint64_t offset);
+    // The file's identity as a listing gives it on POSIX (inode and device) and as its file
+    // index gives it on Windows; 0 when unknown.
+    std::uint64_t Id();
 
   private:
     explicit File(std::intptr_t handle) : handle_(handle) {}
@@ -124,6 +129,9 @@ struct DirEntry {
     std::int64_t mtimeNs = 0;  // modification time, nanoseconds since the epoch
     std::uint64_t fileId = 0;  // identity of the file (inode or file index), 0 if unknown
 };
+
+// The order of a listing: case-insensitive, names that differ only in case by their bytes.
+bool ListedBefore(std::string_view a, std::string_view b);
 
 // Regular files of a directory, in case-insensitive name order; links (reparse points) are
 // not listed. False if it can't be read.

@@ -33,20 +33,39 @@ const LogIndex& LogContext::Logs() {
     listedFor_ = settings.appPath;
     const std::string dir = LogDirectory();
     if (!logIndex_.Loaded() || logIndex_.Directory() != dir) {
-        logIndex_.Load(dir);
         todayStamp_.clear();
-        if (settings.clock != nullptr) {
-            const platform::LocalDate today = platform::BreakDown(settings.clock->Now());
+        if (settings.clock != nullptr && settings.watchLogFolder) {
+            const std::time_t now = settings.clock->Now();
+            const platform::LocalDate today = platform::BreakDown(now);
             todayStamp_ = DayStamp(today.day, today.month, today.year);
+            // Today's logs are examined whatever the watch says: the proxy writes them while
+            // it keeps them open, and a write is only reported at the close.
+            logIndex_.Refresh(dir, now, {todayStamp_ + "_", FilterLogName(todayStamp_)});
+            if (!logIndex_.FallbackReason().empty()) {
+                Note("the log folder was listed in full: " + logIndex_.FallbackReason());
+            }
+        } else {
+            logIndex_.Load(dir);
+            if (settings.clock != nullptr) {
+                const platform::LocalDate today = platform::BreakDown(settings.clock->Now());
+                todayStamp_ = DayStamp(today.day, today.month, today.year);
+            }
         }
         // Each fresh listing drops the results of logs that vanished or changed, and those of
         // today's logs.
         if (settings.reuseResults) {
             caches.traffic.Prune(logIndex_.Entries());
             caches.filter.Prune(logIndex_.Entries());
+            // Yesterday's logs are read whole once more, then kept as any past log.
+            if (todayStamp_.empty()) {
+                caches.growing.Clear();
+            } else {
+                caches.growing.KeepOnly(todayStamp_ + "_");
+            }
         } else {
             caches.traffic.Clear();
             caches.filter.Clear();
+            caches.growing.Clear();
         }
     }
     return logIndex_;

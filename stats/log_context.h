@@ -28,6 +28,13 @@ struct LogSettings {
     // today is read once per listing (once per cycle). A past log reused this way is not
     // reopened, so a lock the proxy holds on an unchanged past log is not noticed.
     bool reuseResults = false;
+    // On (with a clock): the listing is kept up to date between cycles by a watch on the
+    // log folder instead of being taken anew, with a full listing whenever the watch cannot
+    // be trusted and once an hour. Off: every listing is a full one.
+    bool watchLogFolder = true;
+    // With reuse on: today's traffic logs are read from where the last read ended when they
+    // only grew. Off: they are read whole every cycle (the benchmark's reference).
+    bool readAppended = true;
     // When set, every search pattern of a scan is appended here (the benchmark replays them).
     std::vector<std::string>* searchLog = nullptr;
     // When set, each abandoned task, skipped log and unusable client key is named here with
@@ -40,6 +47,7 @@ struct LogSettings {
 struct ReuseCaches {
     TrafficResultCache traffic{};
     FilterResultCache filter{};
+    GrowingTrafficLogs growing{};
 };
 
 class LogContext {
@@ -76,6 +84,8 @@ class LogContext {
     // "Filter_DD_MM_YYYY.log" of the date the current listing was taken on): the proxy may
     // still be writing it, so its result serves the current listing only.
     bool IsTodaysLog(const platform::DirEntry& log) const;
+    // Whether the current listing knows its date (it has a clock), so "today's" means a day.
+    bool KnowsToday() const { return !todayStamp_.empty(); }
 
   private:
     LogIndex logIndex_{};

@@ -32,8 +32,170 @@ bool LessBackwards(std::string_view a, std::string_view b) {
 }  // namespace
 
 void LogIndex::Clear() {
-    entries_.clear();
     loaded_ = false;
+}
+
+void LogIndex::Refresh(const std::string& dir, std::time_t now,
+                       const std::vector<std::string>& recheck) {
+    std::string why;
+    if (dir != dir_ || (!watch_ && noWatch_.empty())) {
+        why = {};  // a first listing is no fall-back
+    } else if (!watch_) {
+        why = noWatch_;
+    } else if (now < listedInFullAt_ || now - listedInFullAt_ >= kFullListingSeconds) {
+        why = "the hourly full listing";
+    } else {
+        std::vector<std::string> names;
+        if (watch_->Take(&names, &why)) {
+            fallback_.clear();
+            Apply(std::move(names), recheck);
+            return;
+        }
+    }
+    ListInFull(dir, now, std::move(why));
+}
+
+void LogIndex::ListInFull(const std::string& dir, std::time_t now, std::string why) {
+    // Set up before the listing, so what changes while it is taken is not missed.
+    watch_.reset();
+    noWatch_.clear();
+    if (opener_) {
+        watch_ = opener_(dir, &noWatch_);
+        if (!watch_ && noWatch_.empty()) {
+            noWatch_ = "no change notifications";
+        }
+    } else {
+        noWatch_ = "change notifications are off";
+    }
+    Load(dir);
+    listedInFullAt_ = now;
+    // A watch that cannot be had is the reason for the listings to come as well.
+    fallback_ = !noWatch_.empty() ? noWatch_ : std::move(why);
+}
+
+void LogIndex::Apply(std::vector<std::string> names, const std::vector<std::string>& recheck) {
+    // The entries now on disk for every name said to have changed, and for the rechecked.
+    for (const std::string& prefix : recheck) {
+        auto it = std::lower_bound(entries_.begin(), entries_.end(), prefix,
+                                   [](const platform::DirEntry& e, std::string_view p) {
+                                       return platform::LessNoCase(e.name, p);
+                                   });
+        for (; it != entries_.end() && platform::StartsWithNoCase(it->name, prefix); ++it) {
+            names.push_back(it->name);
+        }
+    }
+    std::sort(names.begin(), names.end(), platform::ListedBefore);
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    struct Change {
+        std::size_t place;  // of the name in entries_, or where it would go
+        bool listed;
+        bool present;
+        platform::DirEntry now;
+    };
+    std::vector<Change> changes;
+    changes.reserve(names.size());
+    bool namesChanged = false;
+    auto from = entries_.begin();
+    for (std::string& name : names) {
+        // The names are in listing order, so each search starts where the last one ended.
+        from = std::lower_bound(from, entries_.end(), name,
+                                [](const platform::DirEntry& x, const std::string& y) {
+                                    return platform::ListedBefore(x.name, y);
+                                });
+        Change c{static_cast<std::size_t>(from - entries_.begin()),
+                 from != entries_.end() && from->name == name,
+                 false,
+                 {}};
+        c.present = platform::StatDirEntry(dir_, name, &c.now);
+        if (c.listed != c.present) {
+            namesChanged = true;
+        }
+        if (c.listed || c.present) {
+            changes.push_back(std::move(c));
+        }
+    }
+    loaded_ = true;
+    if (!namesChanged) {
+        for (Change& c : changes) {
+            entries_[c.place] = std::move(c.now);
+        }
+        return;
+    }
+    // Names came or went: one merge, noting where each old entry went and which are new, so
+    // that what was built on the old listing can follow.
+    constexpr std::uint32_t kGone = UINT32_MAX;
+    std::vector<std::uint32_t> moved(entries_.size(), kGone);
+    std::vector<std::uint32_t> added;
+    std::vector<platform::DirEntry> merged;
+    merged.reserve(entries_.size() + changes.size());
+    std::size_t e = 0;
+    auto keep = [&](std::size_t upTo) {
+        for (; e < upTo; ++e) {
+            moved[e] = static_cast<std::uint32_t>(merged.size());
+            merged.push_back(std::move(entries_[e]));
+        }
+    };
+    for (Change& c : changes) {
+        keep(c.place);
+        if (c.listed) {
+            if (c.present) {
+                moved[e] = static_cast<std::uint32_t>(merged.size());
+                merged.push_back(std::move(c.now));
+            }
+            ++e;
+        } else {
+            added.push_back(static_cast<std::uint32_t>(merged.size()));
+            merged.push_back(std::move(c.now));
+        }
+    }
+    keep(entries_.size());
+    entries_ = std::move(merged);
+    FollowRenumbering(moved, added);
+}
+
+void LogIndex::FollowRenumbering(const std::vector<std::uint32_t>& moved,
+                                 const std::vector<std::uint32_t>& added) {
+    // Matching every kept pattern against every new name costs that product: beyond this it
+    // is cheaper to search again as needed (a new day's logs all appear at once).
+    constexpr std::size_t kMaxMatches = std::size_t{4} << 20;
+    if (found_.size() * added.size() > kMaxMatches) {
+        DropDerived();
+        return;
+    }
+    auto renumber = [&moved](std::vector<std::uint32_t>& places) {
+        std::size_t out = 0;
+        for (const std::uint32_t old : places) {
+            if (moved[old] != UINT32_MAX) {
+                places[out++] = moved[old];
+            }
+        }
+        places.resize(out);
+    };
+    foundHits_ = 0;
+    for (auto& [pattern, hits] : found_) {
+        renumber(hits);
+        for (const std::uint32_t i : added) {
+            if (!pattern.empty() && platform::WildcardMatch(pattern, entries_[i].name)) {
+                hits.insert(std::lower_bound(hits.begin(), hits.end(), i), i);
+            }
+        }
+        foundHits_ += hits.size();
+    }
+    if (suffixReady_) {
+        renumber(bySuffix_);
+        for (const std::uint32_t i : added) {
+            const std::string& name = entries_[i].name;
+            bySuffix_.insert(std::lower_bound(bySuffix_.begin(), bySuffix_.end(), i,
+                                              [this, &name](std::uint32_t x, std::uint32_t) {
+                                                  return LessBackwards(entries_[x].name, name);
+                                              }),
+                             i);
+        }
+    }
+    // Rebuilt when next needed: one pass over the names.
+    folded_ = {};
+    foldedStart_ = {};
+    foldedReady_ = false;
 }
 
 void LogIndex::Load(const std::string& dir) {

@@ -5,24 +5,51 @@
 // in a literal by that suffix, any other by its longest literal run. The matches of each
 // pattern are kept while later listings hold the same names. A directory that cannot be
 // listed behaves as an empty one.
+// Kept up to date between listings by a directory watch, which is a cache and never the
+// truth: the directory is listed in full at the first refresh, whenever the watch cannot be
+// set up or loses track (overflow, the directory removed or replaced), and once an hour.
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/dir_watch.h"
 #include "platform/files.h"
 
 namespace stats {
 
 class LogIndex {
   public:
+    // The longest the listing goes on the watch's word alone.
+    static constexpr std::time_t kFullListingSeconds = 3600;
+
+    using WatchOpener =
+        std::function<std::unique_ptr<platform::DirWatch>(const std::string&, std::string*)>;
+
     // Lists dir now (replacing any earlier listing).
     void Load(const std::string& dir);
-    // Drops the listing; what was built on it is kept for a Load that lists the same names.
+    // Brings the listing of dir up to date at time now: from the watch's changed names when
+    // it is on this directory and still trusted, else by a full listing (with a new watch set
+    // up first). The entries whose names start with one of recheck (logs the proxy may be
+    // writing while it keeps them open) are examined again either way.
+    void Refresh(const std::string& dir, std::time_t now, const std::vector<std::string>& recheck);
+    // Why the last Refresh listed the directory in full; empty when it used the watch, or
+    // listed a directory for the first time with a watch set up.
+    const std::string& FallbackReason() const { return fallback_; }
+    // How watches are set up (platform::WatchDirectory unless a test says otherwise); a null
+    // opener means no watch, a full listing at every refresh.
+    void SetWatchOpener(WatchOpener opener) {
+        opener_ = std::move(opener);
+        watch_.reset();
+    }
+    // Marks the listing as stale; the entries (and what was built on them) are kept for a
+    // Refresh to bring up to date, or a Load that lists the same names.
     void Clear();
     bool Loaded() const { return loaded_; }
     const std::string& Directory() const { return dir_; }
@@ -54,6 +81,13 @@ class LogIndex {
     // from one cycle to the next: no name came or went, only sizes and times changed).
     bool FoldedNamesMatch() const;
     void DropDerived();
+    // Applies the watch's changed names (and the rechecked entries) to the listing.
+    void Apply(std::vector<std::string> names, const std::vector<std::string>& recheck);
+    void ListInFull(const std::string& dir, std::time_t now, std::string why);
+    // Brings the orders and kept matches built on the old listing over to the new one: moved
+    // holds each old entry's new place (UINT32_MAX when gone), added the new entries' places.
+    void FollowRenumbering(const std::vector<std::uint32_t>& moved,
+                           const std::vector<std::uint32_t>& added);
 
     std::string dir_;
     bool loaded_ = false;
@@ -83,6 +117,12 @@ class LogIndex {
         found_;
     mutable std::size_t foundHits_ = 0;
     mutable std::vector<std::uint32_t> scratch_;  // the matches of a pattern not kept
+
+    WatchOpener opener_ = platform::WatchDirectory;
+    std::unique_ptr<platform::DirWatch> watch_;  // on dir_, set up before its full listing
+    std::string noWatch_;                        // why the last setting up failed
+    std::time_t listedInFullAt_ = 0;
+    std::string fallback_;
 };
 
 }  // namespace stats

@@ -134,14 +134,139 @@ bool AccumulateByHour(std::string_view record, HourTotals& hourTotals) {
     return true;
 }
 
+namespace {
+
+// One traffic log line (without its line end) into totals; decoded is the caller's buffer,
+// reused so that a record costs no allocation.
+void AccumulateLine(std::string_view line, std::string& decoded, HourTotals& totals) {
+    Base64Decode(line, &decoded);
+    // The record ends at the first zero byte, as a decoded C string does.
+    AccumulateByHour(std::string_view(decoded.data(), std::strlen(decoded.c_str())), totals);
+}
+
+// A raw line without its line end, as the text-mode reader gives it: LF and a CR before it go.
+std::string_view WithoutLineEnd(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+    }
+    return line;
+}
+
+// Counts the bytes of a line over the cap and keeps its last few, so a read that skips it
+// still knows where the next line begins and what stood before it.
+class LongLineBytes final : public LongLineSink {
+  public:
+    void Begin() override {
+        bytes = 0;
+        tail.clear();
+    }
+    void Take(std::string_view piece) override {
+        bytes += piece.size();
+        KeepTail(tail, piece);
+    }
+    static void KeepTail(std::string& tail, std::string_view more) {
+        constexpr std::size_t kKeep = GrowingTrafficLogs::kTailBytes;
+        if (more.size() >= kKeep) {
+            tail.assign(more.substr(more.size() - kKeep));
+        } else {
+            tail.append(more);
+            if (tail.size() > kKeep) {
+                tail.erase(0, tail.size() - kKeep);
+            }
+        }
+    }
+    std::uint64_t bytes = 0;
+    std::string tail;
+};
+
+bool ReadExactly(platform::File& file, std::string& bytes) {
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const std::int64_t n = file.Read(bytes.data() + got, bytes.size() - got);
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Whether the open file is the one the position was taken on, grown: same identity, not
+// shorter, and the bytes before the old end unchanged. Leaves the file at the old end then.
+bool GoesOnFrom(platform::File& file, const GrowingTrafficLogs::Position& at) {
+    const std::int64_t size = file.Size();
+    if (at.fileId == 0 || file.Id() != at.fileId || size < 0 ||
+        static_cast<std::uint64_t>(size) < at.offset) {
+        return false;
+    }
+    std::string seen(at.tail.size(), '\0');
+    return file.Seek(at.offset - at.tail.size()) && ReadExactly(file, seen) && seen == at.tail;
+}
+
+// ReadTrafficFile from where the last read of the same, grown file ended; the position is
+// moved on past the complete lines read. False as ReadTrafficFile, the position then emptied.
+bool ReadGrowingTrafficFile(const std::string& path, GrowingTrafficLogs::Position& at,
+                            HourTotals& fileTotals) {
+    auto file = OpenLog(path);
+    if (!file) {
+        return false;
+    }
+    if (!GoesOnFrom(*file, at)) {
+        at = {};
+        at.fileId = file->Id();
+        if (!file->Rewind()) {
+            at = {};
+            return false;
+        }
+    }
+    LongLineBytes longLine;
+    LineReader reader(*file, LineReader::Mode::Raw, kMaxLineBytes, &longLine);
+    std::string line;
+    std::string unfinished;  // a last line the proxy has not ended yet
+    bool hasUnfinished = false;
+    std::string decoded;
+    for (;;) {
+        switch (reader.Next(&line)) {
+            case LineReader::Result::Line:
+                if (line.back() == '\n') {
+                    at.offset += line.size();
+                    LongLineBytes::KeepTail(at.tail, line);
+                    AccumulateLine(WithoutLineEnd(line), decoded, at.totals);
+                } else {
+                    unfinished = std::move(line);
+                    hasUnfinished = true;
+                }
+                break;
+            case LineReader::Result::TooLong:
+                // Skipped as the whole-file reader skips it; only where it ends matters.
+                if (!longLine.tail.empty() && longLine.tail.back() == '\n') {
+                    at.offset += longLine.bytes;
+                    LongLineBytes::KeepTail(at.tail, longLine.tail);
+                }
+                break;
+            case LineReader::Result::Error:
+                at = {};
+                return false;
+            case LineReader::Result::End:
+                fileTotals = at.totals;
+                if (hasUnfinished) {
+                    AccumulateLine(unfinished, decoded, fileTotals);
+                }
+                return true;
+        }
+    }
+}
+
+}  // namespace
+
 bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
     HourTotals fileTotals{};
     std::string decoded;  // reused: one allocation per file, not per record
     const bool read = ForEachLogLine(path, LineReader::Mode::Text, [&](const std::string& line) {
-        Base64Decode(line, &decoded);
-        // The record ends at the first zero byte, as a decoded C string does.
-        AccumulateByHour(std::string_view(decoded.data(), std::strlen(decoded.c_str())),
-                         fileTotals);
+        AccumulateLine(line, decoded, fileTotals);
     });
     if (!read) {
         return false;
@@ -161,10 +286,15 @@ bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals
     if (known) {
         fileTotals = *known;
     } else {
-        if (!ReadTrafficFile(file.path, fileTotals)) {
+        const bool today = ctx.IsTodaysLog(file.entry);
+        GrowingTrafficLogs::Position* at = today && ctx.KnowsToday() && ctx.settings.readAppended
+                                               ? ctx.caches.growing.Slot(file.entry.name)
+                                               : nullptr;
+        if (!(at != nullptr ? ReadGrowingTrafficFile(file.path, *at, fileTotals)
+                            : ReadTrafficFile(file.path, fileTotals))) {
             return false;
         }
-        ctx.caches.traffic.Store(file.entry, fileTotals, ctx.IsTodaysLog(file.entry));
+        ctx.caches.traffic.Store(file.entry, fileTotals, today);
     }
     for (std::size_t h = 0; h < hourTotals.size(); ++h) {
         hourTotals[h] = SaturatingAdd(hourTotals[h], fileTotals[h]);

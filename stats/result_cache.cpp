@@ -122,6 +122,23 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
                   [this](const auto& item) { return item.second.generation != generation_; });
 }
 
+GrowingTrafficLogs::Position* GrowingTrafficLogs::Slot(const std::string& name) {
+    const auto it = items_.find(name);
+    if (it != items_.end()) {
+        return &it->second;
+    }
+    if (items_.size() >= kMaxEntries) {
+        return nullptr;
+    }
+    return &items_[name];
+}
+
+void GrowingTrafficLogs::KeepOnly(std::string_view prefix) {
+    std::erase_if(items_, [prefix](const auto& item) {
+        return std::string_view(item.first).substr(0, prefix.size()) != prefix;
+    });
+}
+
 void AppendAsTextLines(const FilterLines& lines, std::string& text) {
     const std::string& b = lines.bytes;
     text.reserve(text.size() + b.size());

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -123,6 +124,35 @@ class TrafficResultCache {
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
     std::size_t mapped_ = 0;      // the non-null ones of byEntry_
+};
+
+// Where the last read of each of today's traffic logs ended, so that the next read takes only
+// what the proxy appended since: the totals of the complete lines read, the offset after the
+// last of them, the bytes just before that offset and the file's identity. The next read goes
+// on from there only when the file has the same identity, is not shorter and still holds those
+// bytes there; otherwise it reads the file whole, as a first read does. A last line without
+// its line end yet is read every time and never counted in.
+class GrowingTrafficLogs {
+  public:
+    static constexpr std::size_t kMaxEntries = 100000;  // beyond: read whole, as without
+    static constexpr std::size_t kTailBytes = 64;
+
+    struct Position {
+        std::uint64_t fileId = 0;
+        std::uint64_t offset = 0;  // just after a line end
+        std::string tail;          // the last up to kTailBytes bytes before offset
+        HourTotals totals{};       // of the lines before offset
+    };
+
+    // The log's position, made empty when it has none yet; null beyond the bound.
+    Position* Slot(const std::string& name);
+    // Keeps only the positions of names starting with prefix (today's stamp and "_").
+    void KeepOnly(std::string_view prefix);
+    void Clear() { items_.clear(); }
+    std::size_t Size() const { return items_.size(); }
+
+  private:
+    std::unordered_map<std::string, Position> items_;
 };
 
 // The lines of one filter log as CopyFilterBytes gives them: each line with its line end as

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/dir_watch.h"
 #include "platform/files.h"
 #include "platform/files_backend.h"
 #include "platform/wildcard.h"
@@ -130,6 +131,20 @@ bool File::Write(const void* data, std::size_t size) {
 
 bool File::Rewind() {
     return ::lseek(ToFd(handle_), 0, SEEK_SET) == 0;
+}
+
+bool File::Seek(std::uint64_t offset) {
+    return offset <= static_cast<std::uint64_t>(INT64_MAX) &&
+           ::lseek(ToFd(handle_), static_cast<off_t>(offset), SEEK_SET) ==
+               static_cast<off_t>(offset);
+}
+
+std::uint64_t File::Id() {
+    struct stat st {};
+    if (fstat(ToFd(handle_), &st) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48);
 }
 
 std::int64_t File::Size() {
@@ -322,6 +337,25 @@ bool CreateDirectories(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+namespace {
+
+// The listing's view of one name of an open directory: false for anything but a regular
+// file (a link is no log, whatever it points to).
+bool StatAt(int dfd, const char* name, DirEntry* entry) {
+    struct stat st {};
+    if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    entry->name = name;
+    entry->size = static_cast<std::uint64_t>(st.st_size);
+    entry->mtimeNs = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    entry->fileId =
+        static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48);
+    return true;
+}
+
+}  // namespace
+
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     out->clear();
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
@@ -329,22 +363,30 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
         return false;
     }
     int dfd = dirfd(d);
+    DirEntry entry;
     while (struct dirent* e = ::readdir(d)) {
-        struct stat st {};
-        if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-            continue;  // a link is no log, whatever it points to
+        if (StatAt(dfd, e->d_name, &entry)) {
+            out->push_back(std::move(entry));
         }
-        DirEntry entry;
-        entry.name = e->d_name;
-        entry.size = static_cast<std::uint64_t>(st.st_size);
-        entry.mtimeNs =
-            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        entry.fileId =
-            static_cast<std::uint64_t>(st.st_ino) ^ (static_cast<std::uint64_t>(st.st_dev) << 48);
-        out->push_back(std::move(entry));
     }
     ::closedir(d);
     detail::SortListing(out);
+    return true;
+}
+
+bool StatDirEntry(const std::string& dir, const std::string& name, DirEntry* out) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+        return false;
+    }
+    std::string path = dir.empty() ? std::string("./") : dir;
+    if (path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    if (!StatAt(AT_FDCWD, path.c_str(), out)) {
+        return false;
+    }
+    out->name = name;
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/dir_watch.h"
 #include "platform/files.h"
 #include "platform/files_backend.h"
 #include "platform/wildcard.h"
@@ -100,6 +101,24 @@ bool File::Write(const void* data, std::size_t size) {
 bool File::Rewind() {
     LARGE_INTEGER start{};
     return ::SetFilePointerEx(AsHandle(handle_), start, nullptr, FILE_BEGIN) != 0;
+}
+
+bool File::Seek(std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+        return false;
+    }
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(AsHandle(handle_), at, nullptr, FILE_BEGIN) != 0;
+}
+
+std::uint64_t File::Id() {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(AsHandle(handle_), &info)) {
+        return 0;
+    }
+    return ((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) ^
+           (static_cast<std::uint64_t>(info.dwVolumeSerialNumber) << 48);
 }
 
 std::int64_t File::Size() {
@@ -281,6 +300,34 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     } while (::FindNextFileA(find, &data));
     ::FindClose(find);
     detail::SortListing(out);
+    return true;
+}
+
+bool StatDirEntry(const std::string& dir, const std::string& name, DirEntry* out) {
+    // A wildcard or separator would make the search find other names than this one.
+    if (name.empty() || name.find_first_of("*?\\/:") != std::string::npos) {
+        return false;
+    }
+    std::string path = dir;
+    if (!path.empty() && !IsSeparator(path.back()) && path.back() != ':') {
+        path.push_back('\\');
+    }
+    path += name;
+    WIN32_FIND_DATAA data{};
+    HANDLE find = ::FindFirstFileA(path.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ::FindClose(find);
+    // A search by a short name alias finds the file under its long name: not this name.
+    if (name != data.cFileName ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return false;
+    }
+    out->name = name;
+    out->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    out->mtimeNs = UnixNanoseconds(data.ftLastWriteTime);
+    out->fileId = 0;  // as the listing gives it
     return true;
 }
 

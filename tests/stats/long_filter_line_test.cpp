@@ -94,7 +94,11 @@ TEST_F(LongLineTest, FilterExtractsKeepTheEventOfALineOverTheLimit) {
     Raw("Filter_08_03_2026.log",
         before + "\r\n" + stats::Base64Encode(longEvent) + "\r\n" + after + "\r\n");
     std::vector<std::string> said;
-    ctx_.settings.verbose = [&said](const std::string& line) { said.push_back(line); };
+    ctx_.settings.verbose = [&said](const std::string& line) {
+        if (line.find("listed in full") == std::string::npos) {  // the month's jump relists
+            said.push_back(line);
+        }
+    };
 
     At(2026, 3, 10);
     std::string week;

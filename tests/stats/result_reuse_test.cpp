@@ -261,3 +261,65 @@ TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
 }
 
 }  // namespace
+
+// Today's traffic log read only where it grew: after each change the texts are those of
+// reading everything, and an append costs about the appended bytes, not the whole log.
+TEST_F(ReuseTest, TodaysTrafficLogIsReadFromWhereItGrew) {
+    const std::string name = StampBack(0) + "_10.0.0.1";
+    const std::string path = LogPath(name);
+    auto record = [](int size, int hour) {
+        return stats::Base64Encode(std::to_string(size) + "*GET /x Time:" + (hour < 10 ? "0" : "") +
+                                   std::to_string(hour) + ":00:00");
+    };
+    std::string lines;
+    for (int i = 0; i < 400; ++i) {
+        lines += record(10 + i, i % 24) + "\r\n";
+    }
+    Raw(name, lines);  // large enough that reading it whole shows in the bytes read
+    const std::string big = stats::Base64Encode(std::string(stats::kMaxLineBytes + 10, 'a'));
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool wholeLogRead;  // the next cycle must read the log from its start
+    };
+    const Step steps[] = {
+        {"unchanged", [] {}, false},
+        {"complete lines appended",
+         [&] { Append(name, record(5, 3) + "\r\n" + record(6, 4) + "\n"); }, false},
+        {"a line not ended yet", [&] { Append(name, record(70, 5)); }, false},
+        {"its end, half of it", [&] { Append(name, "\r"); }, false},
+        {"its end, the rest, and one more", [&] { Append(name, "\n" + record(8, 6) + "\r\n"); },
+         false},
+        {"a line over the cap, then one",
+         [&] { Append(name, big + "\r\n" + record(9, 7) + "\r\n"); }, false},
+        {"truncated and rewritten longer",
+         [&] { testing_support::WriteAll(path, record(1, 1) + "\r\n" + lines + lines); }, true},
+        {"replaced by a renamed file",
+         [&] {
+             testing_support::WriteAll(path + ".new", lines + record(2, 2) + "\r\n");
+             fs::rename(path + ".new", path);
+         },
+         true},
+        {"cut shorter", [&] { testing_support::WriteAll(path, record(3, 3) + "\r\n"); }, true},
+        {"deleted", [&] { fs::remove(path); }, false},
+        {"back again", [&] { Raw(name, record(4, 4) + "\r\n"); }, true},
+    };
+    Cycle(ctx_);
+    std::uint64_t last = lines.size();
+    for (const Step& step : steps) {
+        step.change();
+        const std::uint64_t size = fs::exists(path) ? fs::file_size(path) : 0;
+        const std::uint64_t before = stats::LogReads().bytesRead.load();
+        const std::vector<std::string> texts = Cycle(ctx_);
+        const std::uint64_t read = stats::LogReads().bytesRead.load() - before;
+        EXPECT_EQ(texts, Reference()) << step.what;
+        if (step.wholeLogRead) {
+            EXPECT_GE(read, size) << step.what;
+        } else {
+            // The appended bytes, the few checked before them, a line not ended yet, and
+            // today's other small logs and the client list.
+            EXPECT_LT(read, size - std::min(size, last) + 2048) << step.what;
+        }
+        last = size;
+    }
+}
