@@ -147,7 +147,9 @@ TEST(Process, StartsADetachedProgramAndRefusesAMissingOne) {
     WriteAll(script, "#!/bin/sh\necho started > '" + marker + "'\n");
     ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
     EXPECT_TRUE(platform::StartDetached(script));
-    for (int i = 0; i < 200 && !testing_support::Exists(marker); ++i) {
+    // The shell creates the marker before it writes to it, so wait for the text itself; the
+    // 30 s are a hang guard (the program runs in milliseconds).
+    for (int i = 0; i < 3000 && ReadAll(marker) != "started\n"; ++i) {
         platform::SleepMilliseconds(10);
     }
     EXPECT_EQ(ReadAll(marker), "started\n");

@@ -354,11 +354,12 @@ TEST_F(ServiceProgramTest, AnOrdinaryProcessStopsOnSigtermAndExitsZero) {
         execl(Program().c_str(), Program().c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    for (int i = 0; i < 300 && ReadAll(out).empty(); ++i) {
+    // Hang guards of 30 s: the program starts and cleans up in some 100 ms when idle.
+    for (int i = 0; i < 3000 && ReadAll(out).empty(); ++i) {
         platform::SleepMilliseconds(10);
     }
     EXPECT_EQ(ReadAll(out), "Service started\n");
-    for (int i = 0; i < 300 && Exists(stale.back()); ++i) {
+    for (int i = 0; i < 3000 && Exists(stale.back()); ++i) {
         platform::SleepMilliseconds(10);
     }
     for (const std::string& path : stale) {
