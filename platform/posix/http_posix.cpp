@@ -3,6 +3,7 @@
 // The proxy comes from the environment (https_proxy, no_proxy), as curl takes it.
 #include <curl/curl.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <mutex>
 
@@ -66,9 +67,12 @@ void Judge(CURL* curl, CURLcode code, const Transfer& transfer, const char* word
             long result = 0;
             curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &result);
             answer.failure = HttpFailure::Tls;
-            // A chain that verified and was still refused was refused for its name, which
-            // curl checks itself.
-            answer.tls = result == 0 ? TlsFailure::NameMismatch : TlsFailureOfVerifyResult(result);
+            // curl checks the name itself, before it records the chain's verdict: a refusal
+            // with no verdict yet (its initial X509_V_ERR_UNSPECIFIED) or a good one was
+            // a refusal of the name.
+            answer.tls = result == X509_V_OK || result == X509_V_ERR_UNSPECIFIED
+                             ? TlsFailure::NameMismatch
+                             : TlsFailureOfVerifyResult(result);
             return;
         }
         case CURLE_SSL_CONNECT_ERROR:
