@@ -93,6 +93,15 @@ TokenEndpoint::Answer TokenEndpoint::Post(const std::string& url, const FormFiel
     }
     answer.error = SafeText(StringField(json, "error"), 64);
     answer.description = SafeText(StringField(json, "error_description"));
+    // An endpoint may quote what it was sent; the secrets among that stay out of our lines.
+    for (const auto& [name, value] : fields) {
+        const bool secret =
+            name == "client_secret" || name == "refresh_token" || name == "device_code";
+        for (std::size_t at; secret && !value.empty() &&
+                             (at = answer.description.find(value)) != std::string::npos;) {
+            answer.description.replace(at, value.size(), "[withheld]");
+        }
+    }
     if (answer.error.empty()) {
         Throw(kOAuthNoToken, status + ": the answer names no error");
     }
