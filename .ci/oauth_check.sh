@@ -426,6 +426,13 @@ if ((${#WINDOWS_BUILDS[@]})); then
         fi
         expect_count client_credentials $((tokens_before + 1)) "$name"
         check_delivery "$name" "$before"
+        # WinHTTP's own checks are off: ours must refuse a certificate for another name.
+        ctl smtp oauth set --token-url "https://127.0.0.1:$PORT_WRONG_NAME/token"
+        status=0
+        timeout 300 "$WINE" "$build/mailer/Postvane.exe" >/dev/null 2>"$BASE/stderr-$name" || status=$?
+        [ "$status" = 9 ] && tr -d '\r' <"$BASE/stderr-$name" | grep -q "name mismatch" ||
+            die "$name: a token endpoint with a wrong-name certificate gave status $status"
+        say "$name: token endpoint with a wrong-name certificate refused"
     done
 fi
 
