@@ -8,6 +8,7 @@
 #include "mailer/oauth/oauth_tokens.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "tests/support/test_env.h"
+#include "tools/smtp_command.h"
 #include "tools/smtp_oauth_command.h"
 
 namespace {
@@ -65,6 +66,28 @@ TEST_F(SmtpOAuthCommandTest, ProvidersFillInTheirUrlsAndScope) {
         EXPECT_EQ(CachedToken(&expiresAt), c.status == 0 ? "" : "old-token");
     }
     setenv("BRISKO_REGISTRY", registryFile_.c_str(), 1);
+}
+
+TEST_F(SmtpOAuthCommandTest, ShowSaysWhatIsStoredButNoSecret) {
+    ASSERT_EQ(RunSmtpCommand({"set", "--auth", "XOAUTH2", "--tls", "starttls"}), 0);
+    ASSERT_EQ(RunSmtpOAuthCommand({"set", "--token-url", "https://id.example/token", "--client-id",
+                                   "c-1", "--client-secret", "SECRET-s"}),
+              0);
+    StoreRefreshToken("REFRESH-r");
+    StoreCachedToken("ACCESS-a", 4'000'000'000);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunSmtpCommand({"show"}), 0);
+    const std::string shown =
+        testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    for (const char* line : {"auth:     XOAUTH2\n", "oauth token:    https://id.example/token\n",
+                             "oauth client:   c-1\n", "oauth secret:   ********\n",
+                             "oauth refresh:  stored\n", "oauth cache:    a token until "}) {
+        EXPECT_NE(shown.find(line), std::string::npos) << line << shown;
+    }
+    for (const char* secret : {"SECRET-s", "REFRESH-r", "ACCESS-a"}) {
+        EXPECT_EQ(shown.find(secret), std::string::npos) << shown;
+    }
 }
 
 }  // namespace
