@@ -42,9 +42,20 @@ inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
 inline constexpr char kSmtpTls[] = "SMTPTLS";                   // plain: none, starttls, tls
 inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra trusted roots
+// OAuth for XOAUTH2 and OAUTHBEARER: plain values, then the secrets (platform/secrets.h).
+inline constexpr char kSmtpOAuthTokenUrl[] = "SMTPOAuthTokenURL";    // https only
+inline constexpr char kSmtpOAuthClientId[] = "SMTPOAuthClientID";    //
+inline constexpr char kSmtpOAuthScope[] = "SMTPOAuthScope";          // space-separated
+inline constexpr char kSmtpOAuthDeviceUrl[] = "SMTPOAuthDeviceURL";  // for the one-time login
+inline constexpr char kSmtpOAuthTenant[] = "SMTPOAuthTenant";        // where a provider needs it
+inline constexpr char kSmtpOAuthClientSecret[] = "SMTPOAuthClientSecret";
+inline constexpr char kSmtpOAuthRefreshToken[] = "SMTPOAuthRefreshToken";
+// The cached access token: its expiry (seconds since 1970), a space, the token.
+inline constexpr char kSmtpOAuthAccessToken[] = "SMTPOAuthAccessToken";
 // The values that hold secrets, whatever their form: tallyctl warns when a registry file that
 // holds one can be read by other users. A new credential or token setting belongs here.
-inline constexpr const char* kSecretSettings[] = {kSmtpPassword};
+inline constexpr const char* kSecretSettings[] = {kSmtpPassword, kSmtpOAuthClientSecret,
+                                                  kSmtpOAuthRefreshToken, kSmtpOAuthAccessToken};
 // DWORD, 1: the service names each abandoned task, skipped log and failed write, with its
 // reason, one message each; absent or any other value: silent.
 inline constexpr char kVerboseLog[] = "VerboseLog";

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mailer/oauth/oauth_tokens.h"
 #include "mailer/report_mail_text.h"
 #include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
@@ -140,6 +141,11 @@ void CSenderApp::Run() {
             throw SmtpProtocolFailure(kSmtpTlsSetting, "SMTPTLS is '" + tlsText + "'");
         }
         connection.SetTls(tlsMode, ReadPlainSetting(layout::setting::kSmtpCaFile));
+        std::unique_ptr<OAuthTokens> tokens = StartOAuth(method, tlsMode, *clock, httpPost);
+        if (tokens) {
+            password = tokens->Current();  // a bearer token stands in for the password
+            connection.SetTokenRenewal([&tokens] { return tokens->Fresh(); });
+        }
         phase = SenderPhase::Connect;
         connection.Connect(server, method, user, password, port, std::string());
         phase = SenderPhase::Transfer;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "mailer/mime/smtp_message.h"
+#include "mailer/oauth/token_endpoint.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_failures.h"
 #include "platform/clock.h"
@@ -40,6 +41,8 @@ class CSenderApp {
     void SetHeloHost(const std::string& value) { heloHost = value; }
     // The run's time: the report date of the mail's words and its Date line. Not owned.
     void SetClock(const platform::Clock* value) { clock = value; }
+    // How the OAuth token endpoint is reached (default: the platform's HTTPS client).
+    void SetHttpPost(HttpPost post) { httpPost = std::move(post); }
 
     // The mail of one run, from the recipient and attachment lists and the run's local date
     // (report_mail_text.h); its sender is chosen once the user name is known (ChooseSender).
@@ -65,4 +68,5 @@ class CSenderApp {
     std::string heloHost = "auto";
     platform::SystemClock systemClock;
     const platform::Clock* clock = &systemClock;
+    HttpPost httpPost = platform::HttpPostForm;
 };

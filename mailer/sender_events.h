@@ -25,6 +25,9 @@ inline constexpr SenderEvent kSenderEvents[] = {
     {kSenderTransfer, {107, platform::EventType::Error}},
     {kSenderTls, {108, platform::EventType::Error}},
     {kSenderCertificate, {109, platform::EventType::Error}},
+    {kSenderTokenEndpoint, {110, platform::EventType::Error}},
+    {kSenderTokenGrant, {111, platform::EventType::Error}},
+    {kSenderTokenLogin, {112, platform::EventType::Error}},
 };
 
 platform::EventId SenderEventFor(int exitStatus);

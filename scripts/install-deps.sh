@@ -97,7 +97,8 @@ if [[ "${1:-}" == "--source-entry" ]]; then
     exit
 fi
 
-packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3)
+packages=(cmake ninja-build g++ libgtest-dev libssl-dev openssl python3 libcurl4-openssl-dev
+    nlohmann-json3-dev curl)
 fuzz=(clang-14 libclang-rt-14-dev)
 windows=0
 if [[ "${1:-}" == "--windows" ]]; then

@@ -1,7 +1,7 @@
 // `tallyctl smtp set --server HOST --port N --auth METHOD --user U --password P --to LIST
 // [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM]` and `tallyctl smtp show`. Only the
 // options given are written; `--ca-file ""` clears the roots file. Errors (an unknown option,
-// a method that is not one of the five texts, a TLS mode that is not one of the three, a port
+// a method that is not one of the method texts, a TLS mode that is not one of the three, a port
 // out of range, a value with a line break, a text that the shift would cut short) go to
 // standard error with exit status 2. `show` warns on standard error when the settings hold a
 // password in a file that other users can read.
@@ -16,6 +16,7 @@
 #include "mailer/sender_app.h"
 #include "mailer/smtp/smtp_settings.h"
 #include "platform/registry.h"
+#include "tools/smtp_oauth_command.h"
 
 namespace {
 
@@ -40,10 +41,11 @@ const Option kOptions[] = {
 int Usage() {
     std::fprintf(stderr,
                  "usage: tallyctl smtp set [--server HOST] [--port N] [--auth None|\"AUTH "
-                 "LOGIN\"|\"AUTH PLAIN\"|\"CRAM MD5\"|NTLM]\n"
+                 "LOGIN\"|\"AUTH PLAIN\"|\"CRAM MD5\"|NTLM|XOAUTH2|OAUTHBEARER]\n"
                  "                         [--user U] [--password P] [--to LIST] [--from ADDR]\n"
                  "                         [--tls none|starttls|tls] [--ca-file PEM|\"\"]\n"
-                 "       tallyctl smtp show\n");
+                 "       tallyctl smtp show\n"
+                 "       tallyctl smtp oauth set|test|login ...\n");
     return 2;
 }
 
@@ -106,7 +108,7 @@ int RunSet(const std::vector<std::string>& args) {
         } else if (flag == "--auth" && !IsAuthSettingText(value)) {
             std::fprintf(stderr,
                          "tallyctl smtp: --auth wants None, \"AUTH LOGIN\", \"AUTH PLAIN\", "
-                         "\"CRAM MD5\" or NTLM, not '%s'\n",
+                         "\"CRAM MD5\", NTLM, XOAUTH2 or OAUTHBEARER, not '%s'\n",
                          value.c_str());
             return 2;
         }
@@ -205,6 +207,9 @@ int RunShow() {
     std::printf("tls:      %s\n", tls.c_str());
     std::printf("ca file:  %s\n",
                 caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());
+    if (IsOAuthMethod(AuthMethodFromSetting(auth))) {
+        PrintOAuthSettings(stdout);
+    }
     WarnOfReadableSecrets();
     return 0;
 }
@@ -220,6 +225,9 @@ int RunSmtpCommand(const std::vector<std::string>& args) {
     }
     if (args[0] == "show" && args.size() == 1) {
         return RunShow();
+    }
+    if (args[0] == "oauth") {
+        return RunSmtpOAuthCommand(std::vector<std::string>(args.begin() + 1, args.end()));
     }
     return Usage();
 }

@@ -33,7 +33,7 @@ const Command kCommands[] = {
     {"simulate", &RunSimulateCommand,
      "--app DIR [--days N] [--clients N] [--seed N] [--until YYYY-MM-DD]   write a demo "
      "installation as the proxy would"},
-    {"smtp", &RunSmtpCommand, "set ... | show   the mail settings"},
+    {"smtp", &RunSmtpCommand, "set ... | show | oauth ...   the mail settings"},
     {"report", &RunReportCommand,
      "set [--format xml|xml+html] [--dashboard 0|1] [--style-url URL] | show   report output"},
     {"sink", &RunSinkCommand,

@@ -1,13 +1,15 @@
 // SMTP authentication of CQuillSMTPConnection: LOGIN, PLAIN (the clear-text prompt dialogue,
-// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, and NTLM with the
-// AUTH NTLM lines as the exchange's transport. Each step that gets the wrong reply throws its
-// own code (0x8004020D to 0x8004021A) with the server's last reply.
+// or the RFC 4616 response when the server's prompt is empty), CRAM-MD5, NTLM with the
+// AUTH NTLM lines as the exchange's transport, and the OAuth bearer methods. Each step that gets
+// the wrong reply throws its own code (0x8004020D to 0x8004021A) with the server's last reply.
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "common/base64.h"
 #include "mailer/mime/encoders.h"
 #include "mailer/smtp/digests.h"
+#include "mailer/smtp/oauth_sasl.h"
 #include "mailer/smtp/smtp_connection.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "platform/nocase.h"
@@ -154,4 +156,90 @@ void CQuillSMTPConnection::AuthenticateNtlm(const std::string& user, const std::
     if (status < 0) {
         throw CSMTPException(static_cast<std::uint32_t>(status), lastResponse);
     }
+}
+
+std::string XOAuth2Response(const std::string& user, const std::string& token) {
+    return "user=" + user +
+           "\x01"
+           "auth=Bearer " +
+           token + "\x01\x01";
+}
+
+std::string OAuthBearerResponse(const std::string& user, const std::string& host,
+                                std::uint32_t port, const std::string& token) {
+    std::string authzid;
+    for (char c : user) {
+        authzid += c == ','   ? std::string("=2C")
+                   : c == '=' ? std::string("=3D")
+                              : std::string(1, c);
+    }
+    return "n,a=" + authzid +
+           ",\x01"
+           "host=" +
+           host +
+           "\x01"
+           "port=" +
+           std::to_string(port) +
+           "\x01"
+           "auth=Bearer " +
+           token + "\x01\x01";
+}
+
+std::string ErrorChallengeStatus(std::string_view decoded) {
+    const nlohmann::json challenge = nlohmann::json::parse(decoded, nullptr, false);
+    if (!challenge.is_object() || !challenge.contains("status") ||
+        !challenge["status"].is_string()) {
+        return {};
+    }
+    std::string status = challenge["status"].get<std::string>().substr(0, 64);
+    for (char& c : status) {
+        if (static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) > '~') {
+            c = '?';
+        }
+    }
+    return status;
+}
+
+bool CQuillSMTPConnection::TryOAuth(AuthMethod method, const std::string& user,
+                                    const std::string& token, std::string* status) {
+    const bool bearer = method == AuthOAuthBearer;
+    const std::string response = bearer ? OAuthBearerResponse(user, serverHost, serverPort, token)
+                                        : XOAuth2Response(user, token);
+    SendCommand(std::string(bearer ? "AUTH OAUTHBEARER " : "AUTH XOAUTH2 ") +
+                Base64Encode(response) + "\r\n");
+    const bool whole = ReadReply();
+    if (whole && lastReplyCode == 235) {
+        return true;
+    }
+    if (whole && lastReplyCode == 334) {
+        // An error challenge: the exchange must be ended by us (an empty response for
+        // XOAUTH2, a single 0x01 for OAUTHBEARER) before the server gives its final reply.
+        *status = ErrorChallengeStatus(DecodeBase64(PromptText()));
+        SendCommand(bearer ? Base64Encode("\x01") + "\r\n" : std::string("\r\n"));
+        return !ReadReply() ? false : lastReplyCode == 235;
+    }
+    if (whole && lastReplyCode == 535) {
+        return false;
+    }
+    Fail(kSmtpOAuthStart);
+}
+
+void CQuillSMTPConnection::AuthenticateOAuth(AuthMethod method, const std::string& user,
+                                             const std::string& token) {
+    std::string status;
+    if (TryOAuth(method, user, token, &status)) {
+        return;
+    }
+    // A cached token may have been revoked before its time: one fresh token, one more try.
+    if (tokenRenewal) {
+        const std::string fresh = tokenRenewal();
+        status.clear();
+        if (TryOAuth(method, user, fresh, &status)) {
+            return;
+        }
+    }
+    throw CSMTPException(
+        SmtpInterfaceError(kSmtpOAuthRefused),
+        status.empty() ? lastResponse : lastResponse + " (token status: " + status + ")",
+        lastReplyCode);
 }

@@ -87,6 +87,13 @@ std::string CQuillSMTPConnection::ChooseGreetingName(const std::string& fullName
     return IsDomainName(fullName) ? fullName : std::string("localhost");
 }
 
+void RefuseTokenInClear(AuthMethod method, TlsMode mode) {
+    if (IsOAuthMethod(method) && mode == TlsMode::None) {
+        throw SmtpProtocolFailure(kSmtpOAuthNoTls,
+                                  "SMTPAUTH is an OAuth method and SMTPTLS is none");
+    }
+}
+
 CQuillSMTPConnection::CQuillSMTPConnection(const std::string& heloName)
     : heloHost(heloName),
       chooseGreeting(heloName == kChosenGreeting),
@@ -110,6 +117,9 @@ void CQuillSMTPConnection::Fail(std::uint32_t code) const {
 void CQuillSMTPConnection::Connect(const std::string& host, AuthMethod method,
                                    const std::string& user, const std::string& password,
                                    std::uint32_t port, const std::string& bindAddress) {
+    RefuseTokenInClear(method, tlsMode);
+    serverHost = host;
+    serverPort = port;
     sessionEnd = Clock::now() + std::chrono::milliseconds(sessionLimit);
     socket.SetTimeout(replyTimeout);
     socket.Create();
@@ -205,6 +215,10 @@ void CQuillSMTPConnection::RunAuthentication(AuthMethod method, const std::strin
             return;
         case AuthNtlm:
             AuthenticateNtlm(user, password);
+            return;
+        case AuthXOAuth2:
+        case AuthOAuthBearer:
+            AuthenticateOAuth(method, user, password);
             return;
     }
     // An out-of-range method value is taken as LOGIN, the sender's own default.

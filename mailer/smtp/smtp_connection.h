@@ -1,8 +1,9 @@
 // CQuillSMTPConnection: the blocking SMTP client of the mail sender. It connects, reads the
 // greeting, says HELO (EHLO first when it is to authenticate), authenticates with LOGIN,
-// PLAIN, CRAM-MD5 or NTLM, sends one CSMTPMessage and says QUIT. Every protocol or transport
-// failure is thrown as a CSMTPException: protocol failures carry the code of the step
-// (0x80040200 and up) and the server's last reply, socket failures the Windows Sockets error.
+// PLAIN, CRAM-MD5, NTLM or an OAuth bearer token (XOAUTH2, OAUTHBEARER; TLS only), sends one
+// CSMTPMessage and says QUIT. Every protocol or transport failure is thrown as a CSMTPException:
+// protocol failures carry the code of the step (0x80040200 and up) and the server's last reply,
+// socket failures the Windows Sockets error.
 #pragma once
 
 #include <chrono>
@@ -24,7 +25,16 @@ enum AuthMethod {
     AuthLogin = 2,
     AuthPlain = 3,
     AuthNtlm = 4,
+    AuthXOAuth2 = 5,      // a bearer token in place of the password
+    AuthOAuthBearer = 6,  // the same in the standard form (RFC 7628)
 };
+
+// The OAuth methods send a bearer token, which is as good as a password: only over TLS.
+constexpr bool IsOAuthMethod(AuthMethod method) {
+    return method == AuthXOAuth2 || method == AuthOAuthBearer;
+}
+// Throws kSmtpOAuthNoTls for an OAuth method without TLS.
+void RefuseTokenInClear(AuthMethod method, TlsMode mode);
 
 class CQuillSMTPConnection {
   public:
@@ -57,6 +67,14 @@ class CQuillSMTPConnection {
     // NTLM through the provider that the NTLM factory makes for user and password; a
     // failed step throws its SECURITY_STATUS as the code.
     void AuthenticateNtlm(const std::string& user, const std::string& password);
+    // XOAUTH2 or OAUTHBEARER with token; a refused token is replaced once by the renewal's
+    // fresh one and AUTH tried again, never more.
+    void AuthenticateOAuth(AuthMethod method, const std::string& user, const std::string& token);
+    // For the OAuth methods Connect's password is the access token; renewal (may throw)
+    // gives a fresh one when the server refuses it.
+    void SetTokenRenewal(std::function<std::string()> renewal) {
+        tokenRenewal = std::move(renewal);
+    }
 
     const std::string& LastResponse() const { return lastResponse; }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
@@ -111,6 +129,10 @@ class CQuillSMTPConnection {
     // EHLO, STARTTLS and the handshake; never a fall-back to clear text.
     void StartTls(const std::string& host, AuthMethod method);
     void RunAuthentication(AuthMethod method, const std::string& user, const std::string& password);
+    // One AUTH with token: true when accepted; false when the token was refused (*status:
+    // the error challenge's status, if one came); other replies fail with kSmtpOAuthStart.
+    bool TryOAuth(AuthMethod method, const std::string& user, const std::string& token,
+                  std::string* status);
     // The text after "334 " of the last reply.
     std::string PromptText() const;
     [[noreturn]] void Fail(std::uint32_t code) const;
@@ -133,4 +155,7 @@ class CQuillSMTPConnection {
     NtlmFactory ntlmFactory;
     TlsMode tlsMode = TlsMode::None;
     std::string tlsCaFile;
+    std::string serverHost;  // as given to Connect, for OAUTHBEARER
+    std::uint32_t serverPort = 0;
+    std::function<std::string()> tokenRenewal;
 };

@@ -86,6 +86,9 @@ constexpr SenderPhaseRow kPhases[] = {
     {SenderPhase::Transfer, kSenderTransfer, "sending the report mail"},
     {SenderPhase::Tls, kSenderTls, "setting up TLS with the mail server"},
     {SenderPhase::Certificate, kSenderCertificate, "verifying the mail server's certificate"},
+    {SenderPhase::TokenEndpoint, kSenderTokenEndpoint, "fetching an OAuth token"},
+    {SenderPhase::TokenGrant, kSenderTokenGrant, "getting an OAuth token granted"},
+    {SenderPhase::TokenLogin, kSenderTokenLogin, "refreshing the OAuth login"},
 };
 
 }  // namespace

@@ -26,6 +26,10 @@ enum SenderExit : int {
     kSenderTls = 8,             // no TLS: STARTTLS not offered or refused, handshake failed,
                                 // SMTPTLS or SMTPCAFile unusable
     kSenderCertificate = 9,     // the server's certificate failed verification
+    kSenderTokenEndpoint = 10,  // no OAuth token: the token endpoint is unreachable or gave none
+    kSenderTokenGrant = 11,     // the token endpoint refused the grant, or the OAuth settings
+                                // are unusable
+    kSenderTokenLogin = 12,     // the refresh token is no longer valid: the login must be repeated
 };
 
 // The phases of a run. Step stands for whichever of Connect and Transfer was running: a
@@ -41,6 +45,9 @@ enum class SenderPhase {
     Transfer,
     Tls,
     Certificate,
+    TokenEndpoint,
+    TokenGrant,
+    TokenLogin,
     Step,
 };
 
@@ -107,7 +114,28 @@ enum class FailureText { Reply, Detail };
       "name mismatch (not issued for the server's name or address)")                               \
     X(kSmtpTlsCertificate, 550, Certificate, Permanent, Detail, Certificate, "not acceptable")     \
     X(kSmtpTlsCaFile, 551, Tls, Permanent, Detail, CaFile, "the SMTPCAFile roots cannot be read")  \
-    X(kSmtpTlsSetting, 552, Tls, Permanent, Detail, None, "SMTPTLS is not none, starttls or tls")
+    X(kSmtpTlsSetting, 552, Tls, Permanent, Detail, None, "SMTPTLS is not none, starttls or tls")  \
+    X(kSmtpOAuthNoTls, 553, TokenGrant, Permanent, Detail, None,                                   \
+      "a bearer token is a password and goes only over TLS: set SMTPTLS to starttls or tls")       \
+    X(kSmtpOAuthStart, 554, Authentication, ByReply, Reply, None,                                  \
+      "the server refused the OAuth mechanism (is it offered? check SMTPAUTH)")                    \
+    X(kSmtpOAuthRefused, 555, Authentication, ByReply, Reply, None,                                \
+      "the mail server refused the OAuth token, a fresh one too: check that the account may "      \
+      "send as SMTPEmailAddress4Server (its SMTP permission and mailbox)")                         \
+    X(kOAuthUnreachable, 556, TokenEndpoint, Transient, Detail, None,                              \
+      "the token endpoint cannot be reached (check SMTPOAuthTokenURL and the network; a later "    \
+      "try may pass)")                                                                             \
+    X(kOAuthNoToken, 557, TokenEndpoint, Transient, Detail, None,                                  \
+      "the token endpoint gave no usable token (a later try may pass)")                            \
+    X(kOAuthGrantRefused, 558, TokenGrant, Permanent, Detail, None,                                \
+      "the token endpoint refused the grant: check SMTPOAuthClientID, the client secret and "      \
+      "SMTPOAuthScope")                                                                            \
+    X(kOAuthInvalidGrant, 559, TokenLogin, Permanent, Detail, None,                                \
+      "the refresh token is expired or revoked: repeat the login with tallyctl smtp oauth login")  \
+    X(kOAuthSettings, 560, TokenGrant, Permanent, Detail, None,                                    \
+      "the OAuth settings cannot be used: check them with tallyctl smtp show")                     \
+    X(kOAuthSecretStore, 561, TokenGrant, Permanent, Detail, None,                                 \
+      "an OAuth secret cannot be read or stored (the stored refresh token is kept)")
 
 // The 16-bit codes of the protocol failures.
 enum SmtpFailure : std::uint32_t {

@@ -13,8 +13,13 @@ struct MethodText {
 };
 
 constexpr MethodText kMethods[] = {
-    {"None", AuthNone},        {"CRAM MD5", AuthCramMD5}, {"AUTH LOGIN", AuthLogin},
-    {"AUTH PLAIN", AuthPlain}, {"NTLM", AuthNtlm},
+    {"None", AuthNone},
+    {"CRAM MD5", AuthCramMD5},
+    {"AUTH LOGIN", AuthLogin},
+    {"AUTH PLAIN", AuthPlain},
+    {"NTLM", AuthNtlm},
+    {"XOAUTH2", AuthXOAuth2},
+    {"OAUTHBEARER", AuthOAuthBearer},
 };
 
 struct TlsText {

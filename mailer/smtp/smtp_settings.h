@@ -26,11 +26,13 @@ std::string ReadShiftedSetting(const char* name);
 std::string ReadPlainSetting(const char* name);
 std::uint32_t ReadDwordSetting(const char* name);
 
-// The exact, case-sensitive method texts; anything else is AUTH LOGIN.
+// The exact, case-sensitive method texts (the five of old, "XOAUTH2" and "OAUTHBEARER");
+// anything else is AUTH LOGIN.
 AuthMethod AuthMethodFromSetting(const std::string& text);
-// The setting text of a method ("None", "CRAM MD5", "AUTH LOGIN", "AUTH PLAIN", "NTLM").
+// The setting text of a method ("None", "CRAM MD5", "AUTH LOGIN", "AUTH PLAIN", "NTLM",
+// "XOAUTH2", "OAUTHBEARER").
 const char* AuthSettingText(AuthMethod method);
-// True when text is one of the five method texts.
+// True when text is one of the method texts.
 bool IsAuthSettingText(const std::string& text);
 
 // SMTPTLS: "none" (also when absent or empty), "starttls" or "tls", in any case, blanks

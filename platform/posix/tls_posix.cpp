@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/posix/openssl_verify.h"
 #include "platform/posix/socket_error.h"
 #include "platform/tls.h"
 
@@ -73,26 +74,6 @@ int AfterFailedCall(TlsSession* session, int result, Clock::time_point deadline)
             ERR_clear_error();
             SocketSetLastError(kWsaConnReset);  // the session is broken
             return -1;
-    }
-}
-
-TlsFailure FromVerifyResult(long result) {
-    switch (result) {
-        case X509_V_ERR_CERT_HAS_EXPIRED:
-        case X509_V_ERR_CERT_NOT_YET_VALID:
-            return TlsFailure::Expired;
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-        case X509_V_ERR_CERT_UNTRUSTED:
-            return TlsFailure::UnknownIssuer;
-        case X509_V_ERR_HOSTNAME_MISMATCH:
-        case X509_V_ERR_IP_ADDRESS_MISMATCH:
-            return TlsFailure::NameMismatch;
-        default:
-            return TlsFailure::Certificate;
     }
 }
 
@@ -194,7 +175,7 @@ TlsSession* TlsConnect(SocketHandle socket, const std::string& host, const std::
         long verdict = SSL_get_verify_result(session->ssl);
         if (verdict != X509_V_OK) {
             ERR_clear_error();
-            return fail(FromVerifyResult(verdict), X509_verify_cert_error_string(verdict));
+            return fail(TlsFailureOfVerifyResult(verdict), X509_verify_cert_error_string(verdict));
         }
         int error = SSL_get_error(session->ssl, rc);
         if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
@@ -293,6 +274,26 @@ void TlsClose(TlsSession* session) {
     }
     ERR_clear_error();
     Free(session);
+}
+
+TlsFailure TlsFailureOfVerifyResult(long result) {
+    switch (result) {
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return TlsFailure::Expired;
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+            return TlsFailure::UnknownIssuer;
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return TlsFailure::NameMismatch;
+        default:
+            return TlsFailure::Certificate;
+    }
 }
 
 }  // namespace platform

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/tls.h"
+#include "platform/win32/cert_verify.h"
 
 #ifndef SP_PROT_TLS1_3_CLIENT
 #define SP_PROT_TLS1_3_CLIENT 0x00002000
@@ -185,7 +186,8 @@ bool IsIpv4Address(const std::string& host, std::uint32_t* address) {
     return true;
 }
 
-// The PEM certificates of caFile as a memory store; null with detail when unusable.
+}  // namespace
+
 HCERTSTORE LoadRoots(const std::string& caFile, std::string* detail) {
     std::ifstream file(caFile, std::ios::binary);
     if (!file) {
@@ -237,6 +239,8 @@ HCERTSTORE LoadRoots(const std::string& caFile, std::string* detail) {
     }
     return store;
 }
+
+namespace {
 
 // True when one of the certificate's subjectAltName entries satisfies matches; false when it
 // has none.
@@ -352,16 +356,10 @@ bool ChainEndsIn(PCCERT_CHAIN_CONTEXT chain, HCERTSTORE roots) {
     return found != nullptr;
 }
 
-// The server's certificate against the system's roots (and roots), host and usage.
-TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots,
-                        std::string* detail) {
-    PCCERT_CONTEXT remote = nullptr;
-    SECURITY_STATUS status =
-        ::QueryContextAttributesA(&s->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote);
-    if (status != SEC_E_OK || !remote) {
-        *detail = StatusText("no server certificate, status", status);
-        return TlsFailure::Certificate;
-    }
+}  // namespace
+
+TlsFailure VerifyServerCertificate(PCCERT_CONTEXT remote, const std::string& host, HCERTSTORE roots,
+                                   std::string* detail) {
     HCERTSTORE additional = remote->hCertStore;  // the intermediates the server sent
     HCERTSTORE collection = nullptr;
     if (roots) {
@@ -442,6 +440,22 @@ TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots
     if (collection) {
         ::CertCloseStore(collection, 0);
     }
+    return failure;
+}
+
+namespace {
+
+// The server's certificate against the system's roots (and roots), host and usage.
+TlsFailure VerifyServer(TlsSession* s, const std::string& host, HCERTSTORE roots,
+                        std::string* detail) {
+    PCCERT_CONTEXT remote = nullptr;
+    SECURITY_STATUS status =
+        ::QueryContextAttributesA(&s->context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &remote);
+    if (status != SEC_E_OK || !remote) {
+        *detail = StatusText("no server certificate, status", status);
+        return TlsFailure::Certificate;
+    }
+    const TlsFailure failure = VerifyServerCertificate(remote, host, roots, detail);
     ::CertFreeCertificateContext(remote);
     return failure;
 }

@@ -34,6 +34,12 @@ const char* ExitName(SenderExit status) {
             return "TLS";
         case kSenderCertificate:
             return "certificate";
+        case kSenderTokenEndpoint:
+            return "token endpoint";
+        case kSenderTokenGrant:
+            return "token grant";
+        case kSenderTokenLogin:
+            return "token login";
     }
     return nullptr;
 }
