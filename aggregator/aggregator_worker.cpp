@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "aggregator/alert_rules.h"
 #include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
@@ -74,7 +75,8 @@ bool AggregatorWorker::Pause(std::uint32_t ms) {
 
 void AggregatorWorker::RunCycle() {
     // The date is taken once: a cycle that runs past midnight keeps its start date.
-    const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(clock_.Now()));
+    const std::time_t cycleStart = clock_.Now();
+    const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(cycleStart));
     for (std::string& result : results_) {
         result.clear();
     }
@@ -101,6 +103,12 @@ void AggregatorWorker::RunCycle() {
     if (!WriteSummaryFiles()) {
         return;
     }
+    // Alerts, like the page, are a step of their own without a pause, taken only when a rule
+    // is set (or a summary mail waits), so a cycle without them keeps its steps.
+    if (ReadAlertRules().Any() || platform::FileExists(AlertStatePath())) {
+        Observe({"CheckAlerts", {}, 0});
+        CheckAlerts(date);
+    }
     // The page is read by people, not by the proxy: off unless asked for, and then a step of
     // its own without a pause, so a cycle without it keeps its steps and pauses.
     if (RegistryDword(layout::SettingPath(layout::setting::kDashboard), 0).Get() == 1) {
@@ -111,6 +119,12 @@ void AggregatorWorker::RunCycle() {
     }
     Observe({"PurgeOldLogs", {date.day, date.month, date.year}, 3});
     PurgeOldLogs(date.day, date.month, date.year);
+    if (!RegistryString(layout::SettingPath(layout::setting::kMetricsFile), "").Get().empty()) {
+        Observe({"MetricsFile", {}, 0});
+        if (!WriteMetricsFile(date, cycleStart)) {
+            context_.Note(std::string(layout::setting::kMetricsFile) + WriteFailure());
+        }
+    }
 }
 
 void AggregatorWorker::ChooseVerboseLog() {

@@ -40,6 +40,9 @@ class CSenderApp {
     void SetHeloHost(const std::string& value) { heloHost = value; }
     // The run's time: the report date of the mail's words and its Date line. Not owned.
     void SetClock(const platform::Clock* value) { clock = value; }
+    // Mails this file's subject and text (alert_mail.h) instead of the reports; the file is
+    // removed once the mail is sent.
+    void SetMailFile(const std::string& path) { mailFile = path; }
 
     // The mail of one run, from the recipient and attachment lists and the run's local date
     // (report_mail_text.h); its sender is chosen once the user name is known (ChooseSender).
@@ -65,4 +68,5 @@ class CSenderApp {
     std::string heloHost = "auto";
     platform::SystemClock systemClock;
     const platform::Clock* clock = &systemClock;
+    std::string mailFile;
 };
