@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "mailer/mime/encoders.h"
 #include "mailer/sender_app.h"
 #include "platform/files.h"
 
@@ -29,5 +30,16 @@ void BuildPlainMessage(CSMTPMessage& message, const std::string& recipients, con
     message.SetCharset(kSenderCharset);
     message.AddRecipients(recipients, RecipientKind::To);
     message.subject = mail.subject;
-    message.AddTextBody(mail.body);
+    // A single-part message goes out as its text stands, so the text is made 7-bit here:
+    // quoted-printable carries the 8-bit bytes of names and URLs and keeps every line short.
+    std::string wire;
+    for (char c : mail.body) {
+        if (c == '\n') {
+            wire += "\r\n";
+        } else {
+            wire += c;
+        }
+    }
+    message.AddTextBody(QPEncode(wire));
+    message.extraHeaders.push_back("Content-Transfer-Encoding: quoted-printable");
 }
