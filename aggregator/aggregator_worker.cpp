@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aggregator/alert_rules.h"
+#include "aggregator/dashboard_extras.h"
 #include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
@@ -203,7 +204,8 @@ bool AggregatorWorker::WriteDashboard() {
         }
         return platform::ReplaceTextFile(
             platform::AppendPath(appPath, layout::InLogsFolder(layout::kDashboardFile)),
-            reports::RenderDashboard(texts, reports::PageTime(clock_.Now())));
+            reports::RenderDashboard(texts, reports::PageTime(clock_.Now()),
+                                     DashboardExtrasFor(context_, AlertStatePath(), clock_.Now())));
     } catch (...) {
         return false;  // like a summary file: this cycle's page is simply not written
     }
