@@ -81,6 +81,7 @@ void AggregatorWorker::RunCycle() {
     for (std::string& result : results_) {
         result.clear();
     }
+    today_.reset();
     // One listing of the log directory serves every search of the cycle.
     context_.BeginCycle();
     ChooseVerboseLog();

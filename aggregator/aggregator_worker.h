@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "aggregator/today_figures.h"
 #include "aggregator/worker_thread.h"
 #include "common/mail_file.h"
 #include "platform/clock.h"
@@ -120,4 +122,6 @@ class AggregatorWorker : public WorkerThread {
     std::function<void(const CycleStep&)> stepObserver_;
     bool forceVerbose_ = false;
     std::function<bool(const std::string&)> alertMailer_;
+    // Today's figures as the alert step of this cycle gathered them, for the metrics file.
+    std::optional<TodayFigures> today_;
 };

@@ -70,6 +70,7 @@ struct ClientToday {
     std::vector<std::int64_t> previousDays;  // bytes of the days before today; missing: 0
     std::uint32_t filterEvents = 0;          // events of the rules' filters today
     std::vector<AlertEvent> firstEvents;     // the first kEventsPerAlert of them
+    bool listed = true;                      // in the client list (else only in the filter log)
 };
 
 struct Alert {

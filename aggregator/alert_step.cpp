@@ -132,10 +132,10 @@ void AggregatorWorker::CheckAlerts(const stats::CycleDate& date) {
     }
 
     if (rules.Any()) {
-        const TodayFigures figures =
-            GatherToday(context_, date, Result(stats::Kind::Client, stats::Period::TwoWeeks),
-                        Result(stats::Kind::Traffic, stats::Period::TwoWeeks),
-                        {&rules, rules.spikeFactor != 0});
+        today_ = GatherToday(context_, date, Result(stats::Kind::Client, stats::Period::TwoWeeks),
+                             Result(stats::Kind::Traffic, stats::Period::TwoWeeks),
+                             {&rules, rules.spikeFactor != 0});
+        const TodayFigures& figures = *today_;
         const std::string when = DayText(now) + " " + MinuteText(now.hour, now.minute);
         for (const Alert& alert : CheckAlertRules(rules, figures.clients)) {
             if (state.HasFired(today, alert.rule, alert.client)) {

@@ -59,6 +59,9 @@ std::string FormatMetrics(const MetricsFigures& figures) {
            "Traffic of each client of the client list today, in bytes.");
     std::map<std::string, std::int64_t> clients;  // one sample per label value
     for (const ClientToday& c : today.clients) {
+        if (!c.listed) {
+            continue;
+        }
         clients[MetricLabelValue(c.client)] += c.todayBytes;
     }
     for (const auto& [client, bytes] : clients) {

@@ -15,11 +15,14 @@ bool AggregatorWorker::WriteMetricsFile(const stats::CycleDate& date, std::time_
         return false;
     }
     try {
-        const TodayFigures today =
-            GatherToday(context_, date, Result(stats::Kind::Client, stats::Period::TwoWeeks),
-                        Result(stats::Kind::Traffic, stats::Period::TwoWeeks), {});
+        // The alert step's figures serve when it ran: the same statistics, the same log.
+        if (!today_) {
+            today_ =
+                GatherToday(context_, date, Result(stats::Kind::Client, stats::Period::TwoWeeks),
+                            Result(stats::Kind::Traffic, stats::Period::TwoWeeks), {});
+        }
         MetricsFigures figures;
-        figures.today = &today;
+        figures.today = &*today_;
         AlertState state;
         if (platform::FileExists(AlertStatePath()) &&
             LoadAlertState(AlertStatePath(), &state) == StateLoad::Loaded) {

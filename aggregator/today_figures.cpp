@@ -89,6 +89,7 @@ TodayFigures GatherToday(stats::LogContext& ctx, const stats::CycleDate& date,
             it = place.emplace(fields.client, figures.clients.size()).first;
             ClientToday client;
             client.client = fields.client;
+            client.listed = false;
             if (request.history) {
                 client.previousDays.assign(kSpikeHistoryDays, 0);
             }

@@ -319,9 +319,8 @@ class CycleRunner {
             slots[stats::IndexOf(stats::Kind::Traffic, stats::Period::TwoWeeks)];
         const TodayFigures today = GatherToday(ctx_, date, clients, traffic, {&rules, true});
         const std::size_t alerts = CheckAlertRules(rules, today.clients).size();
-        const TodayFigures plain = GatherToday(ctx_, date, clients, traffic, {});
         MetricsFigures metrics;
-        metrics.today = &plain;
+        metrics.today = &today;
         const std::size_t metricBytes = FormatMetrics(metrics).size();
         const double took = Seconds(start);
         std::printf(
