@@ -3,6 +3,7 @@
 // each and hands its mail to the mail sender as a file; beyond AlertMaxPerHour mails in an
 // hour the alerts wait for one summary mail, sent by the first cycle of a later hour. A mail
 // that cannot be handed over is logged and not retried: the alert itself is in the log.
+#include <algorithm>
 #include <cstdio>
 
 #include "aggregator/aggregator_worker.h"
@@ -28,6 +29,24 @@ std::string HourText(const platform::LocalDate& d) {
     char text[8];
     std::snprintf(text, sizeof text, " %02d", d.hour);
     return DayText(d) + text;
+}
+
+// Mails the sender could not send stay in the folder; beyond this many the oldest go, so a
+// mail server that is down for weeks cannot fill the disk.
+constexpr std::size_t kMaxWaitingMails = 500;
+
+void KeepFolderBounded(const std::string& folder) {
+    std::vector<platform::DirEntry> entries;
+    if (!platform::ListDirectory(folder, &entries) || entries.size() < kMaxWaitingMails) {
+        return;
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const platform::DirEntry& a, const platform::DirEntry& b) {
+                  return a.mtimeNs < b.mtimeNs;
+              });
+    for (std::size_t i = 0; i + kMaxWaitingMails <= entries.size(); ++i) {
+        platform::DeleteFileAt(folder + platform::kPathSeparator + entries[i].name);
+    }
 }
 
 std::string MinuteText(int hour, int minute) {
@@ -59,6 +78,7 @@ bool AggregatorWorker::HandOverMail(const MailText& mail, const platform::LocalD
     const std::string folder =
         platform::AppendPath(appPath, layout::InLogsFolder(layout::kAlertMailFolder));
     platform::CreateDirectories(folder);
+    KeepFolderBounded(folder);
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.year, now.month, now.day,
                   now.hour, now.minute, now.second);
