@@ -223,9 +223,14 @@ int RunTest(const std::vector<std::string>& args) {
     char when[32];
     std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", now.year, now.month, now.day,
                   now.hour, now.minute);
+    if (app.empty()) {
+        std::fprintf(stderr,
+                     "tallyctl alerts test: no installation directory (apppath) set; "
+                     "the test mail is written where the service writes alert mails\n");
+        return 2;
+    }
     const std::string folder =
-        app.empty() ? platform::DirectoryOf(platform::CurrentProgramPath())
-                    : platform::AppendPath(app, layout::InLogsFolder(layout::kAlertMailFolder));
+        platform::AppendPath(app, layout::InLogsFolder(layout::kAlertMailFolder));
     platform::CreateDirectories(folder);
     const std::string file =
         platform::AppendPath(folder, std::string(1, platform::kPathSeparator) + "test-" +
