@@ -268,9 +268,6 @@ class CycleRunner {
         }
         const double took = Seconds(start);
         ctx_.settings.searchLog = nullptr;
-        if (o_.alerts) {
-            Alerts(date, slots, took);
-        }
         if (!patterns.empty()) {
             figures.patterns = std::move(patterns);
         }
@@ -290,6 +287,9 @@ class CycleRunner {
             figures.trafficEntries = ctx_.caches.traffic.Size();
             figures.filterEntries = ctx_.caches.filter.Size();
             figures.filterBytes = ctx_.caches.filter.Bytes();
+        }
+        if (o_.alerts) {
+            Alerts(date, slots, took);
         }
         if (last_.empty()) {
             last_ = slots;
