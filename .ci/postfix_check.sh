@@ -429,6 +429,37 @@ report_mail_for_filter() {
 }
 report_mail_for_filter
 
+# --- an alert through the real server ------------------------------------------------------
+# A spike day in a simulated installation: the cycle hands the alert to the sender, started
+# from the installation's directory as the service starts it, and Postfix delivers it with its
+# subject and nothing attached; the sender removes the mail file once sent.
+alert_mail_through_postfix() {
+    export BRISKO_REGISTRY="$BASE/registry-alert.reg"
+    rm -f "$BRISKO_REGISTRY"
+    rm -rf "$BASE/alert-app"
+    "$TALLYCTL" simulate --app "$BASE/alert-app" --days 40 --clients 3 --seed 7 \
+        --until 2026-07-31 >/dev/null || die "alert-mail: simulate failed"
+    cp "$POSTVANE" "$BASE/alert-app/"
+    printf '%s\r\n' "$(printf '157286400*GET http://files.example.com/big.iso HTTP/1.1 Time:09:30:00' |
+        base64 -w0)" >>"$BASE/alert-app/Logs/31_07_2026_192.168.10.10"
+    "$TALLYCTL" alerts set --spike-factor 3
+    "$TALLYCTL" smtp set --server 127.0.0.1 --port "$PORT_PLAIN" --auth None \
+        --to "Report Desk <report@$REALM>" --from "tallyvane@$REALM" >/dev/null
+    local before newest
+    before=$(delivered)
+    "$TALLYCTL" cycle --at "2026-07-31 10:00:00" --no-pause --quiet >/dev/null
+    newest=$(newest_delivery alert-mail "$before")
+    grep -q '^Subject: Alert: 192.168.10.10 traffic spike' "$newest" || die "alert-mail: subject"
+    if grep -qi '^Content-Type: multipart' "$newest"; then die "alert-mail: attachments"; fi
+    for _ in $(seq 50); do
+        [ -z "$(ls "$BASE/alert-app/Logs/alerts")" ] && break
+        sleep 0.1
+    done
+    [ -z "$(ls "$BASE/alert-app/Logs/alerts")" ] || die "alert-mail: the mail file stayed"
+    say "alert-mail: the spike alert delivered"
+}
+alert_mail_through_postfix
+
 # --- Postvane.exe under wine --------------------------------------------------------------
 ((${#WINDOWS_BUILDS[@]})) || exit 0
 export WINEDEBUG=-all

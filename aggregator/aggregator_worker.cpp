@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "aggregator/alert_rules.h"
+#include "aggregator/dashboard_extras.h"
 #include "common/layout.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
@@ -74,10 +76,12 @@ bool AggregatorWorker::Pause(std::uint32_t ms) {
 
 void AggregatorWorker::RunCycle() {
     // The date is taken once: a cycle that runs past midnight keeps its start date.
-    const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(clock_.Now()));
+    const std::time_t cycleStart = clock_.Now();
+    const stats::CycleDate date = stats::CycleDateOf(platform::BreakDown(cycleStart));
     for (std::string& result : results_) {
         result.clear();
     }
+    today_.reset();
     // One listing of the log directory serves every search of the cycle.
     context_.BeginCycle();
     ChooseVerboseLog();
@@ -101,6 +105,12 @@ void AggregatorWorker::RunCycle() {
     if (!WriteSummaryFiles()) {
         return;
     }
+    // Alerts, like the page, are a step of their own without a pause, taken only when a rule
+    // is set (or a summary mail waits), so a cycle without them keeps its steps.
+    if (ReadAlertRules().Any() || platform::FileExists(AlertStatePath())) {
+        Observe({"CheckAlerts", {}, 0});
+        CheckAlerts(date);
+    }
     // The page is read by people, not by the proxy: off unless asked for, and then a step of
     // its own without a pause, so a cycle without it keeps its steps and pauses.
     if (RegistryDword(layout::SettingPath(layout::setting::kDashboard), 0).Get() == 1) {
@@ -111,6 +121,12 @@ void AggregatorWorker::RunCycle() {
     }
     Observe({"PurgeOldLogs", {date.day, date.month, date.year}, 3});
     PurgeOldLogs(date.day, date.month, date.year);
+    if (!RegistryString(layout::SettingPath(layout::setting::kMetricsFile), "").Get().empty()) {
+        Observe({"MetricsFile", {}, 0});
+        if (!WriteMetricsFile(date, cycleStart)) {
+            context_.Note(std::string(layout::setting::kMetricsFile) + WriteFailure());
+        }
+    }
 }
 
 void AggregatorWorker::ChooseVerboseLog() {
@@ -189,7 +205,8 @@ bool AggregatorWorker::WriteDashboard() {
         }
         return platform::ReplaceTextFile(
             platform::AppendPath(appPath, layout::InLogsFolder(layout::kDashboardFile)),
-            reports::RenderDashboard(texts, reports::PageTime(clock_.Now())));
+            reports::RenderDashboard(texts, reports::PageTime(clock_.Now()),
+                                     DashboardExtrasFor(context_, AlertStatePath(), clock_.Now())));
     } catch (...) {
         return false;  // like a summary file: this cycle's page is simply not written
     }

@@ -5,10 +5,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "aggregator/today_figures.h"
 #include "aggregator/worker_thread.h"
+#include "common/mail_file.h"
 #include "platform/clock.h"
 #include "platform/pacer.h"
 #include "stats/log_context.h"
@@ -33,6 +37,10 @@ class AggregatorWorker : public WorkerThread {
     static constexpr char kMissingPathMessage[] =
         "Unable to get the Brisko Web Proxy path from registry. Please reinstall the "
         "application in order to fix this problem";
+    // Each alert's line begins with kAlertPrefix; a problem of the alerts (a mail not handed
+    // over, the state file) with kAlertProblemPrefix. The service logs both as errors.
+    static constexpr char kAlertPrefix[] = "Alert: ";
+    static constexpr char kAlertProblemPrefix[] = "Alerts: ";
 
     // Reads appPath from the registry; a missing path is reported through the hooks.
     AggregatorWorker(const platform::Clock& clock, platform::Pacer& pacer,
@@ -50,6 +58,19 @@ class AggregatorWorker : public WorkerThread {
     // Writes the page of this cycle's summary files as Logs\summary.html. The cycle does this
     // right after the summary files when the Dashboard value is 1; false when not written.
     bool WriteDashboard();
+    // Checks the alert rules against this cycle's figures (alert_step.cpp). The cycle does
+    // this after the summary files when a rule is set or alerts wait for their summary mail.
+    void CheckAlerts(const stats::CycleDate& date);
+    // Writes the MetricsFile, when set, at the end of a cycle; false when not written.
+    bool WriteMetricsFile(const stats::CycleDate& date, std::time_t cycleStart);
+    std::string AlertStatePath() const;
+    // Writes an alert mail as a file of the alert mail folder and hands it to the mail sender;
+    // false when either fails.
+    bool HandOverMail(const MailText& mail, const platform::LocalDate& now);
+    // Who takes an alert mail's file (default: the mail sender, started with -mail FILE).
+    void SetAlertMailer(std::function<bool(const std::string&)> mailer) {
+        alertMailer_ = std::move(mailer);
+    }
 
     // Called as each step begins ("BuildTrafficWeek" with its arguments, "brisko.001", ...).
     void SetStepObserver(std::function<void(const CycleStep&)> observer) {
@@ -88,6 +109,10 @@ class AggregatorWorker : public WorkerThread {
     void ChooseVerboseLog();
     // The statistics' texts that a summary file receives, in the table's order.
     std::string SummaryFileContent(std::string_view name) const;
+    // Starts the mail sender with these arguments, from the proxy's directory or beside this
+    // program; false when neither starts.
+    bool StartSender(const std::vector<std::string>& args);
+    void LogAlertProblem(const std::string& what);
 
     const platform::Clock& clock_;
     platform::Pacer& pacer_;
@@ -96,4 +121,7 @@ class AggregatorWorker : public WorkerThread {
     std::array<std::string, stats::kStatisticCount> results_{};  // in the table's order
     std::function<void(const CycleStep&)> stepObserver_;
     bool forceVerbose_ = false;
+    std::function<bool(const std::string&)> alertMailer_;
+    // Today's figures as the alert step of this cycle gathered them, for the metrics file.
+    std::optional<TodayFigures> today_;
 };

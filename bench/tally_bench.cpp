@@ -21,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "aggregator/alert_rules.h"
+#include "aggregator/metrics_file.h"
+#include "aggregator/today_figures.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/pacer.h"
@@ -51,6 +54,7 @@ struct Options {
     long repeat = 1;           // floor, check, cold and steady measured this many times
     long literalSamples = 24;  // search patterns replayed as literal directory scans
     long changes = 0;          // steady cycles with the proxy's changes between them
+    bool alerts = false;       // also time the alert check and the metrics file, all rules on
 };
 
 // The lowest of the measurements made, and the peak memory of the cycles.
@@ -63,6 +67,7 @@ struct Figures {
     long coldPeakKb = -1, coldBeforeKb = 0, steadyPeakKb = -1, steadyBeforeKb = 0;
     std::size_t trafficEntries = 0, filterEntries = 0, filterBytes = 0;
     std::vector<std::string> patterns;  // the searches of one cycle, in order
+    double alerts = 1e9;                // the alert check and metrics text of a steady cycle
 };
 Figures figures;
 
@@ -299,6 +304,9 @@ class CycleRunner {
             figures.filterEntries = ctx_.caches.filter.Size();
             figures.filterBytes = ctx_.caches.filter.Bytes();
         }
+        if (o_.alerts) {
+            Alerts(date, slots, took);
+        }
         if (last_.empty()) {
             last_ = slots;
         } else if (sameTextsExpected && slots != last_) {
@@ -311,6 +319,35 @@ class CycleRunner {
     }
 
     static bool differed;
+
+    // The work the cycle adds at its end when every alert rule and the metrics file are on:
+    // today's figures with the 28-day history, the rules, and the metrics text.
+    void Alerts(const stats::CycleDate& date, const std::vector<std::string>& slots, double cycle) {
+        AlertRules rules;
+        rules.dailyMb = 1;
+        rules.spikeFactor = 2;
+        rules.spikeMinMb = 0;
+        rules.filters = ParseFilterList(
+            "Adult Content,Gambling,Social Networking,Malware Sites,Streaming Media,Advertising");
+        const auto start = std::chrono::steady_clock::now();
+        const std::string& clients =
+            slots[stats::IndexOf(stats::Kind::Client, stats::Period::TwoWeeks)];
+        const std::string& traffic =
+            slots[stats::IndexOf(stats::Kind::Traffic, stats::Period::TwoWeeks)];
+        const TodayFigures today = GatherToday(ctx_, date, clients, traffic, {&rules, true});
+        const std::size_t alerts = CheckAlertRules(rules, today.clients).size();
+        MetricsFigures metrics;
+        metrics.today = &today;
+        const std::size_t metricBytes = FormatMetrics(metrics).size();
+        const double took = Seconds(start);
+        std::printf(
+            "  alert check and metrics text %.3f s (%.1f %% of the cycle): %zu alerts, "
+            "%zu bytes of metrics\n",
+            took, cycle > 0 ? 100.0 * took / cycle : 0.0, alerts, metricBytes);
+        if (ctx_.settings.reuseResults && cycles_ > 0) {
+            figures.alerts = std::min(figures.alerts, took);
+        }
+    }
 
   private:
     const Options& o_;
@@ -514,7 +551,8 @@ int Usage() {
                  "usage: tally_bench [--dir DIR] [--clients N] [--days N] [--records N]\n"
                  "                   [--filter-lines N] [--at YYYY-MM-DD] [--reuse] [--keep]\n"
                  "                   [--per-task-listing] [--tasks] [--steady N] [--no-plain]\n"
-                 "                   [--repeat N] [--literal-samples N] [--changes N]\n");
+                 "                   [--repeat N] [--literal-samples N] [--changes N]\n"
+                 "                   [--alerts]\n");
     return 2;
 }
 
@@ -578,6 +616,8 @@ int main(int argc, char** argv) {
             o.plain = false;
         } else if (a == "--tasks") {
             o.tasks = true;
+        } else if (a == "--alerts") {
+            o.alerts = true;
         } else {
             return Usage();
         }
@@ -656,6 +696,10 @@ int main(int argc, char** argv) {
     std::printf("  cold cycle %.3f s (%.2fx floor), steady cycle %.3f s (%.2fx check)\n",
                 figures.cold, figures.cold / figures.floor, figures.steady,
                 figures.steady / figures.check);
+    if (o.alerts && figures.alerts < 1e9) {
+        std::printf("  alert check and metrics text after a steady cycle %.3f s (%.1f %% more)\n",
+                    figures.alerts, 100.0 * figures.alerts / figures.steady);
+    }
     std::printf(
         "  peak memory (resident) of the first cold cycle %ld MB (%ld MB before it), of the "
         "first steady cycle %ld MB (%ld MB before it);\n  reuse table %zu traffic logs, %zu "

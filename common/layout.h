@@ -63,6 +63,15 @@ inline constexpr char kVerboseLog[] = "VerboseLog";
 inline constexpr char kReportFormat[] = "ReportFormat";      // "xml" (default) or "xml+html"
 inline constexpr char kDashboard[] = "Dashboard";            // DWORD, 1: write summary.html
 inline constexpr char kReportStyleUrl[] = "ReportStyleURL";  // base URL of the stylesheets
+// Alerts, each rule off while its value is absent or 0 (DWORDs unless marked).
+inline constexpr char kAlertDailyMb[] = "AlertDailyMB";          // a client's MB today
+inline constexpr char kAlertSpikeFactor[] = "AlertSpikeFactor";  // k times its median day
+inline constexpr char kAlertSpikeMinMb[] = "AlertSpikeMinMB";    // and at least this (100)
+inline constexpr char kAlertFilters[] = "AlertFilters";          // REG_SZ, comma list
+inline constexpr char kAlertFilterCount[] = "AlertFilterCount";  // events of those today (1)
+inline constexpr char kAlertMaxPerHour[] = "AlertMaxPerHour";    // mails an hour, then one (10)
+// REG_SZ: where each cycle writes its figures for the monitoring's text-file collector.
+inline constexpr char kMetricsFile[] = "MetricsFile";
 }  // namespace setting
 
 // Below the installation directory: the log folder (as a path piece with its separator) and
@@ -112,5 +121,10 @@ inline constexpr char kMonthlyFilterReport[] = "filtermonth.xml";
 inline constexpr char kHtmlReportExtension[] = ".html";
 // The page of the summary files that the cycle writes beside them when asked to.
 inline constexpr char kDashboardFile[] = "summary.html";
+// In the log folder: what the alerts of the day have fired (beside the summary files), the
+// copy of a damaged one, and the folder of alert mails handed to the mail sender.
+inline constexpr char kAlertStateFile[] = "alerts.state";
+inline constexpr char kDamagedSuffix[] = ".damaged";
+inline constexpr char kAlertMailFolder[] = "alerts";
 
 }  // namespace layout

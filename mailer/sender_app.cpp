@@ -9,11 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "mailer/alert_mail.h"
 #include "mailer/oauth/oauth_tokens.h"
 #include "mailer/report_mail_text.h"
 #include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
 #include "mailer/smtp/smtp_settings.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/socket.h"
 
@@ -22,6 +24,7 @@ namespace {
 constexpr char kProgramName[] = "Postvane";
 
 constexpr char kSentLine[] = "Postvane: the report mail was sent";
+constexpr char kMailFileSentLine[] = "Postvane: the mail of the file was sent";
 
 // The run's line, as the event of its exit status; a failure also on standard error.
 void ReportToLogs(int exitStatus, const std::string& line) {
@@ -128,7 +131,17 @@ void CSenderApp::Run() {
         connection.SetReplyTimeout(replyTimeout);
         CSMTPMessage message;
         message.SetClock(clock);
-        BuildMessage(message, recipients, attachments, platform::BreakDown(clock->Now()));
+        if (mailFile.empty()) {
+            BuildMessage(message, recipients, attachments, platform::BreakDown(clock->Now()));
+        } else {
+            MailText mail;
+            if (!ReadMailFile(mailFile, &mail)) {
+                RecordFailure(kSenderBuild, "the mail file '" + OneLine(mailFile, 260) +
+                                                "' cannot be read or is not a mail file");
+                return;
+            }
+            BuildPlainMessage(message, recipients, mail);
+        }
         std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
         AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(layout::setting::kSmtpAuth));
         std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
@@ -170,8 +183,11 @@ bool CSenderApp::InitInstance() {
         return false;
     }
     Run();
+    if (exitStatus == kSenderSent && !mailFile.empty()) {
+        platform::DeleteFileAt(mailFile);
+    }
     if (exitStatus == kSenderSent && report) {
-        report(kSentLine);
+        report(mailFile.empty() ? kSentLine : kMailFileSentLine);
     }
     return false;
 }

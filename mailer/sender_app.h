@@ -43,6 +43,9 @@ class CSenderApp {
     void SetClock(const platform::Clock* value) { clock = value; }
     // How the OAuth token endpoint is reached (default: the platform's HTTPS client).
     void SetHttpPost(HttpPost post) { httpPost = std::move(post); }
+    // Mails this file's subject and text (alert_mail.h) instead of the reports; the file is
+    // removed once the mail is sent.
+    void SetMailFile(const std::string& path) { mailFile = path; }
 
     // The mail of one run, from the recipient and attachment lists and the run's local date
     // (report_mail_text.h); its sender is chosen once the user name is known (ChooseSender).
@@ -69,4 +72,5 @@ class CSenderApp {
     platform::SystemClock systemClock;
     const platform::Clock* clock = &systemClock;
     HttpPost httpPost = platform::HttpPostForm;
+    std::string mailFile;
 };

@@ -171,7 +171,8 @@ Html TrafficSection(const Summary& s) {
     return out;
 }
 
-Html ClientSection(const Summary& s) {
+Html ClientSection(const Summary& s, const DashboardExtras& extras) {
+    const bool names = static_cast<bool>(extras.userName);
     const stats::KindInfo& kind = stats::InfoOf(Kind::Client);
     Html out = SectionStart(Kind::Client, "clients");
     for (const stats::PeriodInfo& period : stats::kPeriods) {
@@ -194,21 +195,31 @@ Html ClientSection(const Summary& s) {
         out += html::BarChart(std::string(kind.title) + ", " + Title(Kind::Client, period.period) +
                                   ", largest clients, " + kind.unit,
                               html::Largest(bars, kChartBars, "other clients", Megabytes));
-        out +=
-            "</div>\n<div>\n<table>\n<thead><tr><th>Client</th><th class=\"n\">Traffic (MB)"
-            "</th><th class=\"n\">Share</th></tr></thead>\n<tbody>\n";
+        out += Markup("</div>\n<div>\n<table>\n<thead><tr><th>Client</th>");
+        if (names) {
+            out += Markup("<th>User name</th>");
+        }
+        out += Markup(
+            "<th class=\"n\">Traffic (MB)</th><th class=\"n\">Share</th></tr></thead>\n"
+            "<tbody>\n");
         for (const Row& r : rows) {
             char share[16];
             std::snprintf(share, sizeof share, "%.1f %%",
                           total > 0
                               ? 100.0 * static_cast<double>(r.total) / static_cast<double>(total)
                               : 0.0);
-            out += "<tr><td class=\"wrap\">" + Text(r.name) + "</td><td class=\"n\">" +
-                   Text(html::GroupedCents(MegabyteCents(r.total))) + "</td><td class=\"n\">" +
-                   Text(share) + "</td></tr>\n";
+            out += "<tr><td class=\"wrap\">" + Text(r.name) + "</td>";
+            if (names) {
+                out += "<td class=\"wrap\">" + Text(extras.userName(r.name)) + "</td>";
+            }
+            out += "<td class=\"n\">" + Text(html::GroupedCents(MegabyteCents(r.total))) +
+                   "</td><td class=\"n\">" + Text(share) + "</td></tr>\n";
         }
-        out += "</tbody>\n<tfoot><tr><td>Total</td><td class=\"n\">" +
-               Text(html::GroupedCents(MegabyteCents(total))) +
+        out += Markup("</tbody>\n<tfoot><tr><td>Total</td>");
+        if (names) {
+            out += Markup("<td></td>");
+        }
+        out += "<td class=\"n\">" + Text(html::GroupedCents(MegabyteCents(total))) +
                "</td><td></td></tr></tfoot>\n</table>\n</div>\n</div>\n";
     }
     out += "</section>\n";
@@ -276,6 +287,22 @@ Html FilterSection(const Summary& s) {
     return out;
 }
 
+Html AlertSection(const DashboardExtras& extras) {
+    Html out(Markup("<section id=\"alerts\">\n<h2>Alerts today</h2>\n"));
+    if (extras.alertsToday.empty()) {
+        return out + Markup("<p class=\"note\">No alerts today.</p>\n</section>\n");
+    }
+    out += Markup(
+        "<table>\n<thead><tr><th>Time</th><th>Client</th><th>User name</th><th>Rule</th>"
+        "<th>Figure</th></tr></thead>\n<tbody>\n");
+    for (const DashboardAlert& a : extras.alertsToday) {
+        out += "<tr><td>" + Text(a.time) + "</td><td class=\"wrap\">" + Text(a.client) +
+               "</td><td class=\"wrap\">" + Text(a.userName) + "</td><td>" + Text(a.rule) +
+               "</td><td>" + Text(a.figure) + "</td></tr>\n";
+    }
+    return out + Markup("</tbody>\n</table>\n</section>\n");
+}
+
 }  // namespace
 
 std::size_t SummaryFileIndex(std::string_view name) {
@@ -296,6 +323,11 @@ std::string PageTime(std::time_t when) {
 }
 
 std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) {
+    return RenderDashboard(files, madeAt, DashboardExtras{});
+}
+
+std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
+                            const DashboardExtras& extras) {
     const Summary s = Read(files);
     const Html title = Markup("Proxy summary");
     const Html subtitle = "The summary files as of " + Text(madeAt);
@@ -304,12 +336,17 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) 
                 "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
                 "filter event in any period, or no cycle has written the summary files.</p>\n"
                 "</section>\n" +
-                html::PageEnd())
+                (extras.alertsOn ? AlertSection(extras) : Html()) + html::PageEnd())
             .Take();
     }
-    Html out = html::PageStart(title, subtitle,
-                               Markup("<a href=\"#traffic\">Traffic</a><a href=\"#clients\">"
-                                      "Clients</a><a href=\"#filters\">Filter events</a>"));
+    Html nav;
+    if (extras.alertsOn) {
+        nav += Markup("<a href=\"#alerts\">Alerts today</a>");
+    }
+    nav += Markup(
+        "<a href=\"#traffic\">Traffic</a><a href=\"#clients\">Clients</a><a "
+        "href=\"#filters\">Filter events</a>");
+    Html out = html::PageStart(title, subtitle, nav);
     const auto total = [&](Period p) {
         const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(p)];
         return row ? Text(Megabytes(row->total)) : Html("-");
@@ -325,8 +362,11 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) 
         {"Filter events this week",
          Text(html::Grouped(s.events[static_cast<std::size_t>(Period::Week)]))},
     });
+    if (extras.alertsOn) {
+        out += AlertSection(extras);
+    }
     out += TrafficSection(s);
-    out += ClientSection(s);
+    out += ClientSection(s, extras);
     out += FilterSection(s);
     out += html::PageEnd();
     return std::move(out).Take();

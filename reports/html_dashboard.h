@@ -10,8 +10,10 @@
 #include <array>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/layout.h"
 
@@ -30,6 +32,25 @@ std::size_t SummaryFileIndex(std::string_view name);
 
 // madeAt: when the page was made, as shown under its title.
 std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt);
+
+// One alert of today as the page lists it, every field as people read it.
+struct DashboardAlert {
+    std::string time;  // HH:MM
+    std::string client;
+    std::string userName;
+    std::string rule;
+    std::string figure;  // the figure and what it was compared with
+};
+// What the page shows beside the summary files when the installation has it.
+struct DashboardExtras {
+    // The user name of a client; when set, the client tables get a column of names.
+    std::function<std::string(std::string_view)> userName;
+    bool alertsOn = false;  // an "Alerts today" section, with these alerts or none
+    std::vector<DashboardAlert> alertsToday;
+};
+// The page with the extras; without any it is the page above, byte for byte.
+std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
+                            const DashboardExtras& extras);
 
 // "2026-07-31 18:00", the form madeAt takes.
 std::string PageTime(std::time_t when);

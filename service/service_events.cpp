@@ -8,5 +8,13 @@ platform::EventId ServiceEventFor(std::string_view text) {
             return event->id;
         }
     }
+    if (text.substr(0, std::string_view(AggregatorWorker::kAlertPrefix).size()) ==
+        AggregatorWorker::kAlertPrefix) {
+        return service_event::kAlert;
+    }
+    if (text.substr(0, std::string_view(AggregatorWorker::kAlertProblemPrefix).size()) ==
+        AggregatorWorker::kAlertProblemPrefix) {
+        return service_event::kAlertProblem;
+    }
     return service_event::kVerboseNote;
 }

@@ -24,6 +24,9 @@ inline constexpr ServiceEvent kMissingPath{AggregatorWorker::kMissingPathMessage
                                            {5, EventType::Error}};
 // The verbose log's notes, whose texts vary: the table's text is the note itself.
 inline constexpr platform::EventId kVerboseNote{6, EventType::Warning};
+// An alert that fired, and a problem of the alerts (its text begins with the prefix).
+inline constexpr platform::EventId kAlert{20, EventType::Error};
+inline constexpr platform::EventId kAlertProblem{21, EventType::Error};
 
 inline constexpr const ServiceEvent* kFixed[] = {&kStarted, &kStopped, &kHandlerNotInstalled,
                                                  &kBadRequest, &kMissingPath};

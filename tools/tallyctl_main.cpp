@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/alerts_command.h"
 #include "tools/cycle_command.h"
 #include "tools/html_command.h"
 #include "tools/reg_command.h"
@@ -39,6 +40,8 @@ const Command kCommands[] = {
     {"sink", &RunSinkCommand,
      "--out DIR [--port N] [--port-file F] [--count K] [--timeout S]   take mail on 127.0.0.1 "
      "and save each message as DIR/mail-<n>.eml"},
+    {"alerts", &RunAlertsCommand,
+     "set [--daily-mb N] [--spike-factor K] [--filters LIST] ... | show | test   alert rules"},
     {"help", &RunHelp, "   this list"},
 };
 

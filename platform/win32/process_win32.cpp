@@ -1,4 +1,4 @@
-// Starting the mail sender on Windows: through the shell, hidden, without arguments; the
+// Starting the mail sender on Windows: through the shell, hidden, with its arguments; the
 // shell's result above 32 means it started. CurrentProgramPath is empty when Windows cannot
 // tell the module's file name.
 #include <windows.h>
@@ -12,23 +12,18 @@ namespace platform {
 
 const char kSenderProgram[] = "Postvane.exe";
 
-bool StartDetached(const std::string& path) {
-    HINSTANCE result = ::ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_HIDE);
-    return reinterpret_cast<INT_PTR>(result) > 32;
-}
+namespace {
 
-int RunProgram(const std::vector<std::string>& argv, std::uint32_t timeoutMs) {
-    if (argv.empty()) {
-        return -1;
-    }
-    // Each argument quoted, as the C runtime splits a command line back.
+// Each argument quoted, as the C runtime splits a command line back.
+std::string CommandLine(std::vector<std::string>::const_iterator first,
+                        std::vector<std::string>::const_iterator last) {
     std::string line;
-    for (const std::string& arg : argv) {
+    for (auto arg = first; arg != last; ++arg) {
         if (!line.empty()) {
             line.push_back(' ');
         }
         line.push_back('"');
-        for (char c : arg) {
+        for (char c : *arg) {
             if (c == '"') {
                 line.push_back('\\');
             }
@@ -36,6 +31,24 @@ int RunProgram(const std::vector<std::string>& argv, std::uint32_t timeoutMs) {
         }
         line.push_back('"');
     }
+    return line;
+}
+
+}  // namespace
+
+bool StartDetached(const std::string& path, const std::vector<std::string>& args) {
+    const std::string parameters = CommandLine(args.begin(), args.end());
+    HINSTANCE result =
+        ::ShellExecuteA(nullptr, nullptr, path.c_str(), args.empty() ? nullptr : parameters.c_str(),
+                        nullptr, SW_HIDE);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::uint32_t timeoutMs) {
+    if (argv.empty()) {
+        return -1;
+    }
+    std::string line = CommandLine(argv.begin(), argv.end());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
