@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,10 @@ inline constexpr char kSmtpPassword[] = "SMTPPass4MailServer";  // shifted
 inline constexpr char kSmtpFrom[] = "SMTPFrom";                 // plain, optional
 inline constexpr char kSmtpTls[] = "SMTPTLS";                   // plain: none, starttls, tls
 inline constexpr char kSmtpCaFile[] = "SMTPCAFile";             // plain: extra trusted roots
+// DWORD: hours a mail that may still go is kept in the outbox and tried again (default 24);
+// 0: no outbox, a failed mail is not kept.
+inline constexpr char kSmtpRetryHours[] = "SMTPRetryHours";
+inline constexpr std::uint32_t kDefaultSmtpRetryHours = 24;
 // The values that hold secrets, whatever their form: tallyctl warns when a registry file that
 // holds one can be read by other users. A new credential or token setting belongs here.
 inline constexpr const char* kSecretSettings[] = {kSmtpPassword};

@@ -34,6 +34,14 @@ const char* ExitName(SenderExit status) {
             return "TLS";
         case kSenderCertificate:
             return "certificate";
+        case kSenderKept:
+            return "kept";
+        case kSenderBusy:
+            return "busy";
+        case kSenderOutboxUnusable:
+            return "outbox unusable";
+        case kSenderArguments:
+            return "arguments";
     }
     return nullptr;
 }
