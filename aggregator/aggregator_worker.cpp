@@ -86,7 +86,9 @@ void AggregatorWorker::RunCycle() {
         return;
     }
     Observe({"DispatchReports", {}, 0});
+    senderStarted_ = false;
     DispatchReports();
+    SendOutbox();
     // The tasks run grouped by period and, within a period, traffic, client, filter.
     for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
         const stats::Statistic& statistic = stats::kStatistics[i];

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "aggregator/worker_thread.h"
 #include "platform/clock.h"
@@ -42,6 +43,9 @@ class AggregatorWorker : public WorkerThread {
     void RunCycle();
 
     void DispatchReports();
+    // Right after dispatch: starts the mail sender for the outbox when an entry there is due,
+    // no sender is at work and dispatch did not start one this cycle (outbox_step.cpp).
+    void SendOutbox();
     void PurgeOldLogs(int day, int month, int year);
 
     // Writes the thirteen summary files, each after its pause, once the statistic tasks have
@@ -84,6 +88,8 @@ class AggregatorWorker : public WorkerThread {
     // Pauses before a step; false when a stop was requested, which ends the cycle.
     bool Pause(std::uint32_t ms);
     void Observe(const CycleStep& step);
+    // Starts the mail sender beside the proxy or, failing that, beside this program.
+    bool StartSender(const std::vector<std::string>& arguments);
     // Sends the cycle's notes to the service's LogMessage when the verbose log is on.
     void ChooseVerboseLog();
     // The statistics' texts that a summary file receives, in the table's order.
@@ -96,4 +102,5 @@ class AggregatorWorker : public WorkerThread {
     std::array<std::string, stats::kStatisticCount> results_{};  // in the table's order
     std::function<void(const CycleStep&)> stepObserver_;
     bool forceVerbose_ = false;
+    bool senderStarted_ = false;  // by this cycle's dispatch
 };

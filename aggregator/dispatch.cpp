@@ -90,11 +90,17 @@ void AggregatorWorker::DispatchReports() {
     toSendFile.Set(sendList);
     // The sender reads ToSendFile itself; its start is not waited for and a failure changes
     // nothing here.
+    senderStarted_ = StartSender({});
+}
+
+bool AggregatorWorker::StartSender(const std::vector<std::string>& arguments) {
     // An installed package keeps the sender beside this program rather than in the proxy's
     // directory.
-    if (!appPath.empty() &&
-        !platform::StartDetached(platform::AppendPath(appPath, platform::kSenderProgram))) {
-        platform::StartDetached(platform::AppendPath(
-            platform::DirectoryOf(platform::CurrentProgramPath()), platform::kSenderProgram));
-    }
+    return !appPath.empty() &&
+           (platform::StartDetached(platform::AppendPath(appPath, platform::kSenderProgram),
+                                    arguments) ||
+            platform::StartDetached(
+                platform::AppendPath(platform::DirectoryOf(platform::CurrentProgramPath()),
+                                     platform::kSenderProgram),
+                arguments));
 }

@@ -13,7 +13,8 @@ namespace platform {
 extern const char kSenderProgram[];
 
 // False when the program could not be started (or its start not confirmed within seconds).
-bool StartDetached(const std::string& path);
+// The arguments are plain words (no blanks or quotes: the shell passes them as one line).
+bool StartDetached(const std::string& path, const std::vector<std::string>& arguments = {});
 
 // Runs argv[0] (a full path) with the arguments that follow, standard streams on the null
 // device, and waits at most timeoutMs for it to end; one still running then is killed. The

@@ -75,7 +75,7 @@ void PrepareChild() {
 
 }  // namespace
 
-bool StartDetached(const std::string& path) {
+bool StartDetached(const std::string& path, const std::vector<std::string>& arguments) {
     struct stat st {};
     if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         access(path.c_str(), X_OK) != 0) {
@@ -99,8 +99,12 @@ bool StartDetached(const std::string& path) {
             _exit(grandchild < 0 ? 1 : 0);
         }
         PrepareChild();
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        execv(path.c_str(), argv);
+        std::vector<char*> argv{const_cast<char*>(path.c_str())};
+        for (const std::string& argument : arguments) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        execv(path.c_str(), argv.data());
         // Tell the starter that exec failed; the pipe closes on a successful exec.
         char failed = 1;
         (void)!write(ready[1], &failed, 1);

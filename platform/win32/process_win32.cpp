@@ -1,4 +1,4 @@
-// Starting the mail sender on Windows: through the shell, hidden, without arguments; the
+// Starting the mail sender on Windows: through the shell, hidden, with plain-word arguments; the
 // shell's result above 32 means it started. CurrentProgramPath is empty when Windows cannot
 // tell the module's file name.
 #include <windows.h>
@@ -12,8 +12,14 @@ namespace platform {
 
 const char kSenderProgram[] = "Postvane.exe";
 
-bool StartDetached(const std::string& path) {
-    HINSTANCE result = ::ShellExecuteA(nullptr, nullptr, path.c_str(), nullptr, nullptr, SW_HIDE);
+bool StartDetached(const std::string& path, const std::vector<std::string>& arguments) {
+    std::string parameters;
+    for (const std::string& argument : arguments) {
+        parameters += (parameters.empty() ? "" : " ") + argument;
+    }
+    HINSTANCE result =
+        ::ShellExecuteA(nullptr, nullptr, path.c_str(),
+                        parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_HIDE);
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
