@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/layout.h"
+#include "common/outbox.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
@@ -191,7 +192,8 @@ bool AggregatorWorker::WriteDashboard() {
         }
         return platform::ReplaceTextFile(
             platform::AppendPath(appPath, layout::InLogsFolder(layout::kDashboardFile)),
-            reports::RenderDashboard(texts, reports::PageTime(clock_.Now())));
+            reports::RenderDashboard(texts, reports::PageTime(clock_.Now()),
+                                     reports::UnsentMails(outbox::LogsDirOf(appPath))));
     } catch (...) {
         return false;  // like a summary file: this cycle's page is simply not written
     }

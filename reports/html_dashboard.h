@@ -3,8 +3,8 @@
 // largest and a complete table, and the filter events per category and period. Headings,
 // periods and column labels come from the statistics table, as tallyctl show has them. A
 // missing or empty file is shown as such; without any traffic, client or filter event (no
-// cycle yet, or an installation without logs) the page says there is nothing yet. Rendering
-// never fails.
+// cycle yet, or an installation without logs) the page says there is nothing yet. A report
+// mail that failed for good is named at the top. Rendering never fails.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/layout.h"
 
@@ -28,8 +29,19 @@ using SummaryTexts = std::array<SummaryFileText, layout::kSummaryFileCount>;
 // The place of a summary file in layout::kSummaryFiles.
 std::size_t SummaryFileIndex(std::string_view name);
 
+// A report mail that will not be sent (an entry of the outbox's failed folder): which, when
+// it failed, why. The page puts one "Mail not sent" line at its top for each.
+struct UnsentMail {
+    std::string what;  // its reports' names, or its subject
+    std::string when;  // PageTime of its last try
+    std::string why;   // the line its failure was reported with
+};
+// The failed mails below the Logs folder, oldest first; none when there is no outbox.
+std::vector<UnsentMail> UnsentMails(const std::string& logsDir);
+
 // madeAt: when the page was made, as shown under its title.
-std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt);
+std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
+                            const std::vector<UnsentMail>& unsent = {});
 
 // "2026-07-31 18:00", the form madeAt takes.
 std::string PageTime(std::time_t when);

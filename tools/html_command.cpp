@@ -71,8 +71,8 @@ int RunHtmlCommand(const std::vector<std::string>& args) {
                                                    platform::ShareMode::None, &bytes[f]);
         texts[f].bytes = bytes[f];
     }
-    const std::string page =
-        reports::RenderDashboard(texts, reports::PageTime(platform::SystemClock().Now()));
+    const std::string page = reports::RenderDashboard(
+        texts, reports::PageTime(platform::SystemClock().Now()), reports::UnsentMails(logs));
     if (out.empty()) {
         std::fwrite(page.data(), 1, page.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
