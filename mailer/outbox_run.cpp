@@ -205,12 +205,14 @@ void RunReportThroughOutbox(CSenderApp& app, const platform::Clock& clock,
     });
     if (outcome.sent) {
         sender.Report(kSenderSent, "the report mail was sent");
+    } else if (!outcome.verdict.mayPass) {
+        sender.Report(outcome.verdict.exit, outcome.verdict.line);  // no outbox would keep it
     } else {
         const std::string where =
             logsDir.empty() ? "apppath is not set" : outbox::OutboxFolder(logsDir);
-        sender.Report(outcome.verdict.mayPass ? kSenderOutboxUnusable : outcome.verdict.exit,
-                      outcome.verdict.line + "; the outbox cannot be used (" + where +
-                          "), so the mail is not kept for another try");
+        sender.Report(kSenderOutboxUnusable, outcome.verdict.line +
+                                                 "; the outbox cannot be used (" + where +
+                                                 "), so the mail is not kept for another try");
     }
     app.SetExitStatus(sender.Status());
 }

@@ -288,6 +288,29 @@ TEST_F(OutboxRunTest, WithoutRetryHoursNothingIsKept) {
     EXPECT_FALSE(testing_support::Exists(outbox::OutboxFolder(logs)));
 }
 
+TEST_F(OutboxRunTest, WithoutAnOutboxTheMailIsSentOnceAndALossIsSaid) {
+    SetRegString("apppath", "");
+    Configure(1, "desk@test");
+    EXPECT_EQ(Run(reportHour), kSenderOutboxUnusable);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_TRUE(Holds(reported[0],
+                      "the outbox cannot be used (apppath is not set), so the mail "
+                      "is not kept for another try"))
+        << reported[0];
+    // A failure no outbox would keep reads as it always did.
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "nobody@test");
+    server.Say("220 hi\r\n").Reply("250 hello\r\n").Reply("250 sender ok\r\n");
+    server.Reply("550 no\r\n").Reply("221 bye\r\n");
+    server.Start();
+    EXPECT_EQ(Run(reportHour), kSenderTransfer);
+    server.Finish();
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0],
+              "Postvane: sending the report mail failed: the server refused a "
+              "recipient, code 0x8004020C, last reply: 550 no");
+}
+
 TEST(SenderArgumentsTest, OutboxAndATimeOrNothing) {
     const struct {
         std::vector<std::string> args;
