@@ -405,7 +405,7 @@ bool ListEntries(const std::string& logsDir, bool failed, std::vector<Entry>* en
     const std::string dir = failed ? FailedFolder(logsDir) : OutboxFolder(logsDir);
     std::vector<std::string> names;
     if (!platform::ListFolders(dir, &names)) {
-        return !platform::FileExists(dir) && !platform::ListFolders(dir, &names);
+        return !platform::FileExists(dir);  // no folder yet: nothing was ever kept
     }
     for (const std::string& name : names) {
         if (!IsEntryId(name)) {
