@@ -9,6 +9,7 @@
 #include "aggregator/alert_rules.h"
 #include "aggregator/dashboard_extras.h"
 #include "common/layout.h"
+#include "common/outbox.h"
 #include "common/registry_value.h"
 #include "platform/files.h"
 #include "platform/text_mode.h"
@@ -90,7 +91,9 @@ void AggregatorWorker::RunCycle() {
         return;
     }
     Observe({"DispatchReports", {}, 0});
+    senderStarted_ = false;
     DispatchReports();
+    SendOutbox();
     // The tasks run grouped by period and, within a period, traffic, client, filter.
     for (std::size_t i = 0; i < stats::kStatisticCount; ++i) {
         const stats::Statistic& statistic = stats::kStatistics[i];
@@ -203,10 +206,12 @@ bool AggregatorWorker::WriteDashboard() {
                 texts[f] = {true, joined[f]};
             }
         }
+        reports::DashboardExtras extras =
+            DashboardExtrasFor(context_, AlertStatePath(), clock_.Now());
+        extras.unsent = reports::UnsentMails(outbox::LogsDirOf(appPath));
         return platform::ReplaceTextFile(
             platform::AppendPath(appPath, layout::InLogsFolder(layout::kDashboardFile)),
-            reports::RenderDashboard(texts, reports::PageTime(clock_.Now()),
-                                     DashboardExtrasFor(context_, AlertStatePath(), clock_.Now())));
+            reports::RenderDashboard(texts, reports::PageTime(clock_.Now()), extras));
     } catch (...) {
         return false;  // like a summary file: this cycle's page is simply not written
     }

@@ -50,6 +50,9 @@ class AggregatorWorker : public WorkerThread {
     void RunCycle();
 
     void DispatchReports();
+    // Right after dispatch: starts the mail sender for the outbox when an entry there is due,
+    // no sender is at work and dispatch did not start one this cycle (outbox_step.cpp).
+    void SendOutbox();
     void PurgeOldLogs(int day, int month, int year);
 
     // Writes the thirteen summary files, each after its pause, once the statistic tasks have
@@ -105,13 +108,13 @@ class AggregatorWorker : public WorkerThread {
     // Pauses before a step; false when a stop was requested, which ends the cycle.
     bool Pause(std::uint32_t ms);
     void Observe(const CycleStep& step);
+    // Starts the mail sender beside the proxy or, failing that, beside this program; false
+    // when neither starts.
+    bool StartSender(const std::vector<std::string>& arguments);
     // Sends the cycle's notes to the service's LogMessage when the verbose log is on.
     void ChooseVerboseLog();
     // The statistics' texts that a summary file receives, in the table's order.
     std::string SummaryFileContent(std::string_view name) const;
-    // Starts the mail sender with these arguments, from the proxy's directory or beside this
-    // program; false when neither starts.
-    bool StartSender(const std::vector<std::string>& args);
     void LogAlertProblem(const std::string& what);
 
     const platform::Clock& clock_;
@@ -124,4 +127,5 @@ class AggregatorWorker : public WorkerThread {
     std::function<bool(const std::string&)> alertMailer_;
     // Today's figures as the alert step of this cycle gathered them, for the metrics file.
     std::optional<TodayFigures> today_;
+    bool senderStarted_ = false;  // by this cycle's dispatch
 };

@@ -90,5 +90,5 @@ void AggregatorWorker::DispatchReports() {
     toSendFile.Set(sendList);
     // The sender reads ToSendFile itself; its start is not waited for and a failure changes
     // nothing here.
-    StartSender({});
+    senderStarted_ = StartSender({});
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,10 @@ inline constexpr char kSmtpOAuthClientSecret[] = "SMTPOAuthClientSecret";
 inline constexpr char kSmtpOAuthRefreshToken[] = "SMTPOAuthRefreshToken";
 // The cached access token: its expiry (seconds since 1970), a space, the token.
 inline constexpr char kSmtpOAuthAccessToken[] = "SMTPOAuthAccessToken";
+// DWORD: hours a mail that may still go is kept in the outbox and tried again (default 24);
+// 0: no outbox, a failed mail is not kept.
+inline constexpr char kSmtpRetryHours[] = "SMTPRetryHours";
+inline constexpr std::uint32_t kDefaultSmtpRetryHours = 24;
 // The values that hold secrets, whatever their form: tallyctl warns when a registry file that
 // holds one can be read by other users. A new credential or token setting belongs here.
 inline constexpr const char* kSecretSettings[] = {kSmtpPassword, kSmtpOAuthClientSecret,

@@ -9,10 +9,6 @@
 #include "common/mail_file.h"
 #include "mailer/mime/smtp_message.h"
 
-// The command line's mail file: the argument after "-mail" or "/mail"; empty for a run that
-// mails the reports. False for a command line of any other shape.
-bool MailFileArgument(int argc, const char* const* argv, std::string* path);
-
 // False when the file cannot be read or is not a mail file.
 bool ReadMailFile(const std::string& path, MailText* mail);
 

@@ -9,8 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/registry_value.h"
 #include "mailer/alert_mail.h"
+#include "mailer/mime/content_type.h"
 #include "mailer/oauth/oauth_tokens.h"
+#include "mailer/outbox_run.h"
 #include "mailer/report_mail_text.h"
 #include "mailer/sender_events.h"
 #include "mailer/smtp/smtp_exception.h"
@@ -24,7 +27,13 @@ namespace {
 constexpr char kProgramName[] = "Postvane";
 
 constexpr char kSentLine[] = "Postvane: the report mail was sent";
-constexpr char kMailFileSentLine[] = "Postvane: the mail of the file was sent";
+
+// SMTPRetryHours, absent meaning the default.
+std::uint32_t ReadRetryHours() {
+    return RegistryDword(layout::SettingPath(layout::setting::kSmtpRetryHours),
+                         layout::setting::kDefaultSmtpRetryHours)
+        .Get();
+}
 
 // The run's line, as the event of its exit status; a failure also on standard error.
 void ReportToLogs(int exitStatus, const std::string& line) {
@@ -77,17 +86,40 @@ CSenderApp::CSenderApp()
 
 void CSenderApp::BuildMessage(CSMTPMessage& message, const std::string& recipients,
                               const std::string& attachments, const platform::LocalDate& date) {
+    std::vector<std::string> paths = AttachmentPaths(attachments);
+    std::vector<std::string> titles;
+    for (const std::string& path : paths) {
+        titles.push_back(FileTitle(path));
+    }
+    ComposeMessage(message, recipients, std::string(), std::string(), paths, titles, date);
+}
+
+void CSenderApp::ComposeMessage(CSMTPMessage& message, const std::string& recipients,
+                                const std::string& subject, const std::string& body,
+                                const std::vector<std::string>& paths,
+                                const std::vector<std::string>& titles,
+                                const platform::LocalDate& date) {
+    if (paths.empty() && !(subject.empty() && body.empty())) {
+        BuildPlainMessage(message, recipients, MailText{subject, body});  // an alert's mail
+        return;
+    }
     message.SetCharset(kSenderCharset);
     message.AddRecipients(recipients, RecipientKind::To);
-    std::vector<std::string> names;
-    for (const std::string& path : AttachmentPaths(attachments)) {
-        names.push_back(FileTitle(path));
+    if (subject.empty() && body.empty()) {
+        const ReportMailText text = ComposeReportMail(titles, date.day, date.month, date.year);
+        message.subject = text.subject;
+        message.AddTextBody(text.body);
+    } else {
+        message.subject = subject;
+        message.AddTextBody(body);
     }
-    const ReportMailText text = ComposeReportMail(names, date.day, date.month, date.year);
-    message.subject = text.subject;
-    message.AddTextBody(text.body);
-    if (!attachments.empty()) {
-        message.AddAttachments(attachments);
+    for (std::size_t i = 0; i < paths.size() && i < titles.size(); ++i) {
+        CSMTPBodyPart part;
+        part.SetFilename(paths[i]);
+        // A kept copy has a name of its own on disk; the mail shows the report's.
+        part.SetTitle(titles[i]);
+        part.SetContentType(MediaTypeForName(titles[i]));
+        message.AddBodyPart(part);
     }
 }
 
@@ -116,32 +148,70 @@ CSMTPAddress CSenderApp::ChooseSender(const std::string& fromSetting, const std:
 }
 
 void CSenderApp::RecordFailure(SenderExit status, const std::string& line) {
+    Report(status, line);
+}
+
+void CSenderApp::Report(int status, const std::string& line) {
     exitStatus = status;
     if (report) {
         report(std::string(kProgramName) + ": " + line);
     }
 }
 
-void CSenderApp::Run() {
+void CSenderApp::SetArguments(const SenderArguments& value) {
+    outboxRun = value.outbox;
+    mailFile = value.mailFile;
+    if (value.haveTime) {
+        argumentClock = std::make_unique<platform::FixedClock>(static_cast<std::time_t>(value.at));
+        clock = argumentClock.get();
+    }
+}
+
+bool ParseSenderArguments(const std::vector<std::string>& args, SenderArguments* parsed,
+                          std::string* problem) {
+    *parsed = SenderArguments();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-outbox") {
+            parsed->outbox = true;
+        } else if (args[i] == "-mail" && i + 1 < args.size() && !args[i + 1].empty()) {
+            parsed->mailFile = args[++i];
+        } else if (args[i] == "-at" && i + 1 < args.size()) {
+            const std::string& text = args[++i];
+            std::size_t used = 0;
+            long long value = -1;
+            try {
+                value = std::stoll(text, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used != text.size() || value < 0) {
+                *problem = "-at takes seconds since 1970, not '" + text + "'";
+                return false;
+            }
+            parsed->haveTime = true;
+            parsed->at = value;
+        } else {
+            *problem = "unknown argument '" + args[i] +
+                       "' (usage: Postvane [-outbox | -mail FILE] [-at SECONDS])";
+            return false;
+        }
+    }
+    if (parsed->outbox && !parsed->mailFile.empty()) {
+        *problem = "-outbox and -mail are runs of their own";
+        return false;
+    }
+    return true;
+}
+
+SendOutcome CSenderApp::Send(const std::function<void(CSMTPMessage&)>& build) {
+    SendOutcome outcome;
     SenderPhase phase = SenderPhase::Build;
     try {
-        std::string recipients = ReadShiftedSetting(layout::setting::kEmailAddress);
-        std::string attachments = ReadPlainSetting(layout::setting::kToSendFile);
         CQuillSMTPConnection connection(heloHost);
         connection.SetReplyTimeout(replyTimeout);
         CSMTPMessage message;
         message.SetClock(clock);
-        if (mailFile.empty()) {
-            BuildMessage(message, recipients, attachments, platform::BreakDown(clock->Now()));
-        } else {
-            MailText mail;
-            if (!ReadMailFile(mailFile, &mail)) {
-                RecordFailure(kSenderBuild, "the mail file '" + OneLine(mailFile, 260) +
-                                                "' cannot be read or is not a mail file");
-                return;
-            }
-            BuildPlainMessage(message, recipients, mail);
-        }
+        build(message);
         std::string server = ReadShiftedSetting(layout::setting::kSmtpServer);
         AuthMethod method = AuthMethodFromSetting(ReadShiftedSetting(layout::setting::kSmtpAuth));
         std::string user = ReadShiftedSetting(layout::setting::kSmtpUser);
@@ -163,14 +233,60 @@ void CSenderApp::Run() {
         connection.Connect(server, method, user, password, port, std::string());
         phase = SenderPhase::Transfer;
         connection.SendMessage(message);
+        // The server's 250 to the end of the data: the mail is sent, whatever QUIT brings.
+        outcome.sent = true;
         // Leaving the scope says QUIT.
     } catch (const CSMTPException& failure) {
-        const SenderVerdict verdict = JudgeFailure(failure, phase);
-        RecordFailure(verdict.exit, verdict.line);
+        outcome.verdict = JudgeFailure(failure, phase);
+        outcome.code = failure.Code();
+        outcome.reply = failure.Response();
     } catch (const std::exception& failure) {
-        RecordFailure(kSenderUnexpected, std::string("unexpected failure: ") + failure.what());
+        outcome.verdict = {kSenderUnexpected, std::string("unexpected failure: ") + failure.what(),
+                           false};
     } catch (...) {
-        RecordFailure(kSenderUnexpected, "unexpected failure");
+        outcome.verdict = {kSenderUnexpected, "unexpected failure", false};
+    }
+    return outcome;
+}
+
+void CSenderApp::Run() {
+    const platform::LocalDate date = platform::BreakDown(clock->Now());
+    const SendOutcome outcome = Send([&date](CSMTPMessage& message) {
+        const std::string recipients = ReadShiftedSetting(layout::setting::kEmailAddress);
+        const std::string attachments = ReadPlainSetting(layout::setting::kToSendFile);
+        BuildMessage(message, recipients, attachments, date);
+    });
+    if (!outcome.sent) {
+        RecordFailure(outcome.verdict.exit, outcome.verdict.line);
+    }
+}
+
+void CSenderApp::RunMailFile(std::uint32_t retryHours) {
+    MailText mail;
+    if (!ReadMailFile(mailFile, &mail)) {
+        RecordFailure(kSenderBuild, "the mail file '" + OneLine(mailFile, 260) +
+                                        "' cannot be read or is not a mail file");
+        return;
+    }
+    const std::string recipients = ReadShiftedSetting(layout::setting::kEmailAddress);
+    bool done = false;
+    if (retryHours != 0) {
+        done = RunThroughOutbox(*this, *clock, retryHours,
+                                OutboxMail{recipients, mail.subject, mail.body, {}},
+                                "the mail of the file");
+    } else {
+        const SendOutcome outcome =
+            Send([&](CSMTPMessage& message) { BuildPlainMessage(message, recipients, mail); });
+        if (outcome.sent) {
+            Report(kSenderSent, "the mail of the file was sent");
+        } else {
+            RecordFailure(outcome.verdict.exit, outcome.verdict.line);
+        }
+        done = outcome.sent;
+    }
+    // Sent, or kept in the outbox with its own copy of the words.
+    if (done) {
+        platform::DeleteFileAt(mailFile);
     }
 }
 
@@ -182,12 +298,18 @@ bool CSenderApp::InitInstance() {
         platform::ShowSocketStartupMessage(kProgramName, "Windows sockets initialization failed.");
         return false;
     }
-    Run();
-    if (exitStatus == kSenderSent && !mailFile.empty()) {
-        platform::DeleteFileAt(mailFile);
-    }
-    if (exitStatus == kSenderSent && report) {
-        report(mailFile.empty() ? kSentLine : kMailFileSentLine);
+    const std::uint32_t retryHours = ReadRetryHours();
+    if (outboxRun) {
+        RunOutbox(*this, *clock, retryHours);
+    } else if (!mailFile.empty()) {
+        RunMailFile(retryHours);
+    } else if (retryHours != 0) {
+        RunReportThroughOutbox(*this, *clock, retryHours);
+    } else {
+        Run();
+        if (exitStatus == kSenderSent && report) {
+            report(kSentLine);
+        }
     }
     return false;
 }

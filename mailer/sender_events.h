@@ -1,5 +1,6 @@
 // Postvane's entries of the message table: one per exit status, so the event of a run tells
-// its outcome by ID and type alone (a failure is an error, the mail sent is information).
+// its outcome by ID and type alone (a failure is an error, a mail left in the outbox for
+// later a warning, the mail sent information).
 // The message file holds a description of each with the run's line inserted. Nothing here
 // fails: a status the table lacks is logged as the unexpected failure.
 #pragma once
@@ -28,6 +29,10 @@ inline constexpr SenderEvent kSenderEvents[] = {
     {kSenderTokenEndpoint, {110, platform::EventType::Error}},
     {kSenderTokenGrant, {111, platform::EventType::Error}},
     {kSenderTokenLogin, {112, platform::EventType::Error}},
+    {kSenderKept, {113, platform::EventType::Warning}},
+    {kSenderBusy, {114, platform::EventType::Warning}},
+    {kSenderOutboxUnusable, {115, platform::EventType::Error}},
+    {kSenderArguments, {116, platform::EventType::Error}},
 };
 
 platform::EventId SenderEventFor(int exitStatus);

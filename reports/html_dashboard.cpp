@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/outbox.h"
 #include "platform/clock.h"
 #include "reports/filter_line.h"
 #include "reports/html_page.h"
@@ -322,8 +323,32 @@ std::string PageTime(std::time_t when) {
     return text;
 }
 
-std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt) {
-    return RenderDashboard(files, madeAt, DashboardExtras{});
+std::vector<UnsentMail> UnsentMails(const std::string& logsDir) {
+    std::vector<outbox::Entry> entries;
+    std::vector<UnsentMail> unsent;
+    if (!outbox::ListEntries(logsDir, true, &entries)) {
+        return unsent;
+    }
+    for (const outbox::Entry& e : entries) {
+        UnsentMail mail;
+        if (e.damaged) {
+            mail = {"outbox entry " + e.id, "-", "its record cannot be read: " + e.problem};
+        } else {
+            for (const std::string& name : e.mail.attachments) {
+                mail.what += (mail.what.empty() ? "" : ", ") + name;
+            }
+            if (!e.mail.subject.empty()) {
+                mail.what = "\"" + e.mail.subject + "\"";
+            } else if (mail.what.empty()) {
+                mail.what = "the report mail without reports";
+            }
+            mail.when = e.lastAttempt != 0 ? PageTime(static_cast<std::time_t>(e.lastAttempt))
+                                           : std::string("-");
+            mail.why = e.lastReason;
+        }
+        unsent.push_back(std::move(mail));
+    }
+    return unsent;
 }
 
 std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
@@ -331,8 +356,19 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
     const Summary s = Read(files);
     const Html title = Markup("Proxy summary");
     const Html subtitle = "The summary files as of " + Text(madeAt);
+    // Shown first: the one thing on the page that asks the administrator to act.
+    Html warnings;
+    if (!extras.unsent.empty()) {
+        warnings += Markup("<section>\n");
+        for (const UnsentMail& mail : extras.unsent) {
+            warnings += Markup("<p class=\"note\" style=\"color:#b42318\"><b>Mail not sent</b>: ") +
+                        Text(mail.what) + Markup(", failed ") + Text(mail.when) + Markup(": ") +
+                        Text(mail.why) + Markup("</p>\n");
+        }
+        warnings += Markup("</section>\n");
+    }
     if (!s.anything) {
-        return (html::PageStart(title, subtitle) +
+        return (html::PageStart(title, subtitle) + warnings +
                 "<section>\n<p class=\"empty\">Nothing to show yet: no traffic, no client and no "
                 "filter event in any period, or no cycle has written the summary files.</p>\n"
                 "</section>\n" +
@@ -347,6 +383,7 @@ std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
         "<a href=\"#traffic\">Traffic</a><a href=\"#clients\">Clients</a><a "
         "href=\"#filters\">Filter events</a>");
     Html out = html::PageStart(title, subtitle, nav);
+    out += warnings;
     const auto total = [&](Period p) {
         const std::optional<Row>& row = s.traffic[static_cast<std::size_t>(p)];
         return row ? Text(Megabytes(row->total)) : Html("-");

@@ -3,8 +3,8 @@
 // largest and a complete table, and the filter events per category and period. Headings,
 // periods and column labels come from the statistics table, as tallyctl show has them. A
 // missing or empty file is shown as such; without any traffic, client or filter event (no
-// cycle yet, or an installation without logs) the page says there is nothing yet. Rendering
-// never fails.
+// cycle yet, or an installation without logs) the page says there is nothing yet. A report
+// mail that failed for good is named at the top. Rendering never fails.
 #pragma once
 
 #include <array>
@@ -30,8 +30,15 @@ using SummaryTexts = std::array<SummaryFileText, layout::kSummaryFileCount>;
 // The place of a summary file in layout::kSummaryFiles.
 std::size_t SummaryFileIndex(std::string_view name);
 
-// madeAt: when the page was made, as shown under its title.
-std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt);
+// A report mail that will not be sent (an entry of the outbox's failed folder): which, when
+// it failed, why. The page puts one "Mail not sent" line at its top for each.
+struct UnsentMail {
+    std::string what;  // its reports' names, or its subject
+    std::string when;  // PageTime of its last try
+    std::string why;   // the line its failure was reported with
+};
+// The failed mails below the Logs folder, oldest first; none when there is no outbox.
+std::vector<UnsentMail> UnsentMails(const std::string& logsDir);
 
 // One alert of today as the page lists it, every field as people read it.
 struct DashboardAlert {
@@ -47,10 +54,12 @@ struct DashboardExtras {
     std::function<std::string(std::string_view)> userName;
     bool alertsOn = false;  // an "Alerts today" section, with these alerts or none
     std::vector<DashboardAlert> alertsToday;
+    std::vector<UnsentMail> unsent;  // "Mail not sent" lines at the page's top
 };
-// The page with the extras; without any it is the page above, byte for byte.
+// madeAt: when the page was made, as shown under its title. Without extras the page is the
+// summary files' alone.
 std::string RenderDashboard(const SummaryTexts& files, std::string_view madeAt,
-                            const DashboardExtras& extras);
+                            const DashboardExtras& extras = {});
 
 // "2026-07-31 18:00", the form madeAt takes.
 std::string PageTime(std::time_t when);

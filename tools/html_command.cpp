@@ -71,8 +71,10 @@ int RunHtmlCommand(const std::vector<std::string>& args) {
                                                    platform::ShareMode::None, &bytes[f]);
         texts[f].bytes = bytes[f];
     }
+    reports::DashboardExtras extras;
+    extras.unsent = reports::UnsentMails(logs);
     const std::string page =
-        reports::RenderDashboard(texts, reports::PageTime(platform::SystemClock().Now()));
+        reports::RenderDashboard(texts, reports::PageTime(platform::SystemClock().Now()), extras);
     if (out.empty()) {
         std::fwrite(page.data(), 1, page.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "tools/alerts_command.h"
 #include "tools/cycle_command.h"
 #include "tools/html_command.h"
+#include "tools/mail_command.h"
 #include "tools/reg_command.h"
 #include "tools/report_command.h"
 #include "tools/show_command.h"
@@ -35,6 +36,8 @@ const Command kCommands[] = {
      "--app DIR [--days N] [--clients N] [--seed N] [--until YYYY-MM-DD]   write a demo "
      "installation as the proxy would"},
     {"smtp", &RunSmtpCommand, "set ... | show | oauth ...   the mail settings"},
+    {"mail", &RunMailCommand,
+     "queue | failed | retry ID|--all | drop ID   report mails not sent yet or failed"},
     {"report", &RunReportCommand,
      "set [--format xml|xml+html] [--dashboard 0|1] [--style-url URL] | show   report output"},
     {"sink", &RunSinkCommand,

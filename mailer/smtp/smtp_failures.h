@@ -15,21 +15,25 @@ class CSMTPException;
 
 // Exit status of Postvane, one per phase that can fail.
 enum SenderExit : int {
-    kSenderSent = 0,            // the mail was accepted by the server
-    kSenderUnexpected = 1,      // a failure of no known kind
-    kSenderSocketStartup = 2,   // the socket library could not be started
-    kSenderBuild = 3,           // the message could not be built
-    kSenderConnect = 4,         // the server could not be reached, or the connection broke
-    kSenderGreeting = 5,        // greeting or HELO/EHLO refused
-    kSenderAuthentication = 6,  // authentication failed
-    kSenderTransfer = 7,        // MAIL FROM, RCPT TO, DATA or the message itself failed
-    kSenderTls = 8,             // no TLS: STARTTLS not offered or refused, handshake failed,
-                                // SMTPTLS or SMTPCAFile unusable
-    kSenderCertificate = 9,     // the server's certificate failed verification
-    kSenderTokenEndpoint = 10,  // no OAuth token: the token endpoint is unreachable or gave none
-    kSenderTokenGrant = 11,     // the token endpoint refused the grant, or the OAuth settings
-                                // are unusable
-    kSenderTokenLogin = 12,     // the refresh token is no longer valid: the login must be repeated
+    kSenderSent = 0,             // the mail was accepted by the server
+    kSenderUnexpected = 1,       // a failure of no known kind
+    kSenderSocketStartup = 2,    // the socket library could not be started
+    kSenderBuild = 3,            // the message could not be built
+    kSenderConnect = 4,          // the server could not be reached, or the connection broke
+    kSenderGreeting = 5,         // greeting or HELO/EHLO refused
+    kSenderAuthentication = 6,   // authentication failed
+    kSenderTransfer = 7,         // MAIL FROM, RCPT TO, DATA or the message itself failed
+    kSenderTls = 8,              // no TLS: STARTTLS not offered or refused, handshake failed,
+                                 // SMTPTLS or SMTPCAFile unusable
+    kSenderCertificate = 9,      // the server's certificate failed verification
+    kSenderTokenEndpoint = 10,   // no OAuth token: the token endpoint is unreachable or gave none
+    kSenderTokenGrant = 11,      // the token endpoint refused the grant, or the OAuth settings
+                                 // are unusable
+    kSenderTokenLogin = 12,      // the refresh token is no longer valid: the login must be repeated
+    kSenderKept = 13,            // not sent yet: kept in the outbox for another try
+    kSenderBusy = 14,            // another sender is at work; the mail waits in the outbox
+    kSenderOutboxUnusable = 15,  // the outbox cannot be read or written, or holds a damaged entry
+    kSenderArguments = 16,       // an argument of no known kind
 };
 
 // The phases of a run. Step stands for whichever of Connect and Transfer was running: a

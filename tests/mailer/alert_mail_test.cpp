@@ -1,4 +1,4 @@
-// Postvane's mail-file run: the command line, a whole run against the scripted loopback
+// Postvane's mail-file run: a whole run against the scripted loopback
 // server (the file's subject and text with the configured settings, no attachment, 8-bit text
 // quoted-printable, the file gone once sent), and files it must refuse without a connection.
 #include "mailer/alert_mail.h"
@@ -19,31 +19,6 @@ using testing_support::SetRegDword;
 using testing_support::SetRegString;
 
 namespace {
-
-TEST(MailFileArgument, CommandLines) {
-    struct Case {
-        std::vector<const char*> argv;
-        bool accepted;
-        std::string path;
-    } cases[] = {
-        {{"postvane"}, true, ""},
-        {{"postvane", "-mail", "a.mail"}, true, "a.mail"},
-        {{"postvane", "/mail", "C:\\x\\a.mail"}, true, "C:\\x\\a.mail"},
-        {{"postvane", "-mail"}, false, ""},
-        {{"postvane", "-mail", ""}, false, ""},
-        {{"postvane", "-send", "a.mail"}, false, ""},
-        {{"postvane", "-mail", "a", "b"}, false, ""},
-    };
-    for (const Case& c : cases) {
-        std::string path = "unchanged";
-        EXPECT_EQ(MailFileArgument(static_cast<int>(c.argv.size()), c.argv.data(), &path),
-                  c.accepted)
-            << c.argv.size();
-        if (c.accepted) {
-            EXPECT_EQ(path, c.path);
-        }
-    }
-}
 
 class MailFileRunTest : public testing_support::RegistryTest {
   protected:

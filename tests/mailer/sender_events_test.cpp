@@ -40,6 +40,14 @@ const char* ExitName(SenderExit status) {
             return "token grant";
         case kSenderTokenLogin:
             return "token login";
+        case kSenderKept:
+            return "kept";
+        case kSenderBusy:
+            return "busy";
+        case kSenderOutboxUnusable:
+            return "outbox unusable";
+        case kSenderArguments:
+            return "arguments";
     }
     return nullptr;
 }

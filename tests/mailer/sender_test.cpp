@@ -33,6 +33,8 @@ class SenderTest : public testing_support::RegistryTest {
         SetRegString("SMTPPass4MailServer", ShiftSetting("pw"));
         SetRegString("EmailAddress", ShiftSetting(to));
         SetRegString("ToSendFile", files);
+        // These runs are the sender's own, without the outbox (outbox_run_test.cpp has it).
+        SetRegDword("SMTPRetryHours", 0);
     }
 
     int RunSender(std::uint32_t replyTimeoutMs = 3000) {

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "common/outbox.h"
 #include "reports/html_dashboard.h"
 #include "tests/reports/encoded_lines.h"
 #include "tests/reports/golden.h"
 #include "tests/reports/xml_check.h"
+#include "tests/support/test_env.h"
 
 namespace {
 
@@ -97,6 +99,54 @@ TEST(Dashboard, ShowsEachStatisticUnderItsHeadingWithItsTotal) {
     EXPECT_NE(page.find("<h3>Previous month</h3>\n<p class=\"note\">No figures for this "
                         "period.</p>"),
               std::string::npos);
+}
+
+TEST(Dashboard, AMailThatFailedForGoodIsNamedAtTheTopEscaped) {
+    reports::DashboardExtras extras;
+    extras.unsent = {
+        {"week.xml, day_07_31_2026.xml", "2026-07-31 18:00",
+         "sending the report mail failed: the server refused a recipient, last reply: 550 "
+         "<nobody@test> unknown"},
+        {"\"Alert <b>\"", "-", "x"},
+    };
+    for (const Files& files : {Files(), SmallInstallation()}) {
+        const std::string page =
+            reports::RenderDashboard(files.Texts(), "2026-07-31 18:05", extras);
+        EXPECT_EQ(xml_check::WellFormednessError(page), "");
+        const std::size_t first = page.find(
+            "<b>Mail not sent</b>: week.xml, day_07_31_2026.xml, failed 2026-07-31 18:00: "
+            "sending the report mail failed: the server refused a recipient, last reply: 550 "
+            "&lt;nobody@test&gt; unknown</p>");
+        ASSERT_NE(first, std::string::npos) << page;
+        EXPECT_LT(first, page.find("<section>\n<p class=\"empty\">")) << "before the figures";
+        EXPECT_NE(page.find("<b>Mail not sent</b>: &quot;Alert &lt;b&gt;&quot;, failed -: x"),
+                  std::string::npos);
+    }
+    // Nothing failed: the page as it always was.
+    EXPECT_EQ(reports::RenderDashboard(SmallInstallation().Texts(), "t", {}),
+              reports::RenderDashboard(SmallInstallation().Texts(), "t"));
+}
+
+TEST(Dashboard, TheFailedMailsComeFromTheOutbox) {
+    testing_support::ScratchDir scratch;
+    const std::string logs = scratch / "Logs";
+    EXPECT_TRUE(reports::UnsentMails(logs).empty());
+    OutboxMail mail;
+    mail.recipients = "nobody@test";
+    mail.attachments = {logs + "/week.xml"};
+    std::string id;
+    ASSERT_TRUE(outbox::Enqueue(logs, mail, 1785513600, &id));
+    outbox::Entry entry;
+    ASSERT_TRUE(outbox::FindEntry(logs, id, false, &entry));
+    EXPECT_TRUE(reports::UnsentMails(logs).empty()) << "waiting is not failed";
+    entry.lastAttempt = 1785513600;
+    entry.lastReason = "refused";
+    ASSERT_TRUE(outbox::MoveToFailed(logs, &entry));
+    const std::vector<reports::UnsentMail> unsent = reports::UnsentMails(logs);
+    ASSERT_EQ(unsent.size(), 1u);
+    EXPECT_EQ(unsent[0].what, "week.xml");
+    EXPECT_EQ(unsent[0].when, reports::PageTime(1785513600));
+    EXPECT_EQ(unsent[0].why, "refused");
 }
 
 TEST(Dashboard, SmallInstallationMatchesItsGoldenFile) {
