@@ -249,7 +249,7 @@ TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
         const std::vector<const platform::DirEntry*> found =
             ctx_.Logs().Find("Filter_01_03_2026.log");
         ASSERT_EQ(found.size(), 1u);
-        const stats::LogFile file{path, *found[0]};
+        const stats::LogFile file{ctx_.Logs().Directory(), *found[0]};
         for (int pass = 0; pass < 2; ++pass) {  // read, then kept
             std::string keptLines = "x", keptRaw = "x";
             EXPECT_TRUE(stats::CopyFilterLog(ctx_, file, stats::FilterForm::Lines, keptLines));
