@@ -630,9 +630,8 @@ ScanResult SumTraffic(LogContext& ctx, std::string_view pattern, std::string_vie
     *total = SumOf(hours);
     made.candidates = ordinal;
     if (result == ScanResult::Completed && keep && made.live.size() < made.candidates) {
-        made.namesVersion = namesVersion;
-        made.settledEpoch = ctx.caches.traffic.SettledEpoch();
-        ctx.caches.scans.Store(search, std::move(made));
+        ctx.caches.scans.Store(search, std::move(made), namesVersion,
+                               ctx.caches.traffic.SettledEpoch());
     }
     return result;
 }

@@ -128,17 +128,24 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
                   [this](const auto& item) { return item.second.generation != generation_; });
 }
 
-const ScanSums::Sum* ScanSums::Find(std::string_view pattern, std::uint64_t namesVersion,
-                                    std::uint64_t settledEpoch) const {
-    const auto it = items_.find(pattern);
-    if (it == items_.end() || it->second.namesVersion != namesVersion ||
-        it->second.settledEpoch != settledEpoch) {
-        return nullptr;
+void ScanSums::Under(std::uint64_t namesVersion, std::uint64_t settledEpoch) {
+    if (namesVersion != namesVersion_ || settledEpoch != settledEpoch_) {
+        items_.clear();
+        namesVersion_ = namesVersion;
+        settledEpoch_ = settledEpoch;
     }
-    return &it->second;
 }
 
-void ScanSums::Store(std::string_view pattern, Sum sum) {
+const ScanSums::Sum* ScanSums::Find(std::string_view pattern, std::uint64_t namesVersion,
+                                    std::uint64_t settledEpoch) {
+    Under(namesVersion, settledEpoch);
+    const auto it = items_.find(pattern);
+    return it == items_.end() ? nullptr : &it->second;
+}
+
+void ScanSums::Store(std::string_view pattern, Sum sum, std::uint64_t namesVersion,
+                     std::uint64_t settledEpoch) {
+    Under(namesVersion, settledEpoch);
     const auto it = items_.find(pattern);
     if (it != items_.end()) {
         it->second = std::move(sum);

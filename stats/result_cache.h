@@ -136,8 +136,9 @@ class TrafficResultCache {
 
 // The total a traffic scan found for a search pattern, kept so that a later cycle does not
 // look up again every past log it handed on: the saturated sum of the past logs' results, and
-// the logs that may still be written (today's), which are read again each time. Valid while
-// the listing's names and the past logs' kept results are those it was made under.
+// the logs that may still be written (today's), which are read again each time. Every sum
+// holds while the listing's names and the past logs' kept results are those the table was
+// filled under; the first use under others empties it, so no stale sum stays held.
 class ScanSums {
   public:
     static constexpr std::size_t kMaxEntries = 200000;  // beyond: scans walk their logs
@@ -147,27 +148,31 @@ class ScanSums {
         std::uint32_t place;    // in the listing
     };
     struct Sum {
-        std::uint64_t namesVersion = 0;
-        std::uint64_t settledEpoch = 0;
         std::int64_t settled = 0;      // of the past logs, every hour >= 0
         std::uint32_t candidates = 0;  // logs the search matched, past and live
         std::vector<Live> live;
     };
 
-    // The pattern's sum when made under these versions; null otherwise.
+    // The pattern's sum; null when it has none under these versions.
     const Sum* Find(std::string_view pattern, std::uint64_t namesVersion,
-                    std::uint64_t settledEpoch) const;
-    void Store(std::string_view pattern, Sum sum);
+                    std::uint64_t settledEpoch);
+    void Store(std::string_view pattern, Sum sum, std::uint64_t namesVersion,
+               std::uint64_t settledEpoch);
     void Clear() { items_.clear(); }
     std::size_t Size() const { return items_.size(); }
 
   private:
+    // Empties the table when it was filled under other versions.
+    void Under(std::uint64_t namesVersion, std::uint64_t settledEpoch);
+
     struct PatternHash {
         using is_transparent = void;  // looked up by string_view, without a copy
         std::size_t operator()(std::string_view text) const {
             return std::hash<std::string_view>{}(text);
         }
     };
+    std::uint64_t namesVersion_ = 0;
+    std::uint64_t settledEpoch_ = 0;
     std::unordered_map<std::string, Sum, PatternHash, std::equal_to<>> items_;
 };
 
