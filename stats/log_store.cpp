@@ -1,4 +1,5 @@
-// Parsing and reading of the proxy's logs, and the paced directory scan; see log_store.h.
+// Parsing and reading of the proxy's logs, the paced directory scan and the traffic scans'
+// kept sums; see log_store.h.
 // What the readers tolerate, in one place: a line that is not valid base64 is decoded up to
 // its last complete group; a record without "*" has size 0; a record without a usable hour
 // is dropped; a line over kMaxLineBytes is skipped, but for a filter log's, which is kept as

@@ -1,7 +1,8 @@
 // The proxy's log store as the statistics and reports read it: the traffic-record parser,
-// the traffic-log reader, the two filter-log readers and the paced directory scan. Readers
-// report an unreadable file by returning false; the scan turns that into the caller's error
-// policy. Totals are 64-bit and saturate instead of wrapping.
+// the traffic-log reader, the two filter-log readers, the paced directory scan and the traffic
+// scans that keep their sums across cycles. Readers report an unreadable file by returning
+// false; the scan turns that into the caller's error policy. Totals are 64-bit and saturate
+// instead of wrapping.
 #pragma once
 
 #include <array>
