@@ -45,9 +45,10 @@ std::int64_t DailyClientBytes(stats::LogContext& ctx, const platform::LocalDate&
         return 0;
     }
     stats::HourTotals hours{};
-    stats::ScanClientLogs(
-        ctx, stats::DayStamp(day.day, day.month, day.year), client,
-        [&hours](const stats::LogFile& file) { return stats::ReadTrafficFile(file.path, hours); });
+    stats::ScanClientLogs(ctx, stats::DayStamp(day.day, day.month, day.year), client,
+                          [&hours](const stats::LogFile& file) {
+                              return stats::ReadTrafficFile(file.Path(), hours);
+                          });
     return stats::SumOf(hours);
 }
 

@@ -61,11 +61,7 @@ std::string ClientLine(LogContext& ctx, std::size_t slots, PeriodForEntry& perio
     } else {
         const std::vector<PeriodUnit>& units = period.Units();
         for (std::size_t s = 0; s < units.size() && s < totals.size(); ++s) {
-            HourTotals hours{};
-            ScanClientLogs(ctx, StampOf(units[s]), key, [&ctx, &hours](const LogFile& file) {
-                return ReadTrafficLog(ctx, file, hours);
-            });
-            totals[s] = SaturatingAdd(totals[s], SumOf(hours));
+            totals[s] = SaturatingAdd(totals[s], SumClientLogs(ctx, StampOf(units[s]), key));
         }
     }
     return Base64Encode(key + " " + SlotList(totals)) + "\n";

@@ -66,6 +66,7 @@ const LogIndex& LogContext::Logs() {
             caches.traffic.Clear();
             caches.filter.Clear();
             caches.growing.Clear();
+            caches.scans.Clear();
         }
     }
     return logIndex_;

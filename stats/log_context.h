@@ -48,6 +48,7 @@ struct ReuseCaches {
     TrafficResultCache traffic{};
     FilterResultCache filter{};
     GrowingTrafficLogs growing{};
+    ScanSums scans{};
 };
 
 class LogContext {

@@ -150,6 +150,7 @@ void LogIndex::Apply(std::vector<std::string> names, const std::vector<std::stri
     }
     keep(entries_.size());
     entries_ = std::move(merged);
+    ++namesVersion_;
     FollowRenumbering(moved, added);
 }
 
@@ -200,6 +201,7 @@ void LogIndex::FollowRenumbering(const std::vector<std::uint32_t>& moved,
 
 void LogIndex::Load(const std::string& dir) {
     Clear();
+    ++namesVersion_;
     const bool sameDir = dir == dir_;
     dir_ = dir;
     if (!platform::ListDirectory(dir, &entries_)) {

@@ -61,6 +61,9 @@ class LogIndex {
     const std::vector<std::uint32_t>& FindPlaces(std::string_view pattern) const;
 
     const std::vector<platform::DirEntry>& Entries() const { return entries_; }
+    // Changes whenever names may have come, gone or moved in the listing (every full listing
+    // counts as such): places in Entries() and search results hold while it stays.
+    std::uint64_t NamesVersion() const { return namesVersion_; }
 
   private:
     // The matches of a pattern, found anew.
@@ -92,6 +95,7 @@ class LogIndex {
     std::string dir_;
     bool loaded_ = false;
     std::vector<platform::DirEntry> entries_;
+    std::uint64_t namesVersion_ = 0;
     // Indices of entries_ ordered by their names read backwards (case-insensitive); built on
     // the first suffix search.
     mutable std::vector<std::uint32_t> bySuffix_;

@@ -1,14 +1,18 @@
-// Parsing and reading of the proxy's logs, and the paced directory scan; see log_store.h.
+// Parsing and reading of the proxy's logs, the paced directory scan and the traffic scans'
+// kept sums; see log_store.h.
 // What the readers tolerate, in one place: a line that is not valid base64 is decoded up to
 // its last complete group; a record without "*" has size 0; a record without a usable hour
 // is dropped; a line over kMaxLineBytes is skipped, but for a filter log's, which is kept as
 // the event it holds with its fields cut; an unreadable file is the caller's policy's business.
 #include "stats/log_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "common/control_bytes.h"
 #include "platform/wildcard.h"
@@ -279,7 +283,7 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals) {
 
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals) {
     if (!ctx.settings.reuseResults) {
-        return ReadTrafficFile(file.path, hourTotals);
+        return ReadTrafficFile(file.Path(), hourTotals);
     }
     const std::optional<HourTotals> known = ctx.caches.traffic.Find(file.entry);
     HourTotals fileTotals{};
@@ -290,8 +294,8 @@ bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals
         GrowingTrafficLogs::Position* at = today && ctx.KnowsToday() && ctx.settings.readAppended
                                                ? ctx.caches.growing.Slot(file.entry.name)
                                                : nullptr;
-        if (!(at != nullptr ? ReadGrowingTrafficFile(file.path, *at, fileTotals)
-                            : ReadTrafficFile(file.path, fileTotals))) {
+        if (!(at != nullptr ? ReadGrowingTrafficFile(file.Path(), *at, fileTotals)
+                            : ReadTrafficFile(file.Path(), fileTotals))) {
             return false;
         }
         ctx.caches.traffic.Store(file.entry, fileTotals, today);
@@ -373,8 +377,8 @@ void NoteLongLines(const LogContext& ctx, const LogFile& file, std::size_t kept)
 bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::string& text) {
     if (!ctx.settings.reuseResults) {
         std::size_t kept = 0;
-        const bool read = form == FilterForm::Bytes ? CopyFilterBytes(file.path, text, &kept)
-                                                    : CopyFilterLines(file.path, text, &kept);
+        const bool read = form == FilterForm::Bytes ? CopyFilterBytes(file.Path(), text, &kept)
+                                                    : CopyFilterLines(file.Path(), text, &kept);
         NoteLongLines(ctx, file, kept);
         return read;
     }
@@ -384,7 +388,7 @@ bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::s
         return true;
     }
     FilterLines lines;
-    const bool read = ReadFilterLog(file.path, &lines);
+    const bool read = ReadFilterLog(file.Path(), &lines);
     // Lines read before a read error stay in the text, as they do without reuse.
     AppendForm(lines, form, text);
     NoteLongLines(ctx, file, lines.longLinesKept);
@@ -396,10 +400,10 @@ bool CopyFilterLog(LogContext& ctx, const LogFile& file, FilterForm form, std::s
 
 namespace {
 
-// ScanLogFiles of pattern + literal, where only the pattern's wildcards are wildcards.
-ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view literal, bool pacing,
-                ErrorPolicy policy, const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
-    std::string joined;  // only formed when there is a literal part
+// The search of pattern + literal, formed in joined when there is a literal part, and noted
+// for the benchmark when it asks.
+std::string_view SearchOf(LogContext& ctx, std::string_view pattern, std::string_view literal,
+                          std::string& joined) {
     std::string_view search = pattern;
     if (!literal.empty()) {
         joined.assign(pattern).append(literal);
@@ -408,6 +412,41 @@ ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view lite
     if (ctx.settings.searchLog != nullptr) {
         ctx.settings.searchLog->emplace_back(search);
     }
+    return search;
+}
+
+enum class AfterFailure { Handed, Vanished, Abandon };
+
+// What a log the reader failed on means for the scan: one removed since the listing was
+// taken is left out as if it had never been listed (it is not the search's first file and
+// earns no pause), rather than counting as unreadable; otherwise the policy decides.
+AfterFailure Failed(const LogContext& ctx, const LogIndex& logs, const platform::DirEntry& entry,
+                    ErrorPolicy policy, std::size_t handed) {
+    if (!platform::FileExists(logs.Directory() + entry.name)) {
+        return AfterFailure::Vanished;
+    }
+    const bool abandon =
+        policy == ErrorPolicy::Abandon || (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
+    if (ctx.Verbose()) {
+        ctx.Note((abandon ? "abandoned at " : "skipped ") + EscapeControlBytes(entry.name) +
+                 ": it cannot be opened or read (held open by another program, no access, or "
+                 "a read error)");
+    }
+    return abandon ? AfterFailure::Abandon : AfterFailure::Handed;
+}
+
+// Whether a log the search of pattern + literal yielded matches with only the pattern's
+// wildcards as wildcards (checked only when the literal part holds wildcard characters).
+bool IsMatch(std::string_view pattern, std::string_view literal, bool literalWildcards,
+             const platform::DirEntry& entry) {
+    return !literalWildcards || platform::WildcardMatchThenLiteral(pattern, literal, entry.name);
+}
+
+// ScanLogFiles of pattern + literal (searched as search), where only the pattern's wildcards
+// are wildcards.
+ScanResult Walk(LogContext& ctx, std::string_view search, std::string_view pattern,
+                std::string_view literal, bool pacing, ErrorPolicy policy,
+                const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
     const LogIndex& logs = ctx.Logs();
     // The index's own list, not a copy: readers read files and never search. Searched with
     // the literal part as wildcards, it holds every name the literal part allows, and more
@@ -417,32 +456,18 @@ ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view lite
     if (pacing && !ctx.Pause(kScanPauseMs)) {
         return ScanResult::Stopped;
     }
-    std::string path;
-    // The files a search made now would still find: one removed since the listing was
-    // taken is left out as if it had never been listed (it is not the search's first file
-    // and earns no pause), rather than counting as unreadable.
     std::size_t handed = 0;
     for (const std::uint32_t place : places) {
-        const platform::DirEntry* entry = &logs.Entries()[place];
-        if (literalWildcards &&
-            !platform::WildcardMatchThenLiteral(pattern, literal, entry->name)) {
+        const platform::DirEntry& entry = logs.Entries()[place];
+        if (!IsMatch(pattern, literal, literalWildcards, entry)) {
             continue;
         }
-        path = logs.Directory();
-        path += entry->name;
-        if (!reader(LogFile{path, *entry})) {
-            if (!platform::FileExists(path)) {
+        if (!reader(LogFile{logs.Directory(), entry})) {
+            const AfterFailure after = Failed(ctx, logs, entry, policy, handed);
+            if (after == AfterFailure::Vanished) {
                 continue;
             }
-            const bool abandon = policy == ErrorPolicy::Abandon ||
-                                 (policy == ErrorPolicy::AbandonOnFirst && handed == 0);
-            if (ctx.Verbose()) {
-                ctx.Note((abandon ? "abandoned at " : "skipped ") +
-                         EscapeControlBytes(entry->name) +
-                         ": it cannot be opened or read (held open by another program, no "
-                         "access, or a read error)");
-            }
-            if (abandon) {
+            if (after == AfterFailure::Abandon) {
                 return ScanResult::Abandoned;
             }
         }
@@ -456,6 +481,162 @@ ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view lite
     return ScanResult::Completed;
 }
 
+ScanResult Scan(LogContext& ctx, std::string_view pattern, std::string_view literal, bool pacing,
+                ErrorPolicy policy, const LogFileReader& reader, std::uint32_t pauseBeforeCloseMs) {
+    std::string joined;
+    const std::string_view search = SearchOf(ctx, pattern, literal, joined);
+    return Walk(ctx, search, pattern, literal, pacing, policy, reader, pauseBeforeCloseMs);
+}
+
+bool AllAtLeastZero(const HourTotals& hours) {
+    return std::all_of(hours.begin(), hours.end(), [](std::int64_t v) { return v >= 0; });
+}
+
+void AddHours(const HourTotals& from, HourTotals& to) {
+    for (std::size_t h = 0; h < to.size(); ++h) {
+        to[h] = SaturatingAdd(to[h], from[h]);
+    }
+}
+
+// The scan's total as a walk would sum it, every result in listing order: what a kept sum
+// gives when one of today's logs holds negative hours (a hostile log), where saturating
+// sums depend on the order. The past logs' results are all kept (the sum was made on them).
+std::int64_t SumInOrder(LogContext& ctx, std::string_view search, std::string_view pattern,
+                        std::string_view literal,
+                        const std::vector<std::pair<std::uint32_t, HourTotals>>& liveRead) {
+    const LogIndex& logs = ctx.Logs();
+    const bool literalWildcards = platform::HasWildcard(literal);
+    HourTotals hours{};
+    auto live = liveRead.begin();
+    for (const std::uint32_t place : logs.FindPlaces(search)) {
+        const platform::DirEntry& entry = logs.Entries()[place];
+        if (!IsMatch(pattern, literal, literalWildcards, entry)) {
+            continue;
+        }
+        if (live != liveRead.end() && live->first == place) {
+            AddHours(live->second, hours);
+            ++live;
+        } else if (const std::optional<HourTotals> known = ctx.caches.traffic.Find(entry)) {
+            AddHours(*known, hours);
+        }
+    }
+    return SumOf(hours);
+}
+
+// A scan answered from its kept sum: today's logs read again, with the pauses, notes and
+// policy of a walk over the same logs in the same order.
+ScanResult FromKept(LogContext& ctx, const ScanSums::Sum& kept, std::string_view search,
+                    std::string_view pattern, std::string_view literal, bool pacing,
+                    ErrorPolicy policy, std::uint32_t pauseBeforeCloseMs, std::int64_t* total) {
+    const LogIndex& logs = ctx.Logs();
+    if (pacing && !ctx.Pause(kScanPauseMs)) {
+        return ScanResult::Stopped;
+    }
+    std::size_t handed = 0;
+    std::uint32_t next = 0;  // the first candidate not yet accounted for
+    // The past logs from next up to upTo, all read fine when the sum was made.
+    auto settledUpTo = [&](std::uint32_t upTo) {
+        const bool first = upTo > next && handed == 0;
+        handed += upTo - next;
+        next = upTo;
+        return !(first && pacing && !ctx.Pause(kScanPauseMs));
+    };
+    HourTotals liveHours{};
+    std::vector<std::pair<std::uint32_t, HourTotals>> liveRead;
+    bool ordered = false;  // a live log has negative hours: the sum must follow the walk
+    for (const ScanSums::Live& live : kept.live) {
+        if (!settledUpTo(live.ordinal)) {
+            return ScanResult::Stopped;
+        }
+        next = live.ordinal + 1;
+        const platform::DirEntry& entry = logs.Entries()[live.place];
+        HourTotals own{};
+        if (ReadTrafficLog(ctx, LogFile{logs.Directory(), entry}, own)) {
+            ordered = ordered || !AllAtLeastZero(own);
+            AddHours(own, liveHours);
+            liveRead.emplace_back(live.place, own);
+        } else {
+            const AfterFailure after = Failed(ctx, logs, entry, policy, handed);
+            if (after == AfterFailure::Vanished) {
+                continue;
+            }
+            if (after == AfterFailure::Abandon) {
+                return ScanResult::Abandoned;
+            }
+        }
+        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs)) {
+            return ScanResult::Stopped;
+        }
+    }
+    if (!settledUpTo(kept.candidates)) {
+        return ScanResult::Stopped;
+    }
+    if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs)) {
+        return ScanResult::Stopped;
+    }
+    // Every value at least zero: each saturating sum is the true sum held at the limit,
+    // whatever the order.
+    *total = ordered ? SumInOrder(ctx, search, pattern, literal, liveRead)
+                     : SaturatingAdd(kept.settled, SumOf(liveHours));
+    return ScanResult::Completed;
+}
+
+ScanResult SumTraffic(LogContext& ctx, std::string_view pattern, std::string_view literal,
+                      bool pacing, ErrorPolicy policy, std::uint32_t pauseBeforeCloseMs,
+                      std::int64_t* total) {
+    *total = 0;
+    std::string joined;
+    const std::string_view search = SearchOf(ctx, pattern, literal, joined);
+    HourTotals hours{};
+    // A first file's failure would decide by its place among the others: walked.
+    if (!ctx.settings.reuseResults || policy == ErrorPolicy::AbandonOnFirst) {
+        const ScanResult result = Walk(
+            ctx, search, pattern, literal, pacing, policy,
+            [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); },
+            pauseBeforeCloseMs);
+        *total = SumOf(hours);
+        return result;
+    }
+    const LogIndex& logs = ctx.Logs();
+    const std::uint64_t namesVersion = logs.NamesVersion();
+    if (const ScanSums::Sum* kept =
+            ctx.caches.scans.Find(search, namesVersion, ctx.caches.traffic.SettledEpoch())) {
+        return FromKept(ctx, *kept, search, pattern, literal, pacing, policy, pauseBeforeCloseMs,
+                        total);
+    }
+    // Walked, noting what a later scan needs to skip the past logs.
+    ScanSums::Sum made;
+    bool keep = true;
+    std::uint32_t ordinal = 0;
+    const ScanResult result = Walk(
+        ctx, search, pattern, literal, pacing, policy,
+        [&](const LogFile& file) {
+            HourTotals own{};
+            const bool read = ReadTrafficLog(ctx, file, own);
+            const std::uint32_t at = ordinal++;
+            if (ctx.IsTodaysLog(file.entry)) {
+                made.live.push_back(
+                    {at, static_cast<std::uint32_t>(&file.entry - logs.Entries().data())});
+            } else if (!read || !AllAtLeastZero(own) || !ctx.caches.traffic.Find(file.entry)) {
+                keep = false;  // not kept, or its order matters: walked every time
+            } else {
+                made.settled = SaturatingAdd(made.settled, SumOf(own));
+            }
+            if (read) {
+                AddHours(own, hours);
+            }
+            return read;
+        },
+        pauseBeforeCloseMs);
+    *total = SumOf(hours);
+    made.candidates = ordinal;
+    if (result == ScanResult::Completed && keep && made.live.size() < made.candidates) {
+        ctx.caches.scans.Store(search, std::move(made), namesVersion,
+                               ctx.caches.traffic.SettledEpoch());
+    }
+    return result;
+}
+
 }  // namespace
 
 ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, ErrorPolicy policy,
@@ -466,6 +647,18 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
 ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
                           const LogFileReader& reader) {
     return Scan(ctx, TrafficLogName(stamp, ""), key, false, ErrorPolicy::Skip, reader, 0);
+}
+
+ScanResult SumTrafficLogs(LogContext& ctx, std::string_view pattern, bool pacing,
+                          ErrorPolicy policy, std::uint32_t pauseBeforeCloseMs,
+                          std::int64_t* total) {
+    return SumTraffic(ctx, pattern, {}, pacing, policy, pauseBeforeCloseMs, total);
+}
+
+std::int64_t SumClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key) {
+    std::int64_t total = 0;
+    SumTraffic(ctx, TrafficLogName(stamp, ""), key, false, ErrorPolicy::Skip, 0, &total);
+    return total;
 }
 
 }  // namespace stats

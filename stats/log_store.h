@@ -1,7 +1,8 @@
 // The proxy's log store as the statistics and reports read it: the traffic-record parser,
-// the traffic-log reader, the two filter-log readers and the paced directory scan. Readers
-// report an unreadable file by returning false; the scan turns that into the caller's error
-// policy. Totals are 64-bit and saturate instead of wrapping.
+// the traffic-log reader, the two filter-log readers, the paced directory scan and the traffic
+// scans that keep their sums across cycles. Readers report an unreadable file by returning
+// false; the scan turns that into the caller's error policy. Totals are 64-bit and saturate
+// instead of wrapping.
 #pragma once
 
 #include <array>
@@ -37,7 +38,7 @@ bool ReadTrafficFile(const std::string& path, HourTotals& hourTotals);
 
 // ReadTrafficFile for a log found by a scan, through the context's result table when reuse
 // is on: a log unchanged since it was last read (same size, modification time and identity)
-// is not opened again. With reuse off this is ReadTrafficFile(file.path, ...).
+// is not opened again. With reuse off this is ReadTrafficFile(file.Path(), ...).
 struct LogFile;
 bool ReadTrafficLog(LogContext& ctx, const LogFile& file, HourTotals& hourTotals);
 
@@ -81,10 +82,12 @@ enum class ScanResult {
     Stopped,    // a pause was cut short by a stop request
 };
 
-// One file a scan hands to its reader.
+// One file a scan hands to its reader. The path is formed only by a reader that opens the
+// file: most logs a steady cycle hands on are answered from kept results.
 struct LogFile {
-    const std::string& path;  // log directory + name
+    const std::string& directory;  // ends in the separator
     const platform::DirEntry& entry;
+    std::string Path() const { return directory + entry.name; }
 };
 using LogFileReader = std::function<bool(const LogFile&)>;
 
@@ -103,5 +106,17 @@ ScanResult ScanLogFiles(LogContext& ctx, std::string_view pattern, bool pacing, 
 // "?" in it matches only itself, so no key reaches the logs of other clients.
 ScanResult ScanClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key,
                           const LogFileReader& reader);
+
+// A scan of ScanLogFiles's pattern, pacing and policy whose reader is ReadTrafficLog: the sum of
+// every hour of the logs it finds (SumOf of their summed hour totals), in *total. With reuse
+// on, the sum of the past logs is kept for the pattern, so a later cycle reads only today's
+// logs again while the listing's names and the past logs stay the same; pauses, notes and the
+// policy are those of the walk over every log. *total is meant for a completed scan.
+ScanResult SumTrafficLogs(LogContext& ctx, std::string_view pattern, bool pacing,
+                          ErrorPolicy policy, std::uint32_t pauseBeforeCloseMs,
+                          std::int64_t* total);
+
+// ScanClientLogs with ReadTrafficLog as its reader, the same way: the sum of every hour.
+std::int64_t SumClientLogs(LogContext& ctx, std::string_view stamp, std::string_view key);
 
 }  // namespace stats

@@ -65,6 +65,8 @@ void TrafficResultCache::Store(const platform::DirEntry& log, const HourTotals& 
             return;
         }
         it = items_.emplace(log.name, Item{}).first;
+    } else if (!it->second.live) {
+        ++settledEpoch_;
     }
     it->second =
         Item{log.size, log.mtimeNs, log.fileId, generation_, live, &it->first, KeptTotals(totals)};
@@ -90,6 +92,9 @@ bool TrafficResultCache::PruneSameNames(const std::vector<platform::DirEntry>& l
     for (std::size_t i = 0; i < listing.size(); ++i) {
         Item* item = byEntry_[i];
         if (item != nullptr && (item->live || !Same(*item, listing[i]))) {
+            if (!item->live) {
+                ++settledEpoch_;
+            }
             items_.erase(listing[i].name);
             byEntry_[i] = nullptr;
             --mapped_;
@@ -104,6 +109,7 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
         return;
     }
     ++generation_;
+    ++settledEpoch_;  // the places of the listing are new
     listing_ = &listing;
     byEntry_.assign(listing.size(), nullptr);
     mapped_ = 0;
@@ -120,6 +126,32 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing) {
     }
     std::erase_if(items_,
                   [this](const auto& item) { return item.second.generation != generation_; });
+}
+
+void ScanSums::Under(std::uint64_t namesVersion, std::uint64_t settledEpoch) {
+    if (namesVersion != namesVersion_ || settledEpoch != settledEpoch_) {
+        items_.clear();
+        namesVersion_ = namesVersion;
+        settledEpoch_ = settledEpoch;
+    }
+}
+
+const ScanSums::Sum* ScanSums::Find(std::string_view pattern, std::uint64_t namesVersion,
+                                    std::uint64_t settledEpoch) {
+    Under(namesVersion, settledEpoch);
+    const auto it = items_.find(pattern);
+    return it == items_.end() ? nullptr : &it->second;
+}
+
+void ScanSums::Store(std::string_view pattern, Sum sum, std::uint64_t namesVersion,
+                     std::uint64_t settledEpoch) {
+    Under(namesVersion, settledEpoch);
+    const auto it = items_.find(pattern);
+    if (it != items_.end()) {
+        it->second = std::move(sum);
+    } else if (items_.size() < kMaxEntries) {
+        items_.emplace(std::string(pattern), std::move(sum));
+    }
 }
 
 GrowingTrafficLogs::Position* GrowingTrafficLogs::Slot(const std::string& name) {

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,7 @@ class TrafficResultCache {
             listing_ = nullptr;
             byEntry_.clear();
             mapped_ = 0;
+            ++settledEpoch_;
         }
         return *this;
     }
@@ -65,8 +67,13 @@ class TrafficResultCache {
         listing_ = nullptr;
         byEntry_.clear();
         mapped_ = 0;
+        ++settledEpoch_;
     }
     std::size_t Size() const { return items_.size(); }
+    // Changes whenever a kept result of a past (not live) log is replaced or dropped, or the
+    // listing's places are renumbered: what was summed from kept results under one value
+    // still holds while the value stays.
+    std::uint64_t SettledEpoch() const { return settledEpoch_; }
 
   private:
     // Hour totals as kept: a day's traffic per hour fits in 32 bits for all but hostile
@@ -124,6 +131,49 @@ class TrafficResultCache {
     const std::vector<platform::DirEntry>* listing_ = nullptr;
     std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
     std::size_t mapped_ = 0;      // the non-null ones of byEntry_
+    std::uint64_t settledEpoch_ = 0;
+};
+
+// The total a traffic scan found for a search pattern, kept so that a later cycle does not
+// look up again every past log it handed on: the saturated sum of the past logs' results, and
+// the logs that may still be written (today's), which are read again each time. Every sum
+// holds while the listing's names and the past logs' kept results are those the table was
+// filled under; the first use under others empties it, so no stale sum stays held.
+class ScanSums {
+  public:
+    static constexpr std::size_t kMaxEntries = 200000;  // beyond: scans walk their logs
+
+    struct Live {
+        std::uint32_t ordinal;  // among the logs the search matched
+        std::uint32_t place;    // in the listing
+    };
+    struct Sum {
+        std::int64_t settled = 0;      // of the past logs, every hour >= 0
+        std::uint32_t candidates = 0;  // logs the search matched, past and live
+        std::vector<Live> live;
+    };
+
+    // The pattern's sum; null when it has none under these versions.
+    const Sum* Find(std::string_view pattern, std::uint64_t namesVersion,
+                    std::uint64_t settledEpoch);
+    void Store(std::string_view pattern, Sum sum, std::uint64_t namesVersion,
+               std::uint64_t settledEpoch);
+    void Clear() { items_.clear(); }
+    std::size_t Size() const { return items_.size(); }
+
+  private:
+    // Empties the table when it was filled under other versions.
+    void Under(std::uint64_t namesVersion, std::uint64_t settledEpoch);
+
+    struct PatternHash {
+        using is_transparent = void;  // looked up by string_view, without a copy
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    std::uint64_t namesVersion_ = 0;
+    std::uint64_t settledEpoch_ = 0;
+    std::unordered_map<std::string, Sum, PatternHash, std::equal_to<>> items_;
 };
 
 // Where the last read of each of today's traffic logs ended, so that the next read takes only

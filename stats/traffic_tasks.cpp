@@ -52,15 +52,14 @@ void BuildTrafficTotals(LogContext& ctx, Period period, const CycleDate& date, s
     std::vector<std::int64_t> totals(InfoOf(period).slots, 0);
     const std::uint32_t beforeClose = rule.extra == Extra::BeforeEachClose ? kExtraPauseMs : 0;
     for (std::size_t s = 0; s < units.size() && s < totals.size(); ++s) {
-        HourTotals hours{};
-        const ScanResult result = ScanLogFiles(
-            ctx, TrafficLogName(StampOf(units[s]), rule.suffix), true, rule.policy,
-            [&ctx, &hours](const LogFile& file) { return ReadTrafficLog(ctx, file, hours); },
-            beforeClose);
+        std::int64_t sum = 0;
+        const ScanResult result =
+            SumTrafficLogs(ctx, TrafficLogName(StampOf(units[s]), rule.suffix), true, rule.policy,
+                           beforeClose, &sum);
         if (result != ScanResult::Completed) {
             return;
         }
-        totals[s] = SaturatingAdd(totals[s], SumOf(hours));
+        totals[s] = SaturatingAdd(totals[s], sum);
         if (rule.extra == Extra::AfterEachAndOnceAfterLast && !ctx.Pause(kExtraPauseMs)) {
             return;
         }

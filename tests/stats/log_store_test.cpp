@@ -274,7 +274,7 @@ class ScanTest : public StoreTest {
     stats::LogFileReader Reader() {
         return [this](const stats::LogFile& f) {
             read_.push_back(f.entry.name);
-            return stats::ReadTrafficFile(f.path, hours_);
+            return stats::ReadTrafficFile(f.Path(), hours_);
         };
     }
     stats::HourTotals hours_{};

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -249,7 +250,7 @@ TEST_F(ReuseTest, KeptFilterLinesMatchBothReaders) {
         const std::vector<const platform::DirEntry*> found =
             ctx_.Logs().Find("Filter_01_03_2026.log");
         ASSERT_EQ(found.size(), 1u);
-        const stats::LogFile file{path, *found[0]};
+        const stats::LogFile file{ctx_.Logs().Directory(), *found[0]};
         for (int pass = 0; pass < 2; ++pass) {  // read, then kept
             std::string keptLines = "x", keptRaw = "x";
             EXPECT_TRUE(stats::CopyFilterLog(ctx_, file, stats::FilterForm::Lines, keptLines));
@@ -321,5 +322,59 @@ TEST_F(ReuseTest, TodaysTrafficLogIsReadFromWhereItGrew) {
             EXPECT_LT(read, size - std::min(size, last) + 2048) << step.what;
         }
         last = size;
+    }
+}
+
+// A steady cycle sums each scan's past logs from what the last cycle kept: its texts, pauses and
+// notes are those of a walk over every log, also where saturating sums depend on the order
+// (hostile sizes), and where one of today's logs cannot be read.
+TEST_F(ReuseTest, KeptScanSumsGiveWhatAWalkGives) {
+    const long long kMax = 9223372036854775807LL;
+    struct Case {
+        const char* what;
+        std::string pastDay;                 // of 10.0.0.3's past log
+        std::vector<long long> past, today;  // the sizes in it and in today's
+        bool todayLocked;
+    };
+    // A log of a later day sorts after today's: saturation then depends on the order.
+    const std::vector<Case> cases = {
+        {"plain sizes", StampBack(3), {5, 6}, {7}, false},
+        {"today's log negative", StampBack(3), {5, 6}, {-100, 3}, false},
+        {"past log at the limit, today's adds", StampBack(3), {kMax, 1}, {9}, false},
+        {"past log at the limit, today's takes away", StampBack(3), {kMax}, {-5}, false},
+        {"today's log negative, then a log at the limit", "20_03_2026", {kMax}, {-20}, false},
+        {"past log negative", StampBack(3), {-7, 2}, {4}, false},
+        {"today's log unreadable", StampBack(3), {5}, {6}, true},
+    };
+    for (const Case& c : cases) {
+        Traffic(c.pastDay + "_10.0.0.3", c.past);
+        Traffic(StampBack(0) + "_10.0.0.3", c.today);
+        std::vector<std::string> notes, plainNotes;
+        stats::LogContext kept({app_, &clock_, &pacer_, true});
+        kept.settings.verbose = [&notes](const std::string& line) { notes.push_back(line); };
+        stats::LogContext plain({app_, &clock_, &pacer_});
+        plain.settings.verbose = [&plainNotes](const std::string& line) {
+            plainNotes.push_back(line);
+        };
+        std::optional<stats_test::HeldOpen> held;
+        if (c.todayLocked) {
+            held.emplace(LogPath(StampBack(0) + "_10.0.0.3"));
+        }
+        Cycle(kept);
+        notes.clear();
+        const std::size_t first = pacer_.pauses.size();
+        const std::vector<std::string> steady = Cycle(kept);
+        const std::vector<std::uint32_t> steadyPauses(pacer_.pauses.begin() + first,
+                                                      pacer_.pauses.end());
+        const std::size_t second = pacer_.pauses.size();
+        EXPECT_EQ(steady, Cycle(plain)) << c.what;
+        EXPECT_EQ(steadyPauses,
+                  std::vector<std::uint32_t>(pacer_.pauses.begin() + second, pacer_.pauses.end()))
+            << c.what;
+        EXPECT_EQ(notes, plainNotes) << c.what;
+        EXPECT_GT(kept.caches.scans.Size(), 0u) << c.what << ": sums were kept";
+        if (c.pastDay != StampBack(3)) {
+            fs::remove(LogPath(c.pastDay + "_10.0.0.3"));
+        }
     }
 }
