@@ -15,6 +15,8 @@
 set -euo pipefail
 
 BUILD_DIR=$(cd "${1:-build}" && pwd)
+CI_DIR=$(cd "$(dirname "$0")" && pwd)
+. "$CI_DIR/postfix_services.sh"
 POSTVANE="$BUILD_DIR/mailer/postvane"
 TALLYCTL="$BUILD_DIR/tools/tallyctl"
 PORT_PLAIN=${PV_OUTBOX_PORT:-2570}
@@ -92,24 +94,7 @@ cat >"$CONF/master.cf" <<CF
 127.0.0.1:$PORT_PLAIN inet n - n - - smtpd
 127.0.0.1:$PORT_GREY inet n - n - - smtpd
   -o smtpd_recipient_restrictions=\$grey_restrictions
-pickup    unix n - n 60 1 pickup
-cleanup   unix n - n - 0 cleanup
-qmgr      unix n - n 300 1 qmgr
-rewrite   unix - - n - - trivial-rewrite
-bounce    unix - - n - 0 bounce
-defer     unix - - n - 0 bounce
-trace     unix - - n - 0 bounce
-verify    unix - - n - 1 verify
-flush     unix n - n 1000? 0 flush
-proxymap  unix - - n - - proxymap
-showq     unix n - n - - showq
-error     unix - - n - - error
-retry     unix - - n - - error
-discard   unix - - n - - discard
-virtual   unix - n n - - virtual
-anvil     unix - - n - 1 anvil
-scache    unix - - n - 1 scache
-postlog   unix-dgram n - n - 1 postlogd
+$(postfix_services)
 CF
 echo "report@$REALM report/" >"$CONF/vmailbox"
 postfix -c "$CONF" check >"$BASE/check.log" 2>&1 || { cat "$BASE/check.log" >&2; die "postfix check"; }

@@ -21,6 +21,7 @@
 set -euo pipefail
 
 CI_DIR=$(cd "$(dirname "$0")" && pwd)
+. "$CI_DIR/postfix_services.sh"
 BUILD_DIR=$(cd "${1:-build}" && pwd)
 shift || true
 WINDOWS_BUILDS=()
@@ -140,25 +141,7 @@ cat >"$CONF/master.cf" <<CF
   -o smtpd_tls_security_level=encrypt
   -o smtpd_tls_cert_file=$BASE/tls/cn-only.pem -o smtpd_tls_key_file=$BASE/tls/cn-only.key
   -o smtpd_recipient_restrictions=permit_sasl_authenticated,reject
-pickup    unix n - n 60 1 pickup
-cleanup   unix n - n - 0 cleanup
-qmgr      unix n - n 300 1 qmgr
-tlsmgr    unix - - n 1000? 1 tlsmgr
-rewrite   unix - - n - - trivial-rewrite
-bounce    unix - - n - 0 bounce
-defer     unix - - n - 0 bounce
-trace     unix - - n - 0 bounce
-verify    unix - - n - 1 verify
-flush     unix n - n 1000? 0 flush
-proxymap  unix - - n - - proxymap
-showq     unix n - n - - showq
-error     unix - - n - - error
-retry     unix - - n - - error
-discard   unix - - n - - discard
-virtual   unix - n n - - virtual
-anvil     unix - - n - 1 anvil
-scache    unix - - n - 1 scache
-postlog   unix-dgram n - n - 1 postlogd
+$(postfix_services)
 CF
 
 echo "report@$REALM report/" >"$CONF/vmailbox"
