@@ -14,11 +14,7 @@ die() { echo "alerts_check: $*" >&2; exit 1; }
 say() { echo "alerts_check: $*"; }
 
 if ! command -v promtool >/dev/null || ! command -v prometheus-node-exporter >/dev/null; then
-    sudo=""
-    [[ $(id -u) -ne 0 ]] && sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        prometheus prometheus-node-exporter curl >/dev/null
+    "$(dirname "$0")/../scripts/install-deps.sh" --packages prometheus prometheus-node-exporter curl
 fi
 
 WORK=$(mktemp -d)

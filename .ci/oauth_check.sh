@@ -60,8 +60,7 @@ if ! command -v postfix >/dev/null || ! command -v dovecot >/dev/null; then
     say "installing postfix and dovecot-core"
     printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
         "postfix postfix/mailname string $REALM" | debconf-set-selections
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq postfix dovecot-core >/dev/null
+    "$CI_DIR/../scripts/install-deps.sh" --packages postfix dovecot-core
 fi
 
 # --- certificates: the mail server, the token service, one for another name ---------------

@@ -48,8 +48,7 @@ if ! command -v postfix >/dev/null || ! command -v postgrey >/dev/null; then
     say "installing postfix and postgrey"
     printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
         "postfix postfix/mailname string $REALM" | debconf-set-selections
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq postfix postgrey >/dev/null
+    "$CI_DIR/../scripts/install-deps.sh" --packages postfix postgrey
 fi
 
 # --- a private Postfix instance and postgrey on loopback ---------------------------------

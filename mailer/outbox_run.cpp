@@ -13,6 +13,7 @@
 #include "mailer/smtp/smtp_settings.h"
 #include "platform/files.h"
 #include "platform/folders.h"
+#include "platform/pacer.h"
 
 namespace {
 
@@ -47,8 +48,9 @@ class OutboxSender {
                  std::string logsDir)
         : app_(app), clock_(clock), retryHours_(retryHours), logsDir_(std::move(logsDir)) {}
 
-    // Every due entry, and the one of ownId whatever its time, oldest first.
-    int SendDue(const std::string& ownId) {
+    // Every due entry, and the one of ownId whatever its time, oldest first. ownSeen (when
+    // given) tells whether ownId was still there: a Postvane before this one may have taken it.
+    int SendDue(const std::string& ownId, bool* ownSeen = nullptr) {
         std::vector<outbox::Entry> entries;
         if (!outbox::ListEntries(logsDir_, false, &entries)) {
             Report(kSenderOutboxUnusable,
@@ -60,6 +62,9 @@ class OutboxSender {
                 Fail(&entry, kSenderOutboxUnusable,
                      "outbox entry " + entry.id + " cannot be read: " + entry.problem);
                 continue;
+            }
+            if (ownSeen != nullptr && entry.id == ownId) {
+                *ownSeen = true;
             }
             if (entry.nextAttempt <= clock_.Now() || entry.id == ownId) {
                 Try(&entry, entry.id == ownId);
@@ -145,6 +150,20 @@ std::string InstalledLogsDir() {
     return appPath.empty() ? std::string() : outbox::LogsDirOf(appPath);
 }
 
+// The outbox's lock, waiting up to waitMs while another Postvane holds it.
+std::unique_ptr<platform::FolderLock> AcquireWaiting(const std::string& path,
+                                                     std::uint32_t waitMs) {
+    constexpr std::uint32_t kPollMs = 100;
+    platform::StoppablePacer pacer;
+    for (std::uint32_t waited = 0;; waited += kPollMs) {
+        std::unique_ptr<platform::FolderLock> lock = platform::FolderLock::TryAcquire(path);
+        if (lock || waited >= waitMs) {
+            return lock;
+        }
+        pacer.Pause(kPollMs);
+    }
+}
+
 }  // namespace
 
 EntryFate RecordTry(outbox::Entry* entry, const SendOutcome& outcome, std::int64_t now,
@@ -178,12 +197,23 @@ bool RunThroughOutbox(CSenderApp& app, const platform::Clock& clock, std::uint32
     std::string id;
     bool kept = false;
     if (!logsDir.empty() && platform::CreatePrivateFolder(outbox::OutboxFolder(logsDir))) {
-        lock = platform::FolderLock::TryAcquire(outbox::LockPath(logsDir));
+        // Kept first, so the mail is safe while this run waits for the one before it, which
+        // may take it along with its own.
         kept = outbox::Enqueue(logsDir, mail, now, &id);
+        if (kept) {
+            lock = AcquireWaiting(outbox::LockPath(logsDir), app.LockWait());
+        }
     }
     OutboxSender sender(app, clock, retryHours, logsDir);
     if (kept && lock) {
-        app.SetExitStatus(sender.SendDue(id));
+        bool ownSeen = false;
+        sender.SendDue(id, &ownSeen);
+        if (!ownSeen) {
+            sender.Report(kSenderSent, what + " (outbox entry " + id +
+                                           ") was taken from the outbox by the Postvane before "
+                                           "this one, which reports what became of it");
+        }
+        app.SetExitStatus(sender.Status());
         return true;
     }
     if (kept) {

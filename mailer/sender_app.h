@@ -66,6 +66,10 @@ class CSenderApp {
     }
     void SetReplyTimeout(std::uint32_t milliseconds) { replyTimeout = milliseconds; }
     void SetHeloHost(const std::string& value) { heloHost = value; }
+    // How long a mail run waits for another Postvane's hold on the outbox before it leaves
+    // its mail there for the service's next cycle.
+    void SetLockWait(std::uint32_t milliseconds) { lockWait = milliseconds; }
+    std::uint32_t LockWait() const { return lockWait; }
     // The run's time: the report date of the mail's words and its Date line. Not owned.
     void SetClock(const platform::Clock* value) { clock = value; }
     // How the OAuth token endpoint is reached (default: the platform's HTTPS client).
@@ -112,6 +116,8 @@ class CSenderApp {
     std::function<void(const std::string&)> report;
     std::uint32_t replyTimeout = 60000;
     std::string heloHost = "auto";
+    // Long enough for a few mails to a slow server; the cycle's alerts start one sender each.
+    std::uint32_t lockWait = 120000;
     platform::SystemClock systemClock;
     const platform::Clock* clock = &systemClock;
     HttpPost httpPost = platform::HttpPostForm;

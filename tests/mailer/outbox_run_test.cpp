@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/outbox.h"
@@ -136,6 +138,7 @@ class OutboxRunTest : public testing_support::RegistryTest {
         app.SetArguments(arguments);
         app.SetReplyTimeout(replyTimeoutMs);
         app.SetHeloHost("client.test");
+        app.SetLockWait(lockWaitMs);
         app.SetReporter([this](const std::string& line) { reported.push_back(line); });
         app.InitInstance();
         return app.ExitStatus();
@@ -153,6 +156,8 @@ class OutboxRunTest : public testing_support::RegistryTest {
         server.Reply("221 bye\r\n");
         server.Start();
     }
+
+    std::uint32_t lockWaitMs = 0;  // a held lock is not waited for unless a test says so
 
     static bool Holds(const std::string& line, const std::string& part) {
         return line.find(part) != std::string::npos;
@@ -279,6 +284,47 @@ TEST_F(OutboxRunTest, ASecondSenderLeavesItsMailInTheOutbox) {
     EXPECT_EQ(Run(reportHour + 60, true), kSenderSent);
     server.Finish();
     EXPECT_TRUE(Entries(false).empty());
+}
+
+TEST_F(OutboxRunTest, ASecondSenderWaitsForTheFirstAndSendsItsOwnMail) {
+    ASSERT_TRUE(platform::CreatePrivateFolder(outbox::OutboxFolder(logs)));
+    std::unique_ptr<platform::FolderLock> held =
+        platform::FolderLock::TryAcquire(outbox::LockPath(logs));
+    ASSERT_TRUE(held);
+    ScriptedSmtpServer server;
+    Configure(server.Port(), "desk@test");
+    Accepting(server);
+    // The first sender lets go a moment later; the wait is far longer (a hang guard only).
+    std::thread first([&held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        held.reset();
+    });
+    lockWaitMs = 60000;
+    const int status = Run(reportHour);
+    first.join();
+    server.Finish();
+    EXPECT_EQ(status, kSenderSent);
+    EXPECT_TRUE(Entries(false).empty());
+
+    // A mail whose entry an earlier sender took along is not sent twice.
+    ASSERT_TRUE(platform::CreatePrivateFolder(outbox::OutboxFolder(logs)));
+    std::unique_ptr<platform::FolderLock> again =
+        platform::FolderLock::TryAcquire(outbox::LockPath(logs));
+    std::thread taker([this, &again] {
+        for (int i = 0; i < 3000 && Entries(false).empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        for (const outbox::Entry& entry : Entries(false)) {
+            outbox::RemoveEntry(entry);
+        }
+        again.reset();
+    });
+    Configure(1, "desk@test");  // never reached
+    EXPECT_EQ(Run(reportHour + 60), kSenderSent);
+    taker.join();
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_TRUE(Holds(reported[0], "was taken from the outbox by the Postvane before"))
+        << reported[0];
 }
 
 TEST_F(OutboxRunTest, WithoutRetryHoursNothingIsKept) {
