@@ -1,10 +1,10 @@
 // `tallyctl smtp set --server HOST --port N --auth METHOD --user U --password P --to LIST
-// [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM]` and `tallyctl smtp show`. Only the
-// options given are written; `--ca-file ""` clears the roots file. Errors (an unknown option,
-// a method that is not one of the method texts, a TLS mode that is not one of the three, a port
-// out of range, a value with a line break, a text that the shift would cut short) go to
-// standard error with exit status 2. `show` warns on standard error when the settings hold a
-// password in a file that other users can read.
+// [--from ADDR] [--tls none|starttls|tls] [--ca-file PEM] [--retry-hours N]` and `tallyctl smtp
+// show`. Only the options given are written; `--ca-file ""` clears the roots file. Errors (an
+// unknown option, a method that is not one of the method texts, a TLS mode that is not one of
+// the three, a port or retry window out of range, a value with a line break, a text that the shift
+// would cut short) go to standard error with exit status 2. `show` warns on standard error when the
+// settings hold a password in a file that other users can read.
 #include "tools/smtp_command.h"
 
 #include <cstdio>
@@ -36,7 +36,30 @@ const Option kOptions[] = {
     {"--port", layout::setting::kSmtpPort, false},
     {"--tls", layout::setting::kSmtpTls, false},
     {"--ca-file", layout::setting::kSmtpCaFile, false},
+    {"--retry-hours", layout::setting::kSmtpRetryHours, false},
 };
+
+// The options stored as numbers, with their ranges.
+struct NumberOption {
+    const char* flag;
+    std::uint32_t low;
+    std::uint32_t high;
+    const char* words;
+};
+
+const NumberOption kNumbers[] = {
+    {"--port", 1, 65535, "1 to 65535"},
+    {"--retry-hours", 0, 8760, "0 (no outbox) to 8760 (a year)"},
+};
+
+const NumberOption* FindNumber(const std::string& flag) {
+    for (const NumberOption& n : kNumbers) {
+        if (flag == n.flag) {
+            return &n;
+        }
+    }
+    return nullptr;
+}
 
 int Usage() {
     std::fprintf(stderr,
@@ -44,6 +67,7 @@ int Usage() {
                  "LOGIN\"|\"AUTH PLAIN\"|\"CRAM MD5\"|NTLM|XOAUTH2|OAUTHBEARER]\n"
                  "                         [--user U] [--password P] [--to LIST] [--from ADDR]\n"
                  "                         [--tls none|starttls|tls] [--ca-file PEM|\"\"]\n"
+                 "                         [--retry-hours N]\n"
                  "       tallyctl smtp show\n"
                  "       tallyctl smtp oauth set|test|login ...\n");
     return 2;
@@ -58,15 +82,15 @@ const Option* FindOption(const std::string& flag) {
     return nullptr;
 }
 
-bool ParsePort(const std::string& text, std::uint32_t* port) {
+bool ParseNumber(const NumberOption& option, const std::string& text, std::uint32_t* number) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos) {
         return false;
     }
     unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
-    if (value < 1 || value > 65535) {
+    if (value < option.low || value > option.high) {
         return false;
     }
-    *port = static_cast<std::uint32_t>(value);
+    *number = static_cast<std::uint32_t>(value);
     return true;
 }
 
@@ -94,11 +118,11 @@ int RunSet(const std::vector<std::string>& args) {
                          option->flag);
             return 2;
         }
-        if (flag == "--port") {
-            std::uint32_t port = 0;
-            if (!ParsePort(value, &port)) {
-                std::fprintf(stderr, "tallyctl smtp: --port wants 1 to 65535, not '%s'\n",
-                             value.c_str());
+        if (const NumberOption* number = FindNumber(flag)) {
+            std::uint32_t parsed = 0;
+            if (!ParseNumber(*number, value, &parsed)) {
+                std::fprintf(stderr, "tallyctl smtp: %s wants %s, not '%s'\n", number->flag,
+                             number->words, value.c_str());
                 return 2;
             }
         } else if (TlsMode mode; flag == "--tls" && !TlsModeFromSetting(value, &mode)) {
@@ -120,11 +144,11 @@ int RunSet(const std::vector<std::string>& args) {
         }
     }
     for (const auto& [option, value] : values) {
-        if (std::string(option->flag) == "--port") {
-            std::uint32_t port = 0;
-            ParsePort(value, &port);
+        if (const NumberOption* number = FindNumber(option->flag)) {
+            std::uint32_t parsed = 0;
+            ParseNumber(*number, value, &parsed);
             RegistryDword setting(layout::SettingPath(option->name), 0);
-            setting.Set(port);
+            setting.Set(parsed);
         } else if (std::string(option->flag) == "--tls") {
             TlsMode mode = TlsMode::None;
             TlsModeFromSetting(value, &mode);
@@ -207,6 +231,15 @@ int RunShow() {
     std::printf("tls:      %s\n", tls.c_str());
     std::printf("ca file:  %s\n",
                 caFile.empty() ? "(not set: the system's roots only)" : caFile.c_str());
+    RegistryDword retry(layout::SettingPath(layout::setting::kSmtpRetryHours),
+                        layout::setting::kDefaultSmtpRetryHours);
+    const std::uint32_t retryHours = retry.Get();
+    const bool retrySet = retry.Loaded();
+    std::printf("retry:    %s\n", retryHours == 0
+                                      ? "off (a mail that cannot be sent is not kept)"
+                                      : (std::to_string(retryHours) + " hours in the outbox" +
+                                         (retrySet ? "" : " (not set)"))
+                                            .c_str());
     if (IsOAuthMethod(AuthMethodFromSetting(auth))) {
         PrintOAuthSettings(stdout);
     }

@@ -87,6 +87,8 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
         {"set", "--server", "a", "--port", "0"},
         {"set", "--server", "a", "--port", "65536"},
         {"set", "--server", "a", "--port", "25x"},
+        {"set", "--server", "a", "--retry-hours", "8761"},
+        {"set", "--server", "a", "--retry-hours", "-1"},
         {"set", "--server", "a", "--auth", "AUTH XOAUTH2"},
         {"set", "--server", "a", "--auth", "auth login"},         // method texts are exact
         {"set", "--server", "a", "--user", std::string("\xFB")},  // would be stored as NUL
@@ -102,6 +104,28 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
         std::string value;
         EXPECT_FALSE(testing_support::GetRegString("SMTPSRV", &value));
     }
+}
+
+TEST_F(SmtpCommandTest, RetryHoursAreStoredAndShown) {
+    const struct {
+        std::vector<std::string> args;
+        const char* retryLine;
+    } cases[] = {
+        {{"set", "--server", "a"}, "retry:    24 hours in the outbox (not set)"},
+        {{"set", "--retry-hours", "48"}, "retry:    48 hours in the outbox"},
+        {{"set", "--retry-hours", "0"}, "retry:    off (a mail that cannot be sent is not kept)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        ASSERT_EQ(RunSmtpCommand(c.args), 0);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(RunSmtpCommand({"show"}), 0);
+        const std::string shown = testing::internal::GetCapturedStdout();
+        EXPECT_NE(shown.find(std::string(c.retryLine) + "\n"), std::string::npos) << shown;
+    }
+    std::uint32_t hours = 1;
+    ASSERT_TRUE(testing_support::GetRegDword("SMTPRetryHours", &hours));
+    EXPECT_EQ(hours, 0u);
 }
 
 TEST_F(SmtpCommandTest, ShowNamesTheSenderPostvaneWillUse) {
