@@ -106,50 +106,35 @@ TEST_F(SmtpCommandTest, RefusesBadArgumentsBeforeWritingAnything) {
     }
 }
 
-TEST_F(SmtpCommandTest, RetryHoursAreStoredAndShown) {
+TEST_F(SmtpCommandTest, ShowPrintsWhatPostvaneWillUse) {
+    // Each set adds to the ones before it.
     const struct {
         std::vector<std::string> args;
-        const char* retryLine;
-    } cases[] = {
-        {{"set", "--server", "a"}, "retry:    24 hours in the outbox (not set)"},
-        {{"set", "--retry-hours", "48"}, "retry:    48 hours in the outbox"},
-        {{"set", "--retry-hours", "0"}, "retry:    off (a mail that cannot be sent is not kept)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back());
-        ASSERT_EQ(RunSmtpCommand(c.args), 0);
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(RunSmtpCommand({"show"}), 0);
-        const std::string shown = testing::internal::GetCapturedStdout();
-        EXPECT_NE(shown.find(std::string(c.retryLine) + "\n"), std::string::npos) << shown;
-    }
-    std::uint32_t hours = 1;
-    ASSERT_TRUE(testing_support::GetRegDword("SMTPRetryHours", &hours));
-    EXPECT_EQ(hours, 0u);
-}
-
-TEST_F(SmtpCommandTest, ShowNamesTheSenderPostvaneWillUse) {
-    const struct {
-        std::vector<std::string> args;
-        const char* fromLine;
+        const char* line;
     } cases[] = {
         {{"set", "--server", "a"},
          "from:     reports@postvane.invalid (placeholder: neither SMTPFrom, a user name that is "
          "a mail address nor a recipient is set)"},
+        {{"set", "--server", "a"}, "retry:    24 hours in the outbox (not set)"},
         {{"set", "--to", "admin@example.com,ops@example.com"},
          "from:     admin@example.com (SMTPFrom not set: the first recipient)"},
         {{"set", "--user", "reporter@example.com"},
          "from:     reporter@example.com (SMTPFrom not set: the user name)"},
         {{"set", "--from", "Reports <r@example.com>"}, "from:     Reports <r@example.com>"},
+        {{"set", "--retry-hours", "48"}, "retry:    48 hours in the outbox"},
+        {{"set", "--retry-hours", "0"}, "retry:    off (a mail that cannot be sent is not kept)"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.back());
+        SCOPED_TRACE(c.line);
         ASSERT_EQ(RunSmtpCommand(c.args), 0);
         testing::internal::CaptureStdout();
         EXPECT_EQ(RunSmtpCommand({"show"}), 0);
         const std::string shown = testing::internal::GetCapturedStdout();
-        EXPECT_NE(shown.find(std::string(c.fromLine) + "\n"), std::string::npos) << shown;
+        EXPECT_NE(shown.find(std::string(c.line) + "\n"), std::string::npos) << shown;
     }
+    std::uint32_t hours = 1;
+    ASSERT_TRUE(testing_support::GetRegDword("SMTPRetryHours", &hours));
+    EXPECT_EQ(hours, 0u);
 }
 
 TEST_F(SmtpCommandTest, ShowWarnsOfAPasswordOtherUsersCanRead) {
