@@ -19,6 +19,11 @@ namespace {
 
 using testing_support::WriteAll;
 
+// Names that differ only in case, or hold "*", are distinct files only where "/" separates.
+bool PosixNames() {
+    return platform::kPathSeparator == '/';
+}
+
 class SpikeHistoryTest : public ::testing::Test {
   protected:
     SpikeHistoryTest() : clock_(platform::LocalTimeOf(2026, 7, 31, 12)) {
@@ -31,17 +36,19 @@ class SpikeHistoryTest : public ::testing::Test {
                 Log(d, "10.0.0.1", {std::to_string(1000 * (d + 1)) + "*GET / Time:09:00:00"});
             }
         }
-        // One key in two spellings: both logs count for both listed spellings.
-        Log(2, "PC", {"5*GET / Time:01:00:00"});
-        Log(2, "pc", {"7*GET / Time:01:00:00"});
-        // Wildcards in a key are plain characters.
-        Log(4, "A*B", {"11*GET / Time:02:00:00"});
-        Log(4, "axb", {"13*GET / Time:02:00:00"});
-        Log(5, "aZ", {"17*GET / Time:03:00:00"});
-        // Sums held at the limit, in the order the listing gives, and negative sizes.
+        if (PosixNames()) {
+            // One key in two spellings: both logs count for both listed spellings.
+            Log(2, "PC", {"5*GET / Time:01:00:00"});
+            Log(2, "pc", {"7*GET / Time:01:00:00"});
+            // Wildcards in a key are plain characters.
+            Log(4, "A*B", {"11*GET / Time:02:00:00"});
+            Log(4, "axb", {"13*GET / Time:02:00:00"});
+            Log(5, "aZ", {"17*GET / Time:03:00:00"});
+            // Sums held at the limit in the order the listing gives.
+            Log(6, "BIG", {"10*GET / Time:09:00:00"});
+            Log(6, "Big", {"-5*GET / Time:09:00:00"});
+        }
         Log(6, "big", {"9223372036854775807*GET / Time:09:00:00"});
-        Log(6, "BIG", {"10*GET / Time:09:00:00"});
-        Log(6, "Big", {"-5*GET / Time:09:00:00"});
         Log(8, "neg", {"-300*GET / Time:04:00:00", "20*GET / Time:05:00:00"});
         Log(8, "stranger", {"19*GET / Time:04:00:00"});
         // A name of a log that cannot be read as one.
@@ -135,9 +142,11 @@ TEST_F(SpikeHistoryTest, FiguresAsExpectedAndShortLinesStayInside) {
         ADD_FAILURE() << client;
         return std::vector<std::int64_t>{};
     };
-    EXPECT_EQ(history("PC")[2], 12);
-    EXPECT_EQ(history("pc")[2], 12);
-    EXPECT_EQ(history("a*b")[4], 11);
+    if (PosixNames()) {
+        EXPECT_EQ(history("PC")[2], 12);
+        EXPECT_EQ(history("pc")[2], 12);
+        EXPECT_EQ(history("a*b")[4], 11);
+    }
     EXPECT_EQ(history("a?"), std::vector<std::int64_t>(kSpikeHistoryDays, 0));
     EXPECT_EQ(history("idle"), std::vector<std::int64_t>(kSpikeHistoryDays, 0));
     EXPECT_EQ(history("neg")[8], -280);
