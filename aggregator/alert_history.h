@@ -29,8 +29,9 @@ std::int64_t ScanClientDay(stats::LogContext& ctx, const stats::PeriodUnit& day,
 // Kept by the owner of one LogContext and used with that context only.
 class SpikeHistory {
   public:
-    // Sets previousDays[d] of each client for d below kSpikeOlderDays and olderDays.size():
-    // the sum of its logs of olderDays[d]. Clients whose key is not safe are left alone.
+    // Sets previousDays[d] of each client (which holds kSpikeHistoryDays) for d below
+    // kSpikeOlderDays and olderDays.size(): the sum of its logs of olderDays[d]. Clients
+    // whose key is not safe are left alone.
     void Fill(stats::LogContext& ctx, const std::vector<stats::PeriodUnit>& olderDays,
               std::vector<ClientToday>& clients);
     // Client keys (folded) whose sums are kept.
