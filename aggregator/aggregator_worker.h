@@ -127,5 +127,6 @@ class AggregatorWorker : public WorkerThread {
     std::function<bool(const std::string&)> alertMailer_;
     // Today's figures as the alert step of this cycle gathered them, for the metrics file.
     std::optional<TodayFigures> today_;
+    SpikeHistory spikeHistory_;   // the alert step's history sums, kept between cycles
     bool senderStarted_ = false;  // by this cycle's dispatch
 };

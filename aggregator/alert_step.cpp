@@ -154,7 +154,7 @@ void AggregatorWorker::CheckAlerts(const stats::CycleDate& date) {
     if (rules.Any()) {
         today_ = GatherToday(context_, date, Result(stats::Kind::Client, stats::Period::TwoWeeks),
                              Result(stats::Kind::Traffic, stats::Period::TwoWeeks),
-                             {&rules, rules.spikeFactor != 0});
+                             {&rules, rules.spikeFactor != 0, &spikeHistory_});
         const TodayFigures& figures = *today_;
         const std::string when = DayText(now) + " " + MinuteText(now.hour, now.minute);
         for (const Alert& alert : CheckAlertRules(rules, figures.clients)) {

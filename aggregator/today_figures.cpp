@@ -12,27 +12,34 @@
 
 namespace {
 
-// Days of the two-week line before today: its slots but the last.
-constexpr std::size_t kLineDays = 13;
-
-void AddHistory(stats::LogContext& ctx, ClientToday& client, const std::vector<std::int64_t>& line,
-                const std::vector<stats::PeriodUnit>& olderDays) {
+// The days of the two-week line before today into the history's last slots (a shorter line
+// leaves its missing days 0); the older days come from the client's logs.
+void AddLineDays(ClientToday& client, const std::vector<std::int64_t>& line) {
     client.previousDays.assign(kSpikeHistoryDays, 0);
-    const std::size_t older = kSpikeHistoryDays - kLineDays;
-    for (std::size_t d = 0; d < older && d < olderDays.size(); ++d) {
-        if (!stats::IsSafeClientKey(client.client)) {
-            break;
+    for (std::size_t d = 0; d < kSpikeLineDays; ++d) {
+        if (line.size() + d >= kSpikeLineDays + 1) {
+            client.previousDays[kSpikeOlderDays + d] = line[line.size() + d - kSpikeLineDays - 1];
         }
-        stats::HourTotals hours{};
-        stats::ScanClientLogs(ctx, stats::StampOf(olderDays[d]), client.client,
-                              [&ctx, &hours](const stats::LogFile& file) {
-                                  return stats::ReadTrafficLog(ctx, file, hours);
-                              });
-        client.previousDays[d] = stats::SumOf(hours);
     }
-    for (std::size_t d = 0; d < kLineDays && d + 1 < line.size(); ++d) {
-        client.previousDays[older + d] = line[line.size() - 1 - kLineDays + d];
+}
+
+void AddOlderDays(stats::LogContext& ctx, const std::vector<stats::PeriodUnit>& olderDays,
+                  std::vector<ClientToday>& clients) {
+    for (ClientToday& client : clients) {
+        if (!stats::IsSafeClientKey(client.client)) {
+            continue;
+        }
+        for (std::size_t d = 0; d < kSpikeOlderDays && d < olderDays.size(); ++d) {
+            client.previousDays[d] = ScanClientDay(ctx, olderDays[d], client.client);
+        }
     }
+}
+
+// Base64DecodeText into a buffer used again for every line (a cycle's texts hold hundreds).
+std::string_view DecodeText(std::string_view line, std::string& buffer) {
+    stats::Base64Decode(line, &buffer);
+    const std::string_view decoded = buffer;
+    return decoded.substr(0, decoded.find('\0'));
 }
 
 }  // namespace
@@ -46,24 +53,30 @@ TodayFigures GatherToday(stats::LogContext& ctx, const stats::CycleDate& date,
     if (request.history && ctx.settings.clock != nullptr) {
         olderDays = stats::LastDays(*ctx.settings.clock, kSpikeHistoryDays + 1);
     }
+    std::string decoded;
+    stats::SlotLine slots;
     stats::ForEachSummaryLine(clientTwoWeeks, [&](std::string_view line) {
-        stats::SlotLine slots;
-        if (!stats::ParseSlotLine(stats::Base64DecodeText(line), &slots) || slots.slots.empty() ||
-            place.count(slots.name) != 0) {
+        if (!stats::ParseSlotLine(DecodeText(line, decoded), &slots) || slots.slots.empty() ||
+            !place.emplace(slots.name, figures.clients.size()).second) {
             return;
         }
-        place[slots.name] = figures.clients.size();
         ClientToday client;
         client.client = slots.name;
         client.todayBytes = slots.slots.back();
         if (request.history) {
-            AddHistory(ctx, client, slots.slots, olderDays);
+            AddLineDays(client, slots.slots);
         }
         figures.clients.push_back(std::move(client));
     });
+    if (request.history) {
+        if (request.kept != nullptr) {
+            request.kept->Fill(ctx, olderDays, figures.clients);
+        } else {
+            AddOlderDays(ctx, olderDays, figures.clients);
+        }
+    }
     stats::ForEachSummaryLine(trafficTwoWeeks, [&](std::string_view line) {
-        stats::SlotLine slots;
-        if (stats::ParseSlotLine(stats::Base64DecodeText(line), &slots) && !slots.slots.empty()) {
+        if (stats::ParseSlotLine(DecodeText(line, decoded), &slots) && !slots.slots.empty()) {
             figures.totalBytes = slots.slots.back();
         }
     });
@@ -76,7 +89,7 @@ TodayFigures GatherToday(stats::LogContext& ctx, const stats::CycleDate& date,
                         });
     reports::FilterFields fields;
     stats::ForEachSummaryLine(lines, [&](std::string_view line) {
-        reports::SplitFilterLine(stats::Base64DecodeText(line), fields);
+        reports::SplitFilterLine(DecodeText(line, decoded), fields);
         if (fields.filter.empty()) {
             return;
         }
