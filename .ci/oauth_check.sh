@@ -14,7 +14,7 @@
 #
 # usage: .ci/oauth_check.sh [BUILD_DIR [WINDOWS_BUILD_DIR...]]
 # Needs root (installs postfix and dovecot-core when missing). Run it under
-# `flock /tmp/postfix-ci.lock`: Postfix and Dovecot are shared machine-wide.
+# `flock -o /tmp/postfix-ci.lock`: Postfix and Dovecot are shared machine-wide.
 # Ports: PV_OAUTH_PORT (STARTTLS, default 2625), +1 (implicit TLS), +2 (token service), +3
 # (the token service with a certificate for another name).
 set -euo pipefail
@@ -58,21 +58,13 @@ done
 # --- packages ---------------------------------------------------------------------------
 if ! command -v postfix >/dev/null || ! command -v dovecot >/dev/null; then
     say "installing postfix and dovecot-core"
-    printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
-        "postfix postfix/mailname string $REALM" | debconf-set-selections
-    "$CI_DIR/../scripts/install-deps.sh" --packages postfix dovecot-core
+    postfix_install postfix dovecot-core
 fi
 
 # --- certificates: the mail server, the token service, one for another name ---------------
-if [ -f "$CONF/main.cf" ]; then postfix -c "$CONF" stop >/dev/null 2>&1 || true; fi
 if [ -f "$BASE/dovecot.pid" ]; then kill "$(cat "$BASE/dovecot.pid")" 2>/dev/null || true; fi
 if [ -f "$BASE/tokens.pid" ]; then kill "$(cat "$BASE/tokens.pid")" 2>/dev/null || true; fi
-rm -rf "$BASE"
-mkdir -p "$CONF" "$BASE/mail" "$BASE/reports" "$BASE/queue" "$BASE/data" "$BASE/tls" \
-    "$BASE/dovecot-run"
-chown postfix "$BASE/data"
-chmod 755 "$BASE"
-chown 65534:65534 "$BASE/mail"
+postfix_fresh_base "$BASE/reports" "$BASE/tls" "$BASE/dovecot-run"
 (
     cd "$BASE/tls"
     openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 \
@@ -162,30 +154,7 @@ CF
 
 # --- Postfix ----------------------------------------------------------------------------
 cat >"$CONF/main.cf" <<CF
-compatibility_level = 3.6
-queue_directory = $BASE/queue
-data_directory = $BASE/data
-mail_owner = postfix
-setgid_group = postdrop
-myhostname = mx.$REALM
-mydomain = $REALM
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mydestination =
-mynetworks =
-local_transport = error:local delivery is off
-default_transport = error:outbound mail is off
-relay_transport = error:outbound mail is off
-alias_maps =
-alias_database =
-virtual_mailbox_domains = $REALM
-virtual_mailbox_base = $BASE/mail
-virtual_mailbox_maps = texthash:$CONF/vmailbox
-virtual_uid_maps = static:65534
-virtual_gid_maps = static:65534
-virtual_minimum_uid = 100
-maillog_file = $BASE/maillog
-maillog_file_prefixes = /tmp, /var
+$(postfix_main_base "")
 smtpd_sasl_type = dovecot
 smtpd_sasl_path = private/auth
 smtpd_sasl_auth_enable = yes
@@ -194,8 +163,6 @@ smtpd_tls_cert_file = $BASE/tls/mx.pem
 smtpd_tls_key_file = $BASE/tls/mx.key
 smtpd_relay_restrictions = permit_sasl_authenticated, reject
 smtpd_recipient_restrictions = permit_sasl_authenticated, reject
-smtputf8_enable = no
-biff = no
 CF
 # Mail is taken only from authenticated clients, so a delivery proves the token worked.
 cat >"$CONF/master.cf" <<CF
@@ -212,7 +179,9 @@ postfix -c "$CONF" check >"$BASE/check.log" 2>&1 || { cat "$BASE/check.log" >&2;
 postfix -c "$CONF" start >"$BASE/start.log" 2>&1 || { cat "$BASE/start.log" >&2; die "postfix did not start"; }
 mkdir -p "$BASE/queue/private"
 dovecot -c "$BASE/dovecot.conf" || die "dovecot did not start"
-cp "$BASE/dovecot-run/master.pid" "$BASE/dovecot.pid" 2>/dev/null || true
+# It writes its pid once it runs in the background: without it the cleanup could not stop it.
+for _ in $(seq 100); do [ -s "$BASE/dovecot-run/master.pid" ] && break; sleep 0.1; done
+cp "$BASE/dovecot-run/master.pid" "$BASE/dovecot.pid" || die "dovecot wrote no pid file"
 
 for port in "$PORT_STARTTLS" "$PORT_TLS" "$PORT_TOKENS"; do
     for _ in $(seq 50); do

@@ -11,7 +11,7 @@
 #   - two report hours while the server is down give two mails, each delivered once.
 # usage: .ci/outbox_check.sh [BUILD_DIR]   (mailer/postvane and tools/tallyctl; needs root)
 # Ports: PV_OUTBOX_PORT (plain, default 2570), +1 (greylisting), +2 (postgrey's policy).
-# Postfix is shared machine-wide: run this under `flock /tmp/postfix-ci.lock`.
+# Postfix is shared machine-wide: run this under `flock -o /tmp/postfix-ci.lock`.
 set -euo pipefail
 
 BUILD_DIR=$(cd "${1:-build}" && pwd)
@@ -46,47 +46,15 @@ for f in "$POSTVANE" "$TALLYCTL"; do
 done
 if ! command -v postfix >/dev/null || ! command -v postgrey >/dev/null; then
     say "installing postfix and postgrey"
-    printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
-        "postfix postfix/mailname string $REALM" | debconf-set-selections
-    "$CI_DIR/../scripts/install-deps.sh" --packages postfix postgrey
+    postfix_install postfix postgrey
 fi
 
 # --- a private Postfix instance and postgrey on loopback ---------------------------------
-if [ -f "$CONF/main.cf" ]; then postfix -c "$CONF" stop >/dev/null 2>&1 || true; fi
 if [ -f "$BASE/postgrey.pid" ]; then kill "$(cat "$BASE/postgrey.pid")" 2>/dev/null || true; fi
-rm -rf "$BASE"
-mkdir -p "$CONF" "$BASE/mail" "$BASE/queue" "$BASE/data" "$BASE/grey" "$LOGS"
-chown postfix "$BASE/data"
+postfix_fresh_base "$BASE/grey" "$LOGS"
 chown postgrey "$BASE/grey" 2>/dev/null || chmod 777 "$BASE/grey"
-chmod 755 "$BASE"
-chown 65534:65534 "$BASE/mail"
 cat >"$CONF/main.cf" <<CF
-compatibility_level = 3.6
-queue_directory = $BASE/queue
-data_directory = $BASE/data
-mail_owner = postfix
-setgid_group = postdrop
-myhostname = mx.$REALM
-mydomain = $REALM
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mydestination =
-mynetworks = 127.0.0.0/8
-local_transport = error:local delivery is off
-default_transport = error:outbound mail is off
-relay_transport = error:outbound mail is off
-alias_maps =
-alias_database =
-virtual_mailbox_domains = $REALM
-virtual_mailbox_base = $BASE/mail
-virtual_mailbox_maps = texthash:$CONF/vmailbox
-virtual_uid_maps = static:65534
-virtual_gid_maps = static:65534
-virtual_minimum_uid = 100
-maillog_file = $BASE/maillog
-maillog_file_prefixes = /tmp, /var
-smtputf8_enable = no
-biff = no
+$(postfix_main_base "127.0.0.0/8")
 grey_restrictions = reject_unauth_destination, check_policy_service inet:127.0.0.1:$PORT_POLICY
 CF
 cat >"$CONF/master.cf" <<CF

@@ -59,9 +59,7 @@ done
 if ! command -v postfix >/dev/null || ! command -v saslpasswd2 >/dev/null ||
     ! compgen -G "/usr/lib/*/sasl2/libntlm.so*" >/dev/null; then
     say "installing postfix and Cyrus SASL"
-    printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
-        "postfix postfix/mailname string $REALM" | debconf-set-selections
-    "$CI_DIR/../scripts/install-deps.sh" --packages postfix sasl2-bin libsasl2-modules
+    postfix_install postfix sasl2-bin libsasl2-modules
 fi
 if ! command -v spamassassin >/dev/null; then
     say "installing spamassassin"
@@ -70,48 +68,16 @@ fi
 python3 -c 'import email' || die "python3 is needed to check the delivered mail"
 
 # --- a private Postfix instance on loopback ----------------------------------------------
-if [ -f "$CONF/main.cf" ]; then
-    postfix -c "$CONF" stop >/dev/null 2>&1 || true
-fi
-rm -rf "$BASE"
-mkdir -p "$CONF" "$BASE/mail" "$BASE/reports" "$BASE/queue" "$BASE/data"
-chown postfix "$BASE/data"
-chmod 755 "$BASE"
-chown 65534:65534 "$BASE/mail"
+postfix_fresh_base "$BASE/reports"
 
 cat >"$CONF/main.cf" <<CF
-compatibility_level = 3.6
-queue_directory = $BASE/queue
-data_directory = $BASE/data
-mail_owner = postfix
-setgid_group = postdrop
-myhostname = mx.$REALM
-mydomain = $REALM
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mydestination =
-mynetworks = 127.0.0.0/8
-local_transport = error:local delivery is off
-default_transport = error:outbound mail is off
-relay_transport = error:outbound mail is off
-alias_maps =
-alias_database =
-virtual_mailbox_domains = $REALM
-virtual_mailbox_base = $BASE/mail
-virtual_mailbox_maps = texthash:$CONF/vmailbox
-virtual_uid_maps = static:65534
-virtual_gid_maps = static:65534
-virtual_minimum_uid = 100
-maillog_file = $BASE/maillog
-maillog_file_prefixes = /tmp, /var
+$(postfix_main_base "127.0.0.0/8")
 smtpd_sasl_type = cyrus
 smtpd_sasl_path = smtpd
 cyrus_sasl_config_path = $CONF/sasl
 smtpd_sasl_local_domain = $REALM
 smtpd_sasl_security_options = noanonymous
 smtpd_relay_restrictions = permit_mynetworks, permit_sasl_authenticated, reject_unauth_destination
-smtputf8_enable = no
-biff = no
 CF
 
 # The AUTH ports accept mail only from authenticated clients, so a delivery there proves the

@@ -1,5 +1,58 @@
-# Sourced by the CI scripts that run a private Postfix instance: the instance's own services,
-# the master.cf lines after its listeners, the same in each.
+# Sourced by the CI scripts that run a private Postfix instance on loopback: what each of them
+# sets up the same way. The caller sets CI_DIR, BASE (the instance's folder), CONF and REALM.
+
+# postfix_install PACKAGE...: Postfix (as a local-only system) and what else the check needs.
+postfix_install() {
+    printf '%s\n' "postfix postfix/main_mailer_type select Local only" \
+        "postfix postfix/mailname string $REALM" | debconf-set-selections
+    "$CI_DIR/../scripts/install-deps.sh" --packages "$@"
+}
+
+# postfix_fresh_base [FOLDER...]: stops an instance an earlier run left, and makes BASE anew
+# with the instance's folders and the given ones.
+postfix_fresh_base() {
+    if [ -f "$CONF/main.cf" ]; then postfix -c "$CONF" stop >/dev/null 2>&1 || true; fi
+    rm -rf "$BASE"
+    mkdir -p "$CONF" "$BASE/mail" "$BASE/queue" "$BASE/data" "$@"
+    chown postfix "$BASE/data"
+    chmod 755 "$BASE"
+    chown 65534:65534 "$BASE/mail"
+}
+
+# postfix_main_base MYNETWORKS: the main.cf lines every instance shares: nothing leaves the
+# machine, mail for REALM goes to mailboxes under BASE/mail, the log to BASE/maillog.
+postfix_main_base() {
+    cat <<CF
+compatibility_level = 3.6
+queue_directory = $BASE/queue
+data_directory = $BASE/data
+mail_owner = postfix
+setgid_group = postdrop
+myhostname = mx.$REALM
+mydomain = $REALM
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mydestination =
+mynetworks = $1
+local_transport = error:local delivery is off
+default_transport = error:outbound mail is off
+relay_transport = error:outbound mail is off
+alias_maps =
+alias_database =
+virtual_mailbox_domains = $REALM
+virtual_mailbox_base = $BASE/mail
+virtual_mailbox_maps = texthash:$CONF/vmailbox
+virtual_uid_maps = static:65534
+virtual_gid_maps = static:65534
+virtual_minimum_uid = 100
+maillog_file = $BASE/maillog
+maillog_file_prefixes = /tmp, /var
+smtputf8_enable = no
+biff = no
+CF
+}
+
+# The instance's own services, the master.cf lines after its listeners.
 postfix_services() {
     cat <<'CF'
 pickup    unix n - n 60 1 pickup
