@@ -4,6 +4,8 @@
 #include <windows.h>
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
+// psapi.h needs windows.h first.
+#include <psapi.h>
 #include <stdlib.h>
 
 #include "platform/process.h"
@@ -95,6 +97,31 @@ std::string CurrentProgramPath() {
 void SetEnvironmentValue(const std::string& name, const std::string& value) {
     // _putenv_s keeps the C library's copy (getenv) in step; an empty value removes it.
     ::_putenv_s(name.c_str(), value.c_str());
+}
+
+namespace {
+
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        counters = {};
+    }
+    return counters;
+}
+
+}  // namespace
+
+std::uint64_t ResidentBytes() {
+    return MemoryCounters().WorkingSetSize;
+}
+
+std::uint64_t PeakResidentBytes() {
+    return MemoryCounters().PeakWorkingSetSize;
+}
+
+bool ResetPeakResident() {
+    return false;  // the peak working set cannot be set back
 }
 
 }  // namespace platform
