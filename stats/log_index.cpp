@@ -211,6 +211,11 @@ void LogIndex::Load(const std::string& dir) {
     std::string oldNames;
     std::vector<std::uint32_t> oldEnds;
     if (sameDir && !entries_.empty()) {
+        std::size_t total = 0;
+        for (const platform::DirEntry& e : entries_) {
+            total += e.name.size();
+        }
+        oldNames.reserve(total);
         oldEnds.reserve(entries_.size());
         for (const platform::DirEntry& e : entries_) {
             oldNames += e.name;

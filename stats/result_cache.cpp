@@ -253,25 +253,58 @@ void TrafficResultCache::Prune(const std::vector<platform::DirEntry>& listing,
         }
     } else {
         ++settledEpoch_;  // the places of the listing are new
-        const bool follow = listing_ != nullptr && namesVersion != 0 && renumbered != nullptr &&
-                            renumbered->from == namesVersion_ && renumbered->to == namesVersion &&
-                            renumbered->moved.size() == byPlace_.size();
-        std::vector<Slot> next(listing.size());
+        bool follow = listing_ != nullptr && namesVersion != 0 && renumbered != nullptr &&
+                      renumbered->from == namesVersion_ && renumbered->to == namesVersion &&
+                      renumbered->moved.size() == byPlace_.size();
+        // A listing's merge keeps the order of the names, which lets the slots move in place
+        // (no second table at the peak); any other renumbering is not followed.
+        std::int64_t last = -1;
+        for (std::size_t i = 0; follow && i < byPlace_.size(); ++i) {
+            const std::uint32_t to = renumbered->moved[i];
+            if (to != kGone) {
+                follow = to > last;
+                last = to;
+            }
+        }
         std::size_t placed = 0;
         for (std::size_t i = 0; i < byPlace_.size(); ++i) {
-            const Slot& slot = byPlace_[i];
+            Slot& slot = byPlace_[i];
             if (!slot.kept) {
                 continue;
             }
             const std::uint32_t to = follow ? renumbered->moved[i] : kGone;
             if (to < listing.size() && !slot.live && Same(slot, listing[to])) {
-                next[to] = slot;
                 ++placed;
             } else {
                 Release(slot);
+                slot = {};
             }
         }
-        byPlace_ = std::move(next);
+        // Room for some names to come without copying the table (a day brings one per client).
+        const std::size_t need = std::max(byPlace_.size(), listing.size());
+        if (byPlace_.capacity() < need + need / 256) {
+            byPlace_.reserve(need + need / 64);
+        }
+        if (follow) {
+            const std::vector<std::uint32_t>& moved = renumbered->moved;
+            const std::size_t old = byPlace_.size();
+            byPlace_.resize(std::max(old, listing.size()));
+            // Those going to a lower place first, from the front, then those going higher,
+            // from the back: no slot is overwritten before it has moved.
+            for (std::size_t i = 0; i < old; ++i) {
+                if (byPlace_[i].kept && moved[i] < i) {
+                    byPlace_[moved[i]] = byPlace_[i];
+                    byPlace_[i] = {};
+                }
+            }
+            for (std::size_t i = old; i-- > 0;) {
+                if (moved[i] != kGone && moved[i] > i && byPlace_[i].kept) {
+                    byPlace_[moved[i]] = byPlace_[i];
+                    byPlace_[i] = {};
+                }
+            }
+        }
+        byPlace_.resize(listing.size());
         placed_ = placed;
     }
     listing_ = &listing;

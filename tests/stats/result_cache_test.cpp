@@ -128,21 +128,29 @@ TEST(TrafficResultCache, KeepsEveryResultExactThroughReplacementsAndRenumbering)
     // A copy holds them by name; a renumbering that does not start from the pruned listing
     // cannot be followed, so nothing is kept rather than something wrong.
     stats::TrafficResultCache copy = cache;
+    // Reversed names, as no listing's merge gives them: following would place every result.
+    const std::vector<platform::DirEntry> backwards(next.rbegin(), next.rend());
+    stats::TrafficResultCache::Renumbering reversed{2, 3, {}};
+    for (std::size_t p = next.size(); p-- > 0;) {
+        reversed.moved.push_back(static_cast<std::uint32_t>(p));
+    }
     const struct {
         const char* what;
+        const std::vector<platform::DirEntry>& listing;
         std::uint64_t version;
         const stats::TrafficResultCache::Renumbering* renumbered;
         std::size_t sizeAfter;
     } cases[] = {
-        {"same names, same places", 2, nullptr, kept},
-        {"renumbering from another listing", 3, &moved, 0},
-        {"version not known", 0, nullptr, 0},
+        {"same names, same places", next, 2, nullptr, kept},
+        {"renumbering from another listing", next, 3, &moved, 0},
+        {"renumbering out of the names' order", backwards, 3, &reversed, 0},
+        {"version not known", next, 0, nullptr, 0},
     };
     for (const auto& c : cases) {
         stats::TrafficResultCache t = cache;
         t.Prune(next, 2);  // a copy takes its places by name
         EXPECT_EQ(t.Size(), kept) << c.what;
-        t.Prune(next, c.version, c.renumbered);
+        t.Prune(c.listing, c.version, c.renumbered);
         EXPECT_EQ(t.Size(), c.sizeAfter) << c.what;
     }
     ASSERT_EQ(copy.Size(), kept);
