@@ -7,10 +7,10 @@
 // changed log's entry is replaced in place when it is read again.
 // Memory: about 90 bytes per traffic log (the listing names it), at most
 // TrafficResultCache::kMaxEntries logs; for the filter logs their lines, at most
-// FilterResultCache::kMaxBytes in all (the lines of a year of filter logs are the year extract
-// itself, so the table holds about one extract). Those are the default bounds; a table can be made
-// with smaller ones. Beyond either bound results are simply not kept, and those logs are read as
-// they would be without reuse.
+// FilterResultCache::kMaxBytes in all (the lines of a year of filter logs are the year
+// extract itself, so the table holds about one extract). Those are the default bounds; a
+// table can be made with smaller ones. Beyond either bound results are simply not kept, and
+// those logs are read as they would be without reuse.
 #pragma once
 
 #include <array>
