@@ -5,7 +5,7 @@
 // memory. For comparison it also times the floor (one pass that reads and decodes every log
 // once), the check pass (list every log, read today's) and the directory scans a literal
 // implementation would make (a fresh scan of the whole log directory per search pattern).
-// Linux only (peak memory from /proc). Exit status 2 for bad arguments, 1 when the
+// On Windows the peak memory covers the whole process. Exit status 2 for bad arguments, 1 when the
 // installation cannot be written, 3 when a cycle's statistic texts differ from the first's.
 #include <algorithm>
 #include <chrono>
@@ -28,6 +28,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/pacer.h"
+#include "platform/process.h"
 #include "stats/base64.h"
 #include "stats/log_context.h"
 #include "stats/log_index.h"
@@ -90,30 +91,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
-// CPU time of the calling thread: tells the work of a short step from the time it waited for
-// a core on a busy machine.
-double ThreadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-long ProcStatusKb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field, 0) == 0) {
-            return std::atol(line.c_str() + std::strlen(field));
-        }
-    }
-    return -1;
-}
-
-// Resets the peak resident size so the next reading covers only what follows.
-bool ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return static_cast<bool>(clear);
+long Kb(std::uint64_t bytes) {
+    return static_cast<long>(bytes / 1024);
 }
 
 std::string TwoDigits(long v) {
@@ -265,8 +244,8 @@ class CycleRunner {
         std::vector<std::string> slots(stats::kStatisticCount);
         pacer_.count = 0;
         pacer_.totalMs = 0;
-        const bool peakReset = ResetPeakMemory();
-        const long rssBefore = ProcStatusKb("VmRSS:");
+        const bool peakReset = platform::ResetPeakResident();
+        const long rssBefore = Kb(platform::ResidentBytes());
         const Reads before = Snapshot();
         const auto start = std::chrono::steady_clock::now();
         if (!perTask) {
@@ -297,7 +276,7 @@ class CycleRunner {
             figures.patterns = std::move(patterns);
         }
         PrintReads(title, took, before);
-        const long peakKb = ProcStatusKb("VmHWM:");
+        const long peakKb = Kb(platform::PeakResidentBytes());
         std::printf(
             "  statistic texts %.1f MB; pauses not slept %llu (%.0f s); peak memory %ld MB"
             "%s, %ld MB before; reuse table %zu traffic logs, %zu filter logs (%.1f MB)\n",
@@ -339,7 +318,7 @@ class CycleRunner {
         rules.filters = ParseFilterList(
             "Adult Content,Gambling,Social Networking,Malware Sites,Streaming Media,Advertising");
         const auto start = std::chrono::steady_clock::now();
-        const double cpuStart = ThreadCpuSeconds();
+        const double cpuStart = platform::ThreadCpuSeconds();
         const std::string& clients =
             slots[stats::IndexOf(stats::Kind::Client, stats::Period::TwoWeeks)];
         const std::string& traffic =
@@ -351,7 +330,7 @@ class CycleRunner {
         metrics.today = &today;
         const std::size_t metricBytes = FormatMetrics(metrics).size();
         const double took = Seconds(start);
-        const double cpu = ThreadCpuSeconds() - cpuStart;
+        const double cpu = platform::ThreadCpuSeconds() - cpuStart;
         std::printf(
             "  alert check and metrics text %.4f s, %.4f s on the CPU (%.1f %% of the cycle): "
             "%zu alerts, %zu bytes of metrics\n",

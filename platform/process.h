@@ -27,4 +27,16 @@ std::string CurrentProgramPath();
 // Sets (or, with an empty value, removes) an environment variable of this process.
 void SetEnvironmentValue(const std::string& name, const std::string& value);
 
+// Memory of this process held resident (the working set on Windows), in bytes; 0 when the
+// system does not tell. The peak is the most held since the start or the last reset.
+std::uint64_t ResidentBytes();
+std::uint64_t PeakResidentBytes();
+// Starts the peak over from what is held now; false where the system cannot (Windows): the
+// peak then covers the whole process.
+bool ResetPeakResident();
+
+// CPU time the calling thread has used, in seconds: tells the work of a short step from the
+// time it waited for a core on a busy machine.
+double ThreadCpuSeconds();
+
 }  // namespace platform

@@ -54,7 +54,8 @@ const LogIndex& LogContext::Logs() {
         // Each fresh listing drops the results of logs that vanished or changed, and those of
         // today's logs.
         if (settings.reuseResults) {
-            caches.traffic.Prune(logIndex_.Entries());
+            caches.traffic.Prune(logIndex_.Entries(), logIndex_.NamesVersion(),
+                                 &logIndex_.Renumbered());
             caches.filter.Prune(logIndex_.Entries());
             // Yesterday's logs are read whole once more, then kept as any past log.
             if (todayStamp_.empty()) {

@@ -152,6 +152,7 @@ void LogIndex::Apply(std::vector<std::string> names, const std::vector<std::stri
     entries_ = std::move(merged);
     ++namesVersion_;
     FollowRenumbering(moved, added);
+    renumbered_ = {namesVersion_ - 1, namesVersion_, std::move(moved)};
 }
 
 void LogIndex::FollowRenumbering(const std::vector<std::uint32_t>& moved,
@@ -204,8 +205,40 @@ void LogIndex::Load(const std::string& dir) {
     ++namesVersion_;
     const bool sameDir = dir == dir_;
     dir_ = dir;
+    renumbered_ = {};
+    // The old names, packed, so that the places of the old listing can be followed into the
+    // new one without holding both listings.
+    std::string oldNames;
+    std::vector<std::uint32_t> oldEnds;
+    if (sameDir && !entries_.empty()) {
+        std::size_t total = 0;
+        for (const platform::DirEntry& e : entries_) {
+            total += e.name.size();
+        }
+        oldNames.reserve(total);
+        oldEnds.reserve(entries_.size());
+        for (const platform::DirEntry& e : entries_) {
+            oldNames += e.name;
+            oldEnds.push_back(static_cast<std::uint32_t>(oldNames.size()));
+        }
+    }
     if (!platform::ListDirectory(dir, &entries_)) {
         entries_.clear();
+    }
+    if (!oldEnds.empty()) {
+        renumbered_.from = namesVersion_ - 1;
+        renumbered_.to = namesVersion_;
+        renumbered_.moved.assign(oldEnds.size(), UINT32_MAX);
+        std::size_t next = 0;
+        for (std::size_t i = 0, start = 0; i < oldEnds.size(); start = oldEnds[i++]) {
+            const std::string_view name(oldNames.data() + start, oldEnds[i] - start);
+            while (next < entries_.size() && platform::ListedBefore(entries_[next].name, name)) {
+                ++next;
+            }
+            if (next < entries_.size() && entries_[next].name == name) {
+                renumbered_.moved[i] = static_cast<std::uint32_t>(next++);
+            }
+        }
     }
     loaded_ = true;
     if (!sameDir || !FoldedNamesMatch()) {
@@ -250,22 +283,25 @@ void LogIndex::EnsureSuffixOrder() const {
     // The folded names also tell a later listing whether this order still holds.
     EnsureFoldedNames();
     // Sorting the folded names written backwards with plain string comparison is several
-    // times faster than comparing character by character from the end.
-    std::vector<std::string> backwards(entries_.size());
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
+    // times faster than comparing character by character from the end. They are written into
+    // one copy of the folded names (each in its own place), not one string per name.
+    std::string backwards = folded_;
+    auto span = [this, &backwards](std::uint32_t i) {
         const std::size_t start = foldedStart_[i];
         const std::size_t end = i + 1 < foldedStart_.size() ? foldedStart_[i + 1] : folded_.size();
-        backwards[i].assign(
-            folded_.rbegin() + static_cast<std::ptrdiff_t>(folded_.size() - end + 1),
-            folded_.rbegin() + static_cast<std::ptrdiff_t>(folded_.size() - start));
+        return std::string_view(backwards.data() + start, end - start - 1);  // without the NUL
+    };
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        const std::string_view name = span(i);
+        std::reverse(backwards.begin() + (name.data() - backwards.data()),
+                     backwards.begin() + (name.data() - backwards.data() + name.size()));
     }
     bySuffix_.resize(entries_.size());
     for (std::uint32_t i = 0; i < bySuffix_.size(); ++i) {
         bySuffix_[i] = i;
     }
-    std::sort(bySuffix_.begin(), bySuffix_.end(), [&backwards](std::uint32_t a, std::uint32_t b) {
-        return backwards[a] < backwards[b];
-    });
+    std::sort(bySuffix_.begin(), bySuffix_.end(),
+              [&span](std::uint32_t a, std::uint32_t b) { return span(a) < span(b); });
     suffixReady_ = true;
 }
 

@@ -21,6 +21,7 @@
 
 #include "platform/dir_watch.h"
 #include "platform/files.h"
+#include "stats/result_cache.h"
 
 namespace stats {
 
@@ -64,6 +65,9 @@ class LogIndex {
     // Changes whenever names may have come, gone or moved in the listing (every full listing
     // counts as such): places in Entries() and search results hold while it stays.
     std::uint64_t NamesVersion() const { return namesVersion_; }
+    // Where the entries of the listing before the last change of names went, so that what
+    // is held by place can follow; empty (from 0) when that is not known.
+    const TrafficResultCache::Renumbering& Renumbered() const { return renumbered_; }
 
   private:
     // The matches of a pattern, found anew.
@@ -96,6 +100,7 @@ class LogIndex {
     bool loaded_ = false;
     std::vector<platform::DirEntry> entries_;
     std::uint64_t namesVersion_ = 0;
+    TrafficResultCache::Renumbering renumbered_;
     // Indices of entries_ ordered by their names read backwards (case-insensitive); built on
     // the first suffix search.
     mutable std::vector<std::uint32_t> bySuffix_;

@@ -5,11 +5,12 @@
 // may still be writing) is kept only until the next listing, so such a log is read again in
 // every cycle. Entries of logs that vanished or changed are dropped at each new listing; a
 // changed log's entry is replaced in place when it is read again.
-// Memory: about 250 bytes per traffic log, at most TrafficResultCache::kMaxEntries logs; for
-// the filter logs their lines, at most FilterResultCache::kMaxBytes in all (the lines of a
-// year of filter logs are the year extract itself, so the table holds about one extract).
-// Those are the default bounds; a table can be made with smaller ones. Beyond either bound
-// results are simply not kept, and those logs are read as they would be without reuse.
+// Memory: about 90 bytes per traffic log (the listing names it), at most
+// TrafficResultCache::kMaxEntries logs; for the filter logs their lines, at most
+// FilterResultCache::kMaxBytes in all (the lines of a year of filter logs are the year
+// extract itself, so the table holds about one extract). Those are the default bounds; a
+// table can be made with smaller ones. Beyond either bound results are simply not kept, and
+// those logs are read as they would be without reuse.
 #pragma once
 
 #include <array>
@@ -32,105 +33,79 @@ class TrafficResultCache {
   public:
     static constexpr std::size_t kMaxEntries = 500000;
 
+    // Where the entries of one listing went in the next: the listing's names version before
+    // and after, and per old entry its new place (UINT32_MAX when gone).
+    struct Renumbering {
+        std::uint64_t from = 0;
+        std::uint64_t to = 0;
+        std::vector<std::uint32_t> moved;
+    };
+
     TrafficResultCache() = default;
     // Keeps at most maxEntries logs' results.
     explicit TrafficResultCache(std::size_t maxEntries) : maxEntries_(maxEntries) {}
     // A copy keeps the results but not the tie to a listing (which belongs to the original).
-    TrafficResultCache(const TrafficResultCache& other)
-        : items_(other.items_), maxEntries_(other.maxEntries_) {
-        Rename();
-    }
-    TrafficResultCache& operator=(const TrafficResultCache& other) {
-        if (this != &other) {
-            items_ = other.items_;
-            maxEntries_ = other.maxEntries_;
-            Rename();
-            listing_ = nullptr;
-            byEntry_.clear();
-            mapped_ = 0;
-            ++settledEpoch_;
-        }
-        return *this;
-    }
+    TrafficResultCache(const TrafficResultCache& other) { *this = other; }
+    TrafficResultCache& operator=(const TrafficResultCache& other);
+    TrafficResultCache(TrafficResultCache&&) = default;
+    TrafficResultCache& operator=(TrafficResultCache&&) = default;
 
     // The stored totals of the log; none when it has none or the log has changed since.
     std::optional<HourTotals> Find(const platform::DirEntry& log) const;
     // live: the log may still be written (today's); its totals serve this listing only.
     void Store(const platform::DirEntry& log, const HourTotals& totals, bool live = false);
-    // Keeps only the results of logs that the listing holds unchanged (and not live), and
-    // remembers which entry of the listing each kept result belongs to, so that lookups of
-    // those entries need no hashing. The listing must stay in place until the next Prune or
-    // Clear.
-    void Prune(const std::vector<platform::DirEntry>& listing);
-    void Clear() {
-        items_.clear();
-        listing_ = nullptr;
-        byEntry_.clear();
-        mapped_ = 0;
-        ++settledEpoch_;
-    }
-    std::size_t Size() const { return items_.size(); }
+    // Keeps only the results of logs that the listing holds unchanged (and not live), held
+    // by their place in it from then on: the listing must stay in place until the next Prune
+    // or Clear. namesVersion is the listing's (LogIndex::NamesVersion, 0: not known); results
+    // held by place follow the listing to a new version only through renumbered, and are
+    // dropped otherwise.
+    void Prune(const std::vector<platform::DirEntry>& listing, std::uint64_t namesVersion = 0,
+               const Renumbering* renumbered = nullptr);
+    void Clear();
+    std::size_t Size() const { return placed_ + byName_.size(); }
     // Changes whenever a kept result of a past (not live) log is replaced or dropped, or the
     // listing's places are renumbered: what was summed from kept results under one value
     // still holds while the value stays.
     std::uint64_t SettledEpoch() const { return settledEpoch_; }
 
   private:
-    // Hour totals as kept: a day's traffic per hour fits in 32 bits for all but hostile
-    // logs, so most logs keep 24 x 4 bytes and only the others a full copy.
-    class KeptTotals {
-      public:
-        KeptTotals() = default;
-        explicit KeptTotals(const HourTotals& totals);
-        KeptTotals(const KeptTotals& other)
-            : narrow_(other.narrow_),
-              wide_(other.wide_ ? std::make_unique<HourTotals>(*other.wide_) : nullptr) {}
-        KeptTotals& operator=(const KeptTotals& other) {
-            narrow_ = other.narrow_;
-            wide_ = other.wide_ ? std::make_unique<HourTotals>(*other.wide_) : nullptr;
-            return *this;
-        }
-        KeptTotals(KeptTotals&&) = default;
-        KeptTotals& operator=(KeptTotals&&) = default;
-        HourTotals Get() const;
-
-      private:
-        std::array<std::uint32_t, 24> narrow_{};
-        std::unique_ptr<HourTotals> wide_;
+    // What a result was read from, and where its totals are in packed_. Per log of the
+    // listing: names are the listing's, not copied.
+    struct Slot {
+        std::uint64_t size = 0;
+        std::int64_t mtimeNs = 0;
+        std::uint64_t fileId = 0;
+        std::uint32_t at = 0;  // offset of the packed totals
+        bool kept = false;
+        bool live = false;
     };
-    struct Item {
-        std::uint64_t size;
-        std::int64_t mtimeNs;
-        std::uint64_t fileId;
-        std::uint32_t generation;  // wrapping is harmless: every Prune renews all kept ones
-        bool live;
-        const std::string* name;  // the item's key in items_
-        KeptTotals totals;
-    };
-    static bool Same(const Item& item, const platform::DirEntry& log) {
-        return item.size == log.size && item.mtimeNs == log.mtimeNs && item.fileId == log.fileId;
+    static bool Same(const Slot& slot, const platform::DirEntry& log) {
+        return slot.kept && slot.size == log.size && slot.mtimeNs == log.mtimeNs &&
+               slot.fileId == log.fileId;
     }
 
-    // Prune when the listing holds the names of the last one in the same order; false (and
-    // nothing done) otherwise.
-    bool PruneSameNames(const std::vector<platform::DirEntry>& listing);
-    // Points each item at its own key (after a copy).
-    void Rename() {
-        for (auto& [key, item] : items_) {
-            item.name = &key;
-        }
-    }
+    // Totals packed: a mask of the non-zero hours, then each of those zigzag-coded in 7-bit
+    // groups. A day's traffic per hour takes 2 or 3 bytes, and any value comes back exactly.
+    std::uint32_t Pack(const HourTotals& totals);
+    HourTotals Unpack(std::uint32_t at) const;
+    std::size_t PackedSize(std::uint32_t at) const;
+    void Release(const Slot& slot);
+    // Moves the live packed totals together once enough of packed_ is left over.
+    void Compact();
+    void Set(Slot& slot, const platform::DirEntry& log, const HourTotals& totals, bool live);
 
-    // The entry's slot in byEntry_ when it belongs to the pruned listing, else null.
-    Item** SlotOf(const platform::DirEntry& log);
-    Item* const* SlotOf(const platform::DirEntry& log) const;
+    // The entry's slot when it belongs to the pruned listing, else null.
+    const Slot* SlotOf(const platform::DirEntry& log) const;
 
-    std::unordered_map<std::string, Item> items_;  // nodes never move, so pointers stay valid
     std::size_t maxEntries_ = kMaxEntries;
-    std::uint32_t generation_ = 0;
     const std::vector<platform::DirEntry>* listing_ = nullptr;
-    std::vector<Item*> byEntry_;  // per entry of listing_: its result, or null
-    std::size_t mapped_ = 0;      // the non-null ones of byEntry_
+    std::uint64_t namesVersion_ = 0;  // of listing_ when pruned
+    std::vector<Slot> byPlace_;       // per entry of listing_
+    std::size_t placed_ = 0;          // the kept ones of byPlace_
+    // Results of logs given outside the pruned listing (by name); placed at the next Prune.
+    std::unordered_map<std::string, Slot> byName_;
+    std::vector<std::uint8_t> packed_;
+    std::size_t unused_ = 0;  // bytes of packed_ no slot refers to
     std::uint64_t settledEpoch_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -12,6 +13,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
 
 #include "platform/process.h"
 
@@ -166,6 +171,55 @@ void SetEnvironmentValue(const std::string& name, const std::string& value) {
     } else {
         setenv(name.c_str(), value.c_str(), 1);
     }
+}
+
+namespace {
+
+// A "Field:   1234 kB" line of /proc/self/status, in bytes.
+std::uint64_t StatusBytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    const std::size_t n = std::strlen(field);
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, n, field) == 0) {
+            return std::strtoull(line.c_str() + n, nullptr, 10) * 1024;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::uint64_t ResidentBytes() {
+    return StatusBytes("VmRSS:");
+}
+
+std::uint64_t PeakResidentBytes() {
+    if (const std::uint64_t peak = StatusBytes("VmHWM:")) {
+        return peak;
+    }
+    // Without /proc: the peak since the start, from the kernel's accounting.
+    rusage usage{};
+    if (::getrusage(RUSAGE_SELF, &usage) != 0) {
+        return 0;
+    }
+    return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // in kB
+}
+
+bool ResetPeakResident() {
+    // Linux: writing 5 to clear_refs sets the peak back to the resident size.
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+double ThreadCpuSeconds() {
+    timespec t{};
+    if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) {
+        return 0;
+    }
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 }  // namespace platform

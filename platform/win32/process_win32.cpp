@@ -4,6 +4,8 @@
 #include <windows.h>
 // shellapi.h needs windows.h first.
 #include <shellapi.h>
+// psapi.h needs windows.h first.
+#include <psapi.h>
 #include <stdlib.h>
 
 #include "platform/process.h"
@@ -95,6 +97,42 @@ std::string CurrentProgramPath() {
 void SetEnvironmentValue(const std::string& name, const std::string& value) {
     // _putenv_s keeps the C library's copy (getenv) in step; an empty value removes it.
     ::_putenv_s(name.c_str(), value.c_str());
+}
+
+namespace {
+
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) {
+        counters = {};
+    }
+    return counters;
+}
+
+}  // namespace
+
+std::uint64_t ResidentBytes() {
+    return MemoryCounters().WorkingSetSize;
+}
+
+std::uint64_t PeakResidentBytes() {
+    return MemoryCounters().PeakWorkingSetSize;
+}
+
+bool ResetPeakResident() {
+    return false;  // the peak working set cannot be set back
+}
+
+double ThreadCpuSeconds() {
+    FILETIME created{}, ended{}, kernel{}, user{};
+    if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 1e7;  // 100 ns ticks
 }
 
 }  // namespace platform

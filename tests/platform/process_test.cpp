@@ -34,4 +34,23 @@ TEST(RunProgram, GivesTheExitStatusOrMinusOneWithinTheBound) {
     }
 }
 
+// What the benchmark reads: a peak that covers memory touched since the reset, and never
+// below what is held.
+TEST(ProcessMemory, PeakCoversMemoryTouchedSince) {
+    constexpr std::size_t kBlock = std::size_t{64} << 20;
+    const std::uint64_t before = platform::ResidentBytes();
+    ASSERT_GT(before, 0u);
+    platform::ResetPeakResident();
+    {
+        std::vector<char> block(kBlock);
+        for (std::size_t i = 0; i < block.size(); i += 4096) {
+            block[i] = static_cast<char>(i);
+        }
+        EXPECT_GE(platform::ResidentBytes(), before + kBlock * 3 / 4);
+        EXPECT_NE(block[4096], 1);  // keeps the block in use
+    }
+    EXPECT_GE(platform::PeakResidentBytes(), before + kBlock * 3 / 4);
+    EXPECT_GE(platform::PeakResidentBytes(), platform::ResidentBytes());
+}
+
 }  // namespace

@@ -98,6 +98,33 @@ class LogWatchTest : public ::testing::Test {
         }
     }
 
+    // What is held by place follows the names: each old entry's new place holds its name,
+    // and one said to be gone is no longer listed.
+    void ExpectRenumbered(const std::vector<platform::DirEntry>& before, std::uint64_t version,
+                          const std::string& step) {
+        const auto& renumbered = index_.Renumbered();
+        if (index_.NamesVersion() == version) {
+            return;  // no name came or went: the places hold
+        }
+        ASSERT_EQ(renumbered.to, index_.NamesVersion()) << step;
+        if (renumbered.from != version) {
+            return;  // refreshed more than once: an earlier listing's renumbering
+        }
+        ASSERT_EQ(renumbered.moved.size(), before.size()) << step;
+        const std::vector<platform::DirEntry>& now = index_.Entries();
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            const std::uint32_t to = renumbered.moved[i];
+            if (to != UINT32_MAX) {
+                ASSERT_LT(to, now.size()) << step;
+                EXPECT_EQ(now[to].name, before[i].name) << step;
+            } else {
+                for (const platform::DirEntry& e : now) {
+                    EXPECT_NE(e.name, before[i].name) << step << ": said to be gone";
+                }
+            }
+        }
+    }
+
     testing_support::ScratchDir scratch_;
     std::string dir_;
     stats::LogIndex index_;
@@ -174,10 +201,13 @@ TEST_F(LogWatchTest, EveryScriptedChangeLeavesTheIndexAsAFullListing) {
         {"delete after the overflow", [&] { fs::remove(dir_ + "Filter_30_12_2026.log"); }, ""},
     };
     for (const Step& step : steps) {
+        const std::vector<platform::DirEntry> before = index_.Entries();
+        const std::uint64_t version = index_.NamesVersion();
         step.change();
         RefreshUntilListed(start + 60);
         EXPECT_EQ(index_.FallbackReason(), step.fallback) << step.what;
         ExpectSearchesAsListed(step.what);
+        ExpectRenumbered(before, version, step.what);
     }
     EXPECT_EQ(watchesSetUp_, 3);  // the first listing, the replaced folder, the overflow
 }

@@ -66,6 +66,102 @@ TEST(TrafficResultCache, GivesBackTheTotalsItWasGiven) {
     }
 }
 
+// Results held by place: a log read again with totals of another packed size, logs dropped
+// (their room taken back), a listing whose names moved. Each kept result stays exact.
+TEST(TrafficResultCache, KeepsEveryResultExactThroughReplacementsAndRenumbering) {
+    constexpr std::size_t kLogs = 3000;
+    auto totalsOf = [](std::size_t i, int round) {
+        stats::HourTotals t{};
+        for (std::size_t h = 0; h < t.size(); ++h) {
+            // Some hours empty, some wide or negative, so packed sizes differ between rounds.
+            if ((i + h + round) % 3 != 0) {
+                t[h] = static_cast<std::int64_t>((i * 131 + h) << (round * 20 % 60)) *
+                       ((i + h) % 7 == 0 ? -1 : 1);
+            }
+        }
+        return t;
+    };
+    std::vector<platform::DirEntry> listing;
+    for (std::size_t i = 0; i < kLogs; ++i) {
+        listing.push_back({"log" + std::to_string(100000 + i), 10, 1000, i + 1});
+    }
+    stats::TrafficResultCache cache;
+    cache.Prune(listing, 1);
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < kLogs; ++i) {
+            cache.Store(listing[i], totalsOf(i, round));
+        }
+    }
+    // Every third log changes; the next listing names them at the same places.
+    for (std::size_t i = 0; i < kLogs; i += 3) {
+        listing[i].size = 11;
+    }
+    cache.Prune(listing, 1);
+    ASSERT_EQ(cache.Size(), kLogs - kLogs / 3);
+    // Every other remaining log gone and one new name at the front: the places move.
+    stats::TrafficResultCache::Renumbering moved{1, 2, std::vector<std::uint32_t>(kLogs)};
+    std::vector<platform::DirEntry> next = {{"log0", 10, 1000, 99999}};
+    std::vector<std::size_t> origin = {kLogs};
+    for (std::size_t i = 0; i < kLogs; ++i) {
+        moved.moved[i] = UINT32_MAX;
+        if (i % 2 == 0) {
+            moved.moved[i] = static_cast<std::uint32_t>(next.size());
+            next.push_back(listing[i]);
+            origin.push_back(i);
+        }
+    }
+    const std::uint64_t epoch = cache.SettledEpoch();
+    cache.Prune(next, 2, &moved);
+    EXPECT_NE(cache.SettledEpoch(), epoch);
+    std::size_t kept = 0;
+    for (std::size_t p = 0; p < next.size(); ++p) {
+        const std::optional<stats::HourTotals> back = cache.Find(next[p]);
+        const bool expected = origin[p] < kLogs && origin[p] % 3 != 0;
+        ASSERT_EQ(back.has_value(), expected) << p;
+        if (back) {
+            EXPECT_EQ(*back, totalsOf(origin[p], 2)) << p;
+            ++kept;
+        }
+    }
+    EXPECT_EQ(cache.Size(), kept);
+
+    // A copy holds them by name; a renumbering that does not start from the pruned listing
+    // cannot be followed, so nothing is kept rather than something wrong.
+    stats::TrafficResultCache copy = cache;
+    // Reversed names, as no listing's merge gives them: following would place every result.
+    const std::vector<platform::DirEntry> backwards(next.rbegin(), next.rend());
+    stats::TrafficResultCache::Renumbering reversed{2, 3, {}};
+    for (std::size_t p = next.size(); p-- > 0;) {
+        reversed.moved.push_back(static_cast<std::uint32_t>(p));
+    }
+    const struct {
+        const char* what;
+        const std::vector<platform::DirEntry>& listing;
+        std::uint64_t version;
+        const stats::TrafficResultCache::Renumbering* renumbered;
+        std::size_t sizeAfter;
+    } cases[] = {
+        {"same names, same places", next, 2, nullptr, kept},
+        {"renumbering from another listing", next, 3, &moved, 0},
+        {"renumbering out of the names' order", backwards, 3, &reversed, 0},
+        {"version not known", next, 0, nullptr, 0},
+    };
+    for (const auto& c : cases) {
+        stats::TrafficResultCache t = cache;
+        t.Prune(next, 2);  // a copy takes its places by name
+        EXPECT_EQ(t.Size(), kept) << c.what;
+        t.Prune(c.listing, c.version, c.renumbered);
+        EXPECT_EQ(t.Size(), c.sizeAfter) << c.what;
+    }
+    ASSERT_EQ(copy.Size(), kept);
+    std::vector<platform::DirEntry> alone(next.begin() + 1, next.end());
+    ASSERT_NE(cache.Find(next[2]), std::nullopt);
+    EXPECT_EQ(copy.Find(next[2]), cache.Find(next[2]));
+    copy.Prune(alone);
+    EXPECT_EQ(copy.Size(), kept);
+    EXPECT_EQ(copy.Find(alone[1]), cache.Find(next[2]));
+}
+
 TEST(FilterResultCache, KeepsAtMostItsBoundOfBytes) {
     stats::FilterResultCache cache(10);
     const struct {
