@@ -435,6 +435,26 @@ AfterFailure Failed(const LogContext& ctx, const LogIndex& logs, const platform:
     return abandon ? AfterFailure::Abandon : AfterFailure::Handed;
 }
 
+// After a log was handed to the reader (read: whether it took it): where the scan ends, if it
+// ends here. The search's first file earns the pause after it.
+std::optional<ScanResult> AfterHanding(LogContext& ctx, const LogIndex& logs,
+                                       const platform::DirEntry& entry, bool read,
+                                       ErrorPolicy policy, bool pacing, std::size_t& handed) {
+    if (!read) {
+        const AfterFailure after = Failed(ctx, logs, entry, policy, handed);
+        if (after == AfterFailure::Vanished) {
+            return std::nullopt;
+        }
+        if (after == AfterFailure::Abandon) {
+            return ScanResult::Abandoned;
+        }
+    }
+    if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs)) {
+        return ScanResult::Stopped;
+    }
+    return std::nullopt;
+}
+
 // Whether a log the search of pattern + literal yielded matches with only the pattern's
 // wildcards as wildcards (checked only when the literal part holds wildcard characters).
 bool IsMatch(std::string_view pattern, std::string_view literal, bool literalWildcards,
@@ -462,17 +482,9 @@ ScanResult Walk(LogContext& ctx, std::string_view search, std::string_view patte
         if (!IsMatch(pattern, literal, literalWildcards, entry)) {
             continue;
         }
-        if (!reader(LogFile{logs.Directory(), entry})) {
-            const AfterFailure after = Failed(ctx, logs, entry, policy, handed);
-            if (after == AfterFailure::Vanished) {
-                continue;
-            }
-            if (after == AfterFailure::Abandon) {
-                return ScanResult::Abandoned;
-            }
-        }
-        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs)) {
-            return ScanResult::Stopped;
+        const bool read = reader(LogFile{logs.Directory(), entry});
+        if (const auto end = AfterHanding(ctx, logs, entry, read, policy, pacing, handed)) {
+            return *end;
         }
     }
     if (pauseBeforeCloseMs != 0 && !ctx.Pause(pauseBeforeCloseMs)) {
@@ -551,21 +563,14 @@ ScanResult FromKept(LogContext& ctx, const ScanSums::Sum& kept, std::string_view
         next = live.ordinal + 1;
         const platform::DirEntry& entry = logs.Entries()[live.place];
         HourTotals own{};
-        if (ReadTrafficLog(ctx, LogFile{logs.Directory(), entry}, own)) {
+        const bool read = ReadTrafficLog(ctx, LogFile{logs.Directory(), entry}, own);
+        if (read) {
             ordered = ordered || !AllAtLeastZero(own);
             AddHours(own, liveHours);
             liveRead.emplace_back(live.place, own);
-        } else {
-            const AfterFailure after = Failed(ctx, logs, entry, policy, handed);
-            if (after == AfterFailure::Vanished) {
-                continue;
-            }
-            if (after == AfterFailure::Abandon) {
-                return ScanResult::Abandoned;
-            }
         }
-        if (handed++ == 0 && pacing && !ctx.Pause(kScanPauseMs)) {
-            return ScanResult::Stopped;
+        if (const auto end = AfterHanding(ctx, logs, entry, read, policy, pacing, handed)) {
+            return *end;
         }
     }
     if (!settledUpTo(kept.candidates)) {
