@@ -75,7 +75,8 @@ TEST(TrafficResultCache, KeepsEveryResultExactThroughReplacementsAndRenumbering)
         for (std::size_t h = 0; h < t.size(); ++h) {
             // Some hours empty, some wide or negative, so packed sizes differ between rounds.
             if ((i + h + round) % 3 != 0) {
-                t[h] = static_cast<std::int64_t>((i * 131 + h) << (round * 20 % 60)) *
+                // Shifted as 64 bits: a 32-bit size_t would lose the wide values.
+                t[h] = (static_cast<std::int64_t>(i * 131 + h) << (round * 20 % 60)) *
                        ((i + h) % 7 == 0 ? -1 : 1);
             }
         }
