@@ -21,12 +21,7 @@ set -euo pipefail
 
 CI_DIR=$(cd "$(dirname "$0")" && pwd)
 . "$CI_DIR/postfix_services.sh"
-BUILD_DIR=$(cd "${1:-build}" && pwd)
-shift || true
-WINDOWS_BUILDS=()
-for dir in "$@"; do WINDOWS_BUILDS+=("$(cd "$dir" && pwd)"); done
-POSTVANE="$BUILD_DIR/mailer/postvane"
-TALLYCTL="$BUILD_DIR/tools/tallyctl"
+postfix_builds "$@"
 PORT_STARTTLS=${PV_OAUTH_PORT:-2625}
 PORT_TLS=$((PORT_STARTTLS + 1))
 PORT_TOKENS=$((PORT_STARTTLS + 2))
@@ -47,13 +42,8 @@ die() {
     [ -f "$BASE/dovecot.log" ] && tail -n 20 "$BASE/dovecot.log" >&2
     exit 1
 }
-delivered() {
-    if [ -d "$MAILDIR/new" ]; then ls "$MAILDIR/new" | wc -l; else echo 0; fi
-}
 
-for f in "$POSTVANE" "$TALLYCTL"; do
-    [ -x "$f" ] || die "$f is not built"
-done
+postfix_need_programs
 
 # --- packages ---------------------------------------------------------------------------
 if ! command -v postfix >/dev/null || ! command -v dovecot >/dev/null; then

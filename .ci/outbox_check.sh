@@ -14,11 +14,9 @@
 # Postfix is shared machine-wide: run this under `flock -o /tmp/postfix-ci.lock`.
 set -euo pipefail
 
-BUILD_DIR=$(cd "${1:-build}" && pwd)
 CI_DIR=$(cd "$(dirname "$0")" && pwd)
 . "$CI_DIR/postfix_services.sh"
-POSTVANE="$BUILD_DIR/mailer/postvane"
-TALLYCTL="$BUILD_DIR/tools/tallyctl"
+postfix_builds "${1:-build}"
 PORT_PLAIN=${PV_OUTBOX_PORT:-2570}
 PORT_GREY=$((PORT_PLAIN + 1))
 PORT_POLICY=$((PORT_PLAIN + 2))
@@ -37,13 +35,8 @@ die() {
     [ -f "$BASE/maillog" ] && tail -n 20 "$BASE/maillog" >&2
     exit 1
 }
-delivered() {
-    if [ -d "$MAILDIR/new" ]; then ls "$MAILDIR/new" | wc -l; else echo 0; fi
-}
 
-for f in "$POSTVANE" "$TALLYCTL"; do
-    [ -x "$f" ] || die "$f is not built"
-done
+postfix_need_programs
 if ! command -v postfix >/dev/null || ! command -v postgrey >/dev/null; then
     say "installing postfix and postgrey"
     postfix_install postfix postgrey

@@ -22,12 +22,7 @@ set -euo pipefail
 
 CI_DIR=$(cd "$(dirname "$0")" && pwd)
 . "$CI_DIR/postfix_services.sh"
-BUILD_DIR=$(cd "${1:-build}" && pwd)
-shift || true
-WINDOWS_BUILDS=()
-for dir in "$@"; do WINDOWS_BUILDS+=("$(cd "$dir" && pwd)"); done
-POSTVANE="$BUILD_DIR/mailer/postvane"
-TALLYCTL="$BUILD_DIR/tools/tallyctl"
+postfix_builds "$@"
 PORT_AUTH=${PV_SMTP_PORT:-2525}
 PORT_PLAIN=$((PORT_AUTH + 1))
 PORT_STARTTLS=$((PORT_AUTH + 2))
@@ -41,9 +36,6 @@ PASSWORD='Pa55-w0rd!'
 REALM=postvane.test
 MAILDIR="$BASE/mail/report"
 
-delivered() {
-    if [ -d "$MAILDIR/new" ]; then ls "$MAILDIR/new" | wc -l; else echo 0; fi
-}
 say() { echo "postfix_check: $*"; }
 die() {
     echo "postfix_check: FAILED: $*" >&2
@@ -51,9 +43,7 @@ die() {
     exit 1
 }
 
-for f in "$POSTVANE" "$TALLYCTL"; do
-    [ -x "$f" ] || die "$f is not built"
-done
+postfix_need_programs
 
 # --- packages ---------------------------------------------------------------------------
 if ! command -v postfix >/dev/null || ! command -v saslpasswd2 >/dev/null ||

@@ -1,5 +1,29 @@
 # Sourced by the CI scripts that run a private Postfix instance on loopback: what each of them
-# sets up the same way. The caller sets CI_DIR, BASE (the instance's folder), CONF and REALM.
+# sets up the same way. The caller sets CI_DIR, BASE (the instance's folder), CONF, REALM and
+# MAILDIR, and a die function.
+
+# postfix_builds [BUILD_DIR [WINDOWS_BUILD...]]: the builds a check mails from: BUILD_DIR
+# (default build) with POSTVANE and TALLYCTL in it, and WINDOWS_BUILDS.
+postfix_builds() {
+    BUILD_DIR=$(cd "${1:-build}" && pwd)
+    shift || true
+    WINDOWS_BUILDS=()
+    for dir in "$@"; do WINDOWS_BUILDS+=("$(cd "$dir" && pwd)"); done
+    POSTVANE="$BUILD_DIR/mailer/postvane"
+    TALLYCTL="$BUILD_DIR/tools/tallyctl"
+}
+
+# postfix_need_programs: the caller's die unless POSTVANE and TALLYCTL are built.
+postfix_need_programs() {
+    for f in "$POSTVANE" "$TALLYCTL"; do
+        [ -x "$f" ] || die "$f is not built"
+    done
+}
+
+# delivered: how many mails the report mailbox (MAILDIR) holds.
+delivered() {
+    if [ -d "$MAILDIR/new" ]; then ls "$MAILDIR/new" | wc -l; else echo 0; fi
+}
 
 # postfix_install PACKAGE...: Postfix (as a local-only system) and what else the check needs.
 postfix_install() {

@@ -10,20 +10,16 @@
 
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "tests/platform/file_mode.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
 using platform::FileReplacement;
 using platform::NewFileAccess;
+using testing_support::ModeOf;
 using testing_support::ScratchDir;
 using testing_support::WriteAll;
-
-unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-    return static_cast<unsigned>(st.st_mode & 07777);
-}
 
 // The temporary a pending replacement writes, the only other file in its directory.
 std::string TemporaryIn(const std::string& dir, const std::string& besides) {

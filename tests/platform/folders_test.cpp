@@ -11,18 +11,14 @@
 
 #include "common/outbox.h"
 #include "platform/folders.h"
+#include "tests/platform/file_mode.h"
 #include "tests/support/test_env.h"
 
 namespace {
 
+using testing_support::ModeOf;
 using testing_support::ScratchDir;
 using testing_support::WriteAll;
-
-unsigned ModeOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-    return static_cast<unsigned>(st.st_mode & 07777);
-}
 
 TEST(Folders, TheOutboxIsItsOwnersAloneWhateverTheUmask) {
     ScratchDir scratch;
